@@ -1,0 +1,37 @@
+// Program flow: the screen loop, the fixed logic tick of the play frames and
+// the state every screen shares.
+#pragma once
+#include "media/audio.h"
+#include "media/text.h"
+
+extern int playState;     // 0 playing, 1 dead, 2 next level / level-complete frame count, 3 quit
+extern int level;         // from 1
+extern Text levelLabel;   // "A1" .. "Z6", "??" from level 157
+extern int chaserCount;   // 1 or 2
+extern int chaserSpeed;   // 1 slow, 2 fast
+extern int tickRate;      // logic ticks per second
+extern int tickMs;        // 1000 div tickRate, at least 1
+extern int lastTick;      // clock time up to which ticks have run
+extern int ticksDue;
+extern int wipeStep;      // closing wipe, 0 = none, 1 .. 25
+extern ChannelRef musicChannel;
+extern float musicVolume;
+extern float musicMaster;
+
+constexpr int PLAY_ON = 0, PLAY_DEAD = 1, PLAY_NEXT_LEVEL = 2, PLAY_QUIT = 3;
+
+// --- Screens and sequences ---
+[[noreturn]] void RunProgram();  // start-up, then the screen loop for ever
+void StartUp();                  // everything up to the first title frame
+void RunScreenLoop();            // title, game, title ... (never returns)
+void RunGame();                  // one game from New game to End of game
+void NewGame();
+void StartLevel();               // Level start: label, layout, variant, rate, build
+void RunPlayFrames();            // play frames while playState = 0
+void PlayFrame();                // one play frame
+int TicksToRun();                // the scheduler: ticks due now, adjusting lastTick
+void RunTick();                  // one logic tick of play
+void DrawPlayScene();            // the play frame's drawing, without Flip
+void EndOfGame();
+void DrawWipe(int w);
+void LevelSettings(int lvl, Text& label, int& layout, int& count, int& speed, int& rate);

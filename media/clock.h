@@ -1,0 +1,12 @@
+// The millisecond clock and sleep. Tests may switch to a virtual clock that
+// only moves when DelayMillis or AdvanceVirtualClock asks it to.
+#pragma once
+
+int ElapsedMillis();        // wrapping 32-bit millisecond counter; only differences matter
+void DelayMillis(int ms);   // sleeps; negative values return at once
+
+// --- Test seam: a clock driven by the test ---
+void UseVirtualClock(int startMs);   // from now on ElapsedMillis reads virtual time
+void UseRealClock();
+bool VirtualClockActive();
+void AdvanceVirtualClock(int ms);    // DelayMillis(ms) does the same on the virtual clock

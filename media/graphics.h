@@ -1,0 +1,141 @@
+// The display and the global 2D drawing state. Every drawing call consults
+// the current state; nothing is visible until Flip.
+#pragma once
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+#include "media/text.h"
+
+class TPixmap;
+class TImageFont;
+
+// --- Blend modes ---
+constexpr int BLEND_MASK = 1;    // no blending, alpha test at 0.5
+constexpr int BLEND_SOLID = 2;
+constexpr int BLEND_ALPHA = 3;   // src alpha, one minus src alpha
+constexpr int BLEND_LIGHT = 4;   // additive
+constexpr int BLEND_SHADE = 5;   // multiply
+
+constexpr int GRAPHICS_BACKBUFFER = 2;  // the default flag, always OR-ed in
+
+struct TGraphicsMode {
+  int width, height, depth, hertz;
+};
+
+// One open display (a window or full screen with its GL context).
+class TGraphics {
+ public:
+  virtual ~TGraphics() = default;
+  int width = 0, height = 0, depth = 0, hertz = 0, flags = 0;
+};
+
+// A texture made from a pixmap by the renderer; images own one per frame.
+class TImageFrame {
+ public:
+  virtual ~TImageFrame() = default;
+  virtual void Draw(float x0, float y0, float x1, float y1, float tx, float ty) = 0;
+  int seq = 0;  // graphicsSeq when it was made
+};
+
+class TGraphicsDriver {
+ public:
+  virtual ~TGraphicsDriver() = default;
+  virtual std::vector<TGraphicsMode> GraphicsModes() = 0;
+  virtual TGraphics* AttachGraphics(void* widget, int flags) = 0;
+  virtual std::unique_ptr<TGraphics> CreateGraphics(int width, int height, int depth,
+                                                    int hertz, int flags) = 0;
+  virtual void SetGraphics(TGraphics* g) = 0;
+  virtual void Flip(bool sync) = 0;
+};
+
+// The renderer. TGL2DDriver draws with OpenGL; THeadless2DDriver draws nothing.
+class T2DDriver : public TGraphicsDriver {
+ public:
+  virtual std::unique_ptr<TImageFrame> CreateFrameFromPixmap(const TPixmap& pixmap, int flags) = 0;
+  virtual void SetBlend(int mode) = 0;
+  virtual void SetAlpha(float alpha) = 0;
+  virtual void SetColor(int r, int g, int b) = 0;
+  virtual void SetClsColor(int r, int g, int b) = 0;
+  virtual void SetViewport(int x, int y, int w, int h) = 0;
+  virtual void SetTransform(float ix, float iy, float jx, float jy) = 0;
+  virtual void SetLineWidth(float width) = 0;
+  virtual void Cls() = 0;
+  virtual void Plot(float x, float y) = 0;
+  virtual void DrawLine(float x0, float y0, float x1, float y1, float tx, float ty) = 0;
+  virtual void DrawRect(float x0, float y0, float x1, float y1, float tx, float ty) = 0;
+  virtual void DrawOval(float x0, float y0, float x1, float y1, float tx, float ty) = 0;
+  virtual void DrawPoly(const std::vector<float>& xy, float handle_x, float handle_y,
+                        float origin_x, float origin_y) = 0;
+  virtual void DrawPixmap(const TPixmap& pixmap, int x, int y) = 0;
+  virtual std::unique_ptr<TPixmap> GrabPixmap(int x, int y, int w, int h) = 0;  // RGBA8888
+  virtual void SetResolution(float width, float height) = 0;
+  virtual void ForgetState() = 0;  // next SetBlend and texture bind always reach the renderer
+};
+
+// The 2D drawing state of one display.
+struct T2DGraphics {
+  int color_red = 255, color_green = 255, color_blue = 255;
+  float color_alpha = 1.0f;
+  int clscolor_red = 0, clscolor_green = 0, clscolor_blue = 0;
+  float line_width = 1.0f;
+  float tform_rot = 0;
+  float tform_scale_x = 1.0f, tform_scale_y = 1.0f;
+  float tform_ix = 1, tform_iy = 0, tform_jx = 0, tform_jy = 1;
+  int viewport_x = 0, viewport_y = 0, viewport_w = 0, viewport_h = 0;
+  float origin_x = 0, origin_y = 0;
+  float handle_x = 0, handle_y = 0;  // stored negated; the game never changes it
+  TImageFont* image_font = nullptr;  // null means the built-in font
+  int blend_mode = BLEND_MASK;
+  float vres_width = 0, vres_height = 0;
+  float vres_mousexscale = 1.0f, vres_mouseyscale = 1.0f;
+  std::unique_ptr<TGraphics> _graphics;
+  T2DDriver* _driver = nullptr;
+  int _setup = 0;
+};
+
+// --- Display ---
+TGraphics* OpenGraphics(int width, int height, int depth = 0, int hertz = 60, int flags = 0);
+void CloseGraphics();
+void Flip(int sync = -1);          // -1 paces by the display's rate, 0 at once, 1 on vertical blank
+void SetAppTitle(const Text& title);
+extern int graphicsSeq;            // bumped at every open and close, never 0 once opened
+T2DGraphics* Current2D();          // null when no display is open
+T2DDriver* Current2DDriver();
+
+// --- Drawing state ---
+void SetColor(int r, int g, int b);
+void SetAlpha(float alpha);
+void SetBlend(int mode);
+void SetClsColor(int r, int g, int b);
+void SetViewport(int x, int y, int w, int h);
+void SetLineWidth(float width);
+void SetDrawScale(float sx, float sy);
+void SetDrawRotation(float degrees);
+void SetDrawOrigin(float x, float y);
+int GetBlend();
+float GetAlpha();
+
+// --- Primitives ---
+void Cls();
+void DrawRect(float x, float y, float w, float h);
+void DrawLine(float x, float y, float x2, float y2, bool drawLastPixel = true);
+void Plot(float x, float y);
+
+// --- Frame pacing state ---
+struct TFramePacing {
+  bool softSync = false, hardSync = false;
+  int syncRate = 0, syncPeriod = 0, syncFrac = 0, syncAccum = 0, syncTime = 0;
+};
+extern TFramePacing framePacing;
+
+// --- Looking at frames ---
+std::unique_ptr<TPixmap> GrabBackBuffer();        // the whole back buffer, RGBA8888
+bool SaveBackBufferPNG(const std::string& path);  // false when there is nothing to save
+
+// --- Test seams ---
+void UseHeadlessGraphics(bool headless);  // OpenGraphics then makes a display that draws nothing
+bool HeadlessGraphics();
+void SetFrameHook(std::function<void()> hook);  // called by Flip after presenting; tests drive input here
+// Display failure fallbacks, counted so tests can see which path was taken
+extern int displayModeFallbacks;

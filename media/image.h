@@ -1,0 +1,58 @@
+// Images (one or more equally sized frames with a handle point), pixmaps,
+// fonts and their drawing. Textures are made lazily from the pixmaps and
+// rebuilt after the display is reopened.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <vector>
+#include "media/graphics.h"
+#include "media/text.h"
+
+// --- Pixmap formats ---
+constexpr int PF_I8 = 1, PF_A8 = 2, PF_BGR888 = 3, PF_RGB888 = 4, PF_BGRA8888 = 5, PF_RGBA8888 = 6;
+
+class TPixmap {
+ public:
+  uint8_t* pixels = nullptr;
+  int width = 0, height = 0, pitch = 0, format = 0, capacity = 0;
+  // (the implementation adds its own storage members)
+  static std::unique_ptr<TPixmap> Create(int width, int height, int format);
+  std::unique_ptr<TPixmap> Window(int x, int y, int w, int h);  // shares the pixels
+  std::unique_ptr<TPixmap> Copy() const;
+  void Paste(const TPixmap& src, int x, int y);
+  std::unique_ptr<TPixmap> Convert(int format) const;
+  void WritePixel(int x, int y, uint32_t argb);
+  uint32_t ReadPixel(int x, int y) const;  // ARGB
+  virtual ~TPixmap();
+};
+
+// --- Image flags ---
+constexpr int IMAGE_MASKED = 1, IMAGE_FILTERED = 2, IMAGE_MIPMAPPED = 4, IMAGE_DYNAMIC = 8;
+
+class TImage;  // defined in the implementation header media/image_impl.h if needed
+
+TImage* LoadImageFile(const Text& url, int flags = -1);
+TImage* LoadImageStrip(const Text& url, int cellWidth, int cellHeight, int firstCell,
+                       int cellCount, int flags = -1);
+TImage* CreateBlankImage(int width, int height, int frames = 1, int flags = -1);
+void SetImageHandlePoint(TImage* image, float x, float y);
+void CentreImageHandle(TImage* image);
+void SetAutoCentreHandle(bool enable);
+TPixmap* LockImageFrame(TImage* image, int frame, bool read = true, bool write = true);
+void UnlockImageFrame(TImage* image, int frame);
+void DrawImageFrame(TImage* image, float x, float y, int frame = 0);
+void TileImageFrame(TImage* image, float x, float y, int frame = 0);
+bool ImagesOverlap(TImage* image1, float x1, float y1, int frame1,
+                   TImage* image2, float x2, float y2, int frame2);
+int ImageWidth(TImage* image);
+int ImageHeight(TImage* image);
+int ImageFrames(TImage* image);
+
+// --- Fonts and text drawing ---
+constexpr int FONT_BOLD = 1, FONT_ITALIC = 2, FONT_SMOOTH = 4;
+class TImageFont;
+TImageFont* LoadFontFile(const Text& url, int size, int style);
+void SetCurrentFont(TImageFont* font);   // null selects the built-in font
+TImageFont* CurrentFont();
+void DrawString(const Text& text, float x, float y);
+int StringWidth(const Text& text);

@@ -1,0 +1,50 @@
+// Polled keyboard input: window events become counters and flags that the
+// game queries once per frame. Key codes are the Windows virtual-key values.
+#pragma once
+
+// --- Key codes the game and its tests use ---
+constexpr int KEY_BACKSPACE = 8;
+constexpr int KEY_TAB = 9;
+constexpr int KEY_ENTER = 13;
+constexpr int KEY_ESCAPE = 27;
+constexpr int KEY_SPACE = 32;
+constexpr int KEY_LEFT = 37;
+constexpr int KEY_UP = 38;
+constexpr int KEY_RIGHT = 39;
+constexpr int KEY_DOWN = 40;
+constexpr int KEY_0 = 48;         // digits 48..57
+constexpr int KEY_A = 65;         // letters 65..90, upper-case code whatever the shift state
+constexpr int KEY_H = 72;
+constexpr int KEY_N = 78;
+constexpr int KEY_S = 83;
+constexpr int KEY_Y = 89;
+constexpr int KEY_F1 = 112;       // F1..F12 are 112..123
+constexpr int KEY_F12 = 123;
+constexpr int KEY_LSHIFT = 160, KEY_RSHIFT = 161;
+constexpr int KEY_LCONTROL = 162, KEY_RCONTROL = 163;
+constexpr int KEY_LALT = 164, KEY_RALT = 165;
+
+// --- Queries (each first runs PollSystem while autoPoll is set) ---
+int KeyHits(int key);       // presses since the last query of this key; resets the count
+int KeyIsDown(int key);     // 1 while held
+int NextTypedChar();        // oldest typed code unit, 0 when none waiting
+int CloseRequested();       // the window's close request, then cleared
+void FlushKeyState();       // delivers pending events, then forgets keys, hits and characters
+void PollSystem();          // delivers pending window events; a nested call returns at once
+void SetMouseVisible(bool visible);
+extern int autoPoll;        // 1 at start
+
+// --- Window events: SDL's and the tests' reach the same handler ---
+enum class InputEventKind { KeyDown, KeyRepeat, KeyUp, Char, FocusLost, FocusGained, Close };
+struct InputEvent {
+  InputEventKind kind;
+  int code = 0;             // key code, or the typed code unit
+};
+void HandleInputEvent(const InputEvent& e);  // applies one event to the polled state
+void InjectInputEvent(const InputEvent& e);  // queued; delivered by the next PollSystem
+void SetInputTracking(bool on);              // on while a display is open; both ways flush
+bool InputTracking();
+int AppSuspended();                          // 1 while another application is active
+
+// Maps an SDL scancode to a key code (0 when the game has no code for it).
+int KeyCodeFromScancode(int scancode);

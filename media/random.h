@@ -1,0 +1,9 @@
+// The game's one random generator: multiplier 48271 modulo 2^31 - 1 by
+// Schrage's method, seeded from the clock.
+#pragma once
+
+void SeedRandom(int seed);            // 0 and 0x7FFFFFFF (after masking) become 4660
+double RandomUnit();                  // [0, 1), two steps per call
+double RandomReal(double a, double b);  // uniform between a and b, in either order
+int RandomInt(int a, int b);          // both ends inclusive, in either order
+int RandomState();                    // the raw state, for tests

@@ -1,0 +1,17 @@
+// Test support shared by every test binary.
+#pragma once
+#include <string>
+#include "media/input.h"
+#include "media/text.h"
+
+// Key events go through the same handler as SDL's.
+void PressKey(int code);    // key down
+void ReleaseKey(int code);  // key up
+void TapKey(int code);      // down then up
+void TypeText(const std::string& ascii);  // one Char event per byte
+
+// A fresh working directory for tests that write files; returns its path.
+std::string MakeTempDir(const std::string& tag);
+
+// Kind of the running test binary: "unit", "gl", "audio" or "scenario".
+const char* TestKind();

@@ -1,0 +1,52 @@
+// One main for every test binary: program end becomes an exception, the
+// clock is virtual, and only the gl and scenario binaries draw with real GL.
+#include <gtest/gtest.h>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include "media/clock.h"
+#include "media/graphics.h"
+#include "media/system.h"
+#include "tests/support/harness.h"
+
+const char* TestKind() {
+#if defined(ZTEST_KIND_unit)
+  return "unit";
+#elif defined(ZTEST_KIND_gl)
+  return "gl";
+#elif defined(ZTEST_KIND_audio)
+  return "audio";
+#elif defined(ZTEST_KIND_scenario)
+  return "scenario";
+#else
+  return "other";
+#endif
+}
+
+void PressKey(int code) { InjectInputEvent({InputEventKind::KeyDown, code}); }
+void ReleaseKey(int code) { InjectInputEvent({InputEventKind::KeyUp, code}); }
+void TapKey(int code) {
+  PressKey(code);
+  ReleaseKey(code);
+}
+void TypeText(const std::string& ascii) {
+  for (unsigned char c : ascii) InjectInputEvent({InputEventKind::Char, c});
+}
+
+std::string MakeTempDir(const std::string& tag) {
+  std::string pattern = (std::filesystem::temp_directory_path() / ("zephrant-" + tag + "-XXXXXX")).string();
+  char* made = mkdtemp(pattern.data());
+  return made ? std::string(made) : std::string();
+}
+
+int main(int argc, char** argv) {
+  setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 0);
+  setenv("ALSOFT_LOGLEVEL", "0", 0);
+  std::string kind = TestKind();
+  if (kind == "gl" || kind == "scenario") setenv("SDL_VIDEODRIVER", "offscreen", 0);
+  UseHeadlessGraphics(kind != "gl");  // scenario tests switch to GL for the frames they save
+  UseVirtualClock(1000);
+  SetEndProgramHook([](int status) { throw ProgramEnded{status}; });
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
