@@ -1,0 +1,1 @@
+"""Zephrant score server: board storage, challenges and the HTTP front."""

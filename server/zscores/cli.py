@@ -1,0 +1,86 @@
+"""Command line shared by zephrant_server.py and testserver.py."""
+
+import argparse
+import logging
+import os
+import signal
+import sys
+
+from . import rules
+from .board import BoardError, ScoreBoard
+from .service import Limits, ScoreService
+from .wire import ScoreHTTPServer, ScoreRequestHandler
+
+SERVER_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+DEFAULT_CONSTANTS = os.path.join(SERVER_DIR, os.pardir, "scores", "challenge_constants.h")
+
+
+def add_common_options(parser: argparse.ArgumentParser, port_default: int):
+    d = Limits()
+    parser.add_argument("--host", default="127.0.0.1",
+                        help="address to listen on (default 127.0.0.1; 0.0.0.0 for every interface)")
+    parser.add_argument("--port", type=int, default=port_default,
+                        help=f"TCP port, 0 for any free one (default {port_default})")
+    parser.add_argument("--print-port", action="store_true",
+                        help='print "PORT <n>" as the first line of standard output')
+    parser.add_argument("--constants", default=os.path.normpath(DEFAULT_CONSTANTS),
+                        help="the game's challenge_constants.h (default: %(default)s)")
+    parser.add_argument("--challenge-ttl", type=float, default=d.challenge_ttl,
+                        help="seconds a challenge can be answered (default %(default)s)")
+    parser.add_argument("--challenges-per-minute", type=int, default=d.challenges_per_minute,
+                        help="challenges per client address per minute (default %(default)s)")
+    parser.add_argument("--uploads-per-minute", type=int, default=d.uploads_per_minute,
+                        help="uploads per client address per minute (default %(default)s)")
+    parser.add_argument("--timeout", type=float, default=d.request_timeout,
+                        help="seconds a client has to send its whole request (default %(default)s)")
+    parser.add_argument("--max-connections", type=int, default=d.connections,
+                        help="connections served at once (default %(default)s)")
+    parser.add_argument("--quiet", action="store_true", help="no request log")
+
+
+def limits_from(args) -> Limits:
+    return Limits(challenge_ttl=args.challenge_ttl,
+                  challenges_per_minute=args.challenges_per_minute,
+                  uploads_per_minute=args.uploads_per_minute,
+                  request_timeout=args.timeout,
+                  connections=args.max_connections)
+
+
+def run(args, db_path: str, handler=ScoreRequestHandler, banner: str = "") -> int:
+    """Opens the board, listens, and serves until SIGINT or SIGTERM."""
+    logging.basicConfig(stream=sys.stderr, format="%(asctime)s %(message)s",
+                        level=logging.WARNING if args.quiet else logging.INFO)
+    try:
+        constants = rules.read_challenge_constants(args.constants)
+        board = ScoreBoard(db_path)
+    except (rules.ConstantsError, BoardError, OSError) as e:
+        print(f"zephrant_server: {e}", file=sys.stderr)
+        return 2
+    except Exception as e:      # sqlite3 refuses a file that is not a database
+        print(f"zephrant_server: {db_path}: {e}", file=sys.stderr)
+        return 2
+    try:
+        server = ScoreHTTPServer(args.host, args.port, ScoreService(board, constants,
+                                 limits_from(args)), handler)
+    except OSError as e:
+        print(f"zephrant_server: cannot listen on {args.host}:{args.port}: {e.strerror}",
+              file=sys.stderr)
+        board.close()
+        return 2
+    if args.print_port:
+        print(f"PORT {server.port}", flush=True)
+
+    def stop(signum, frame):
+        raise KeyboardInterrupt
+
+    signal.signal(signal.SIGTERM, stop)
+    logging.getLogger("zephrant.server").warning(
+        "serving on %s:%d, board %s%s", args.host, server.port, db_path, banner)
+    try:
+        server.serve_forever(poll_interval=0.2)
+    except KeyboardInterrupt:
+        pass
+    finally:
+        server.server_close()
+        board.close()
+    return 0

@@ -1,0 +1,101 @@
+"""What the three scripts answer, apart from the HTTP around it.
+
+Every reply body starts with the line "bof": the game skips everything before
+the first line that contains it.
+"""
+
+import time
+from dataclasses import dataclass
+
+from . import rules
+from .board import BoardError, ScoreBoard
+from .guard import ChallengeBook, RateLimiter
+
+
+@dataclass
+class Limits:
+    request_line: int = 1024        # bytes, CR LF included
+    head_bytes: int = 4096          # request line and headers together
+    headers: int = 16               # header lines
+    body: int = 1024                # largest Content-Length accepted
+    request_timeout: float = 10.0   # seconds for a whole request to arrive
+    linger: float = 2.0             # seconds to drain the client before closing
+    connections: int = 64           # connections served at once
+    connections_per_address: int = 8
+    challenges_per_minute: int = 20  # per client address
+    uploads_per_minute: int = 20     # per client address
+    outstanding_challenges: int = 1000
+    challenge_ttl: float = 120.0    # seconds a challenge stays answerable
+    board_lines: int = 1000
+
+
+@dataclass
+class Reply:
+    code: int          # HTTP status
+    body: bytes        # starts with "bof\n" for every answer the game should read
+    note: str          # for the request log
+
+
+def bof_reply(code: int, lines, note: str) -> Reply:
+    return Reply(code, ("bof\n" + "".join(f"{l}\n" for l in lines)).encode("ascii"), note)
+
+
+class ScoreService:
+    def __init__(self, board: ScoreBoard, constants: rules.ChallengeConstants,
+                 limits: Limits, clock=time.monotonic):
+        self.board = board
+        self.constants = constants
+        self.limits = limits
+        self.challenges = ChallengeBook(limits.challenge_ttl,
+                                        limits.outstanding_challenges, clock)
+        self.challenge_rate = RateLimiter(limits.challenges_per_minute, 60.0, clock)
+        self.upload_rate = RateLimiter(limits.uploads_per_minute, 60.0, clock)
+
+    def get_scores(self) -> Reply:
+        text = self.board.board_text()
+        lines = text.count(b"\n")
+        return Reply(200, b"bof\n" + text, f"board {lines} lines")
+
+    def get_challenge(self, address: str) -> Reply:
+        # When no challenge can be issued the reply still has the two lines the
+        # game reads, with a record id that the upload script answers "8".
+        if not self.challenge_rate.allow(address):
+            return bof_reply(429, [rules.BUSY_RECORD_ID, 0], "challenge rate limited")
+        issued = self.challenges.issue(address)
+        if issued is None:
+            return bof_reply(503, [rules.BUSY_RECORD_ID, 0], "challenge book full")
+        record_id, challenge = issued
+        return bof_reply(200, [record_id, challenge], f"challenge {record_id}")
+
+    def update_scores(self, address: str, body: bytes) -> Reply:
+        if not self.upload_rate.allow(address):
+            return self.status(429, rules.BUSY, "upload rate limited")
+        fields = rules.parse_upload_body(body.rstrip(b"\r\n"))
+        if fields is None:
+            return self.status(400, rules.MALFORMED, "fields missing or repeated")
+        record_id = fields["recID"]
+        if record_id == rules.BUSY_RECORD_ID:
+            return self.status(200, rules.BUSY, "upload without a challenge (busy)")
+        challenge = self.challenges.take(record_id, address)
+        if challenge is None:
+            return self.status(200, rules.CHALLENGE_NOT_MET,
+                               f"challenge {record_id[:16]!r} unknown, used or expired")
+        if rules.parse_solution(fields["solution"]) != self.constants.solution(challenge):
+            return self.status(200, rules.CHALLENGE_NOT_MET, "wrong solution")
+        name, level = fields["name"], fields["level"]
+        if not rules.valid_name(name):
+            return self.status(400, rules.MALFORMED, "bad name")
+        if not rules.valid_level(level):
+            return self.status(400, rules.MALFORMED, "bad level")
+        problem, score = rules.parse_score(fields["score"])
+        if problem is not None:
+            return self.status(400, problem, "bad score")
+        try:
+            status = self.board.submit(name, level, score, address)
+        except BoardError as e:
+            return self.status(503, rules.BUSY, f"storage failed: {e}")
+        return self.status(200, status, f"{name!r} {level} {score}")
+
+    @staticmethod
+    def status(code: int, status: str, note: str) -> Reply:
+        return bof_reply(code, [status], f"status {status}: {note}")
