@@ -1,0 +1,2 @@
+#include "effects.h"
+bool WriteEffects(const std::string&){return true;}

@@ -1,0 +1,25 @@
+// mediagen: writes the game's pictures and sounds into a folder, or checks the
+// sounds already there.
+//   mediagen OUTDIR           all PNG and OGG files
+//   mediagen --check DIR      peak and RMS level of every sound, loop seams of the music
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "check.h"
+#include "effects.h"
+#include "music.h"
+#include "pictures.h"
+
+int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--check") == 0) return CheckMedia(argv[2]) ? 0 : 1;
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: mediagen OUTDIR | mediagen --check DIR\n");
+    return 2;
+  }
+  const std::string dir = argv[1];
+  bool ok = WritePictures(dir);
+  ok &= WriteEffects(dir);
+  ok &= WriteMusic(dir);
+  return ok ? 0 : 1;
+}

@@ -1,0 +1,2 @@
+#include "music.h"
+bool WriteMusic(const std::string&){return true;}

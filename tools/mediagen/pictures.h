@@ -1,0 +1,5 @@
+#pragma once
+// Every picture of the game, written into a folder as PNG files.
+#include <string>
+
+bool WritePictures(const std::string& dir);
