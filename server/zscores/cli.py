@@ -35,6 +35,9 @@ def add_common_options(parser: argparse.ArgumentParser, port_default: int):
                         help="seconds a client has to send its whole request (default %(default)s)")
     parser.add_argument("--max-connections", type=int, default=d.connections,
                         help="connections served at once (default %(default)s)")
+    parser.add_argument("--per-address-connections", type=int, default=None,
+                        help=f"connections from one address at once "
+                             f"(default {d.connections_per_address})")
     parser.add_argument("--quiet", action="store_true", help="no request log")
 
 
@@ -43,11 +46,17 @@ def limits_from(args) -> Limits:
                   challenges_per_minute=args.challenges_per_minute,
                   uploads_per_minute=args.uploads_per_minute,
                   request_timeout=args.timeout,
-                  connections=args.max_connections)
+                  connections=args.max_connections,
+                  connections_per_address=min(Limits.connections_per_address,
+                                              args.max_connections)
+                  if args.per_address_connections is None
+                  else args.per_address_connections)
 
 
-def run(args, db_path: str, handler=ScoreRequestHandler, banner: str = "") -> int:
-    """Opens the board, listens, and serves until SIGINT or SIGTERM."""
+def run(args, db_path: str, handler=ScoreRequestHandler, prepare=None,
+        banner: str = "") -> int:
+    """Opens the board, listens, and serves until SIGINT or SIGTERM.
+    `prepare(server)` runs once the socket is bound, before serving."""
     logging.basicConfig(stream=sys.stderr, format="%(asctime)s %(message)s",
                         level=logging.WARNING if args.quiet else logging.INFO)
     try:
@@ -67,6 +76,8 @@ def run(args, db_path: str, handler=ScoreRequestHandler, banner: str = "") -> in
               file=sys.stderr)
         board.close()
         return 2
+    if prepare is not None:
+        prepare(server)
     if args.print_port:
         print(f"PORT {server.port}", flush=True)
 

@@ -52,7 +52,7 @@ class ChallengeBook:
         self.ttl = ttl
         self.capacity = capacity
         self.clock = clock
-        self._rng = rng or secrets.SystemRandom()
+        self.rng = rng or secrets.SystemRandom()
         self._open = {}
         self._lock = threading.Lock()
 
@@ -64,7 +64,7 @@ class ChallengeBook:
             if len(self._open) >= self.capacity:
                 return None
             record_id = secrets.token_hex(8)
-            challenge = self._rng.randint(self.LOW, self.HIGH)
+            challenge = self.rng.randint(self.LOW, self.HIGH)
             self._open[record_id] = (challenge, now + self.ttl, address)
             return record_id, challenge
 
