@@ -1,6 +1,7 @@
 // The display and the global 2D drawing state. Every drawing call consults
 // the current state; nothing is visible until Flip.
 #pragma once
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -68,7 +69,7 @@ class T2DDriver : public TGraphicsDriver {
   virtual void DrawPoly(const std::vector<float>& xy, float handle_x, float handle_y,
                         float origin_x, float origin_y) = 0;
   virtual void DrawPixmap(const TPixmap& pixmap, int x, int y) = 0;
-  virtual std::unique_ptr<TPixmap> GrabPixmap(int x, int y, int w, int h) = 0;  // RGBA8888
+  virtual std::vector<uint8_t> GrabPixels(int x, int y, int w, int h) = 0;  // RGBA rows, top first
   virtual void SetResolution(float width, float height) = 0;
   virtual void ForgetState() = 0;  // next SetBlend and texture bind always reach the renderer
 };
@@ -130,8 +131,27 @@ struct TFramePacing {
 extern TFramePacing framePacing;
 
 // --- Looking at frames ---
-std::unique_ptr<TPixmap> GrabBackBuffer();        // the whole back buffer, RGBA8888
+struct TRgbaPixels {
+  int width = 0, height = 0;
+  std::vector<uint8_t> rgba;  // rows from the top, 4 bytes a pixel
+  uint32_t At(int x, int y) const;  // 0xRRGGBBAA
+};
+TRgbaPixels GrabBackBuffer();                     // the whole back buffer (empty when headless)
 bool SaveBackBufferPNG(const std::string& path);  // false when there is nothing to save
+bool SaveRgbaPNG(const TRgbaPixels& pixels, const std::string& path);
+
+// --- The headless renderer's record of what would have been drawn ---
+struct THeadlessDrawCall {
+  char kind;  // 'C' cls, 'R' rect, 'L' line, 'P' plot, 'I' image frame
+  float x0, y0, x1, y1, tx, ty;
+  int r, g, b;
+  float alpha;
+  int blend;
+  float ix, iy, jx, jy;
+  const void* source;  // the pixmap an image frame was made from
+};
+void SetHeadlessDrawLogging(bool on);  // off by default
+std::vector<THeadlessDrawCall>& HeadlessDrawLog();
 
 // --- Test seams ---
 void UseHeadlessGraphics(bool headless);  // OpenGraphics then makes a display that draws nothing

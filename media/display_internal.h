@@ -1,0 +1,7 @@
+// Between the media layer's own modules: window events that the display
+// must act on, and what the input module needs to know about SDL.
+#pragma once
+#include <SDL.h>
+
+void DisplayHandleWindowEvent(const SDL_WindowEvent& e);  // focus changes of a full-screen window
+bool DisplayHasSDLWindow();                              // SDL video is up and a window is open

@@ -1,0 +1,386 @@
+// The OpenGL renderer: an SDL window with a compatibility GL context, drawn
+// with fixed-function immediate-mode primitives.
+#include <SDL.h>
+#include <SDL_opengl.h>
+
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "media/display_internal.h"
+#include "media/graphics.h"
+#include "media/image.h"
+
+// Texture state lives with the textures (gl_texture.cpp).
+void GLDisableTexturing();
+void GLForgetTextureState();
+
+namespace {
+std::string appTitle = "QUARV: Zephrant v1.02";
+bool videoUp = false;
+
+bool StartVideo() {
+  if (videoUp) return true;
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+    std::printf("SDL video failed: %s\r\n", SDL_GetError());
+    return false;
+  }
+  videoUp = true;
+  return true;
+}
+
+class TGLGraphics : public TGraphics {
+ public:
+  SDL_Window* window = nullptr;
+  SDL_GLContext context = nullptr;
+  bool fullscreen = false;
+  // Where the width x height picture lands in the drawable: a desktop-sized
+  // full screen shows it scaled with its aspect kept.
+  int outX = 0, outY = 0, outW = 0, outH = 0, drawW = 0, drawH = 0;
+  ~TGLGraphics() override {
+    if (context) SDL_GL_DeleteContext(context);
+    if (window) SDL_DestroyWindow(window);
+  }
+};
+
+class TGL2DDriver : public T2DDriver {
+ public:
+  TGLGraphics* g = nullptr;
+  int blend = -1;
+  int lastSwap = -1;
+  float ix = 1, iy = 0, jx = 0, jy = 1;
+  int vpX = 0, vpY = 0, vpW = 0, vpH = 0;
+  float lineWidth = 1;
+  uint8_t color[4] = {255, 255, 255, 255};
+
+  std::vector<TGraphicsMode> GraphicsModes() override {
+    std::vector<TGraphicsMode> modes;
+    if (!StartVideo()) return modes;
+    int n = SDL_GetNumDisplayModes(0);
+    for (int i = 0; i < n; ++i) {
+      SDL_DisplayMode m;
+      if (SDL_GetDisplayMode(0, i, &m) == 0)
+        modes.push_back({m.w, m.h, static_cast<int>(SDL_BITSPERPIXEL(m.format)), m.refresh_rate});
+    }
+    return modes;
+  }
+
+  TGraphics* AttachGraphics(void*, int) override { return nullptr; }
+
+  std::unique_ptr<TGraphics> CreateGraphics(int width, int height, int depth, int hertz,
+                                            int flags) override {
+    if (!StartVideo()) return nullptr;
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 2);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 1);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);
+    SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "1");
+
+    auto gg = std::make_unique<TGLGraphics>();
+    gg->width = width;
+    gg->height = height;
+    gg->depth = depth;
+    gg->hertz = hertz;
+    gg->flags = flags;
+    if (depth == 0) {
+      gg->window = SDL_CreateWindow(appTitle.c_str(), SDL_WINDOWPOS_CENTERED,
+                                    SDL_WINDOWPOS_CENTERED, width, height,
+                                    SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
+    } else {
+      gg->fullscreen = true;
+      gg->window = OpenFullScreen(width, height, hertz);
+    }
+    if (!gg->window) return nullptr;
+    gg->context = SDL_GL_CreateContext(gg->window);
+    if (!gg->context) {
+      std::printf("GL context failed: %s\r\n", SDL_GetError());
+      return nullptr;
+    }
+    SDL_GL_MakeCurrent(gg->window, gg->context);
+    lastSwap = -1;
+    if (gg->fullscreen) SDL_WarpMouseInWindow(gg->window, width / 2, height / 2);
+    SDL_DisableScreenSaver();
+    SDL_StartTextInput();
+    return gg;
+  }
+
+  // Full screen: the mode at the rate, then at any rate; where neither can
+  // be set the desktop-sized full screen shows the picture scaled, and
+  // where even that fails we stay in a window rather than stop.
+  SDL_Window* OpenFullScreen(int width, int height, int hertz) {
+    SDL_Window* w = SDL_CreateWindow(appTitle.c_str(), 0, 0, width, height,
+                                     SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS);
+    if (!w) return nullptr;
+    int rates[2] = {hertz, 0};
+    for (int rate : rates) {
+      if (FindMode(width, height, rate)) {
+        SDL_DisplayMode m{SDL_PIXELFORMAT_RGB888, width, height, rate, nullptr};
+        if (SDL_SetWindowDisplayMode(w, &m) == 0 &&
+            SDL_SetWindowFullscreen(w, SDL_WINDOW_FULLSCREEN) == 0) {
+          SDL_ShowWindow(w);
+          return w;
+        }
+      }
+    }
+    std::printf("GL graphics driver failed to set display mode\r\n");
+    std::fflush(stdout);
+    ++displayModeFallbacks;
+    if (SDL_SetWindowFullscreen(w, SDL_WINDOW_FULLSCREEN_DESKTOP) == 0) {
+      SDL_ShowWindow(w);
+      return w;
+    }
+    SDL_DestroyWindow(w);
+    ++displayModeFallbacks;
+    return SDL_CreateWindow(appTitle.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                            width, height, SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
+  }
+
+  static bool FindMode(int width, int height, int rate) {
+    int n = SDL_GetNumDisplayModes(0);
+    for (int i = 0; i < n; ++i) {
+      SDL_DisplayMode m;
+      if (SDL_GetDisplayMode(0, i, &m) != 0) continue;
+      if (m.w == width && m.h == height && (rate == 0 || m.refresh_rate == rate)) return true;
+    }
+    return false;
+  }
+
+  void SetGraphics(TGraphics* graphics) override {
+    g = static_cast<TGLGraphics*>(graphics);
+    if (!g) return;
+    SDL_GL_MakeCurrent(g->window, g->context);
+    Layout();
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_CULL_FACE);
+    GLDisableTexturing();
+  }
+
+  // Projection: one unit a pixel, y down, the picture letterboxed into the
+  // drawable when their sizes differ.
+  void Layout() {
+    SDL_GL_GetDrawableSize(g->window, &g->drawW, &g->drawH);
+    double s = std::min(double(g->drawW) / g->width, double(g->drawH) / g->height);
+    if (g->drawW == g->width && g->drawH == g->height) s = 1;
+    g->outW = static_cast<int>(g->width * s);
+    g->outH = static_cast<int>(g->height * s);
+    g->outX = (g->drawW - g->outW) / 2;
+    g->outY = (g->drawH - g->outH) / 2;
+    glViewport(g->outX, g->outY, g->outW, g->outH);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(0, g->width, g->height, 0, -1, 1);
+  }
+
+  bool Letterboxed() const { return g->outW != g->drawW || g->outH != g->drawH; }
+
+  void Flip(bool sync) override {
+    if (!g) return;
+    int want = sync ? 1 : 0;
+    if (want != lastSwap) {
+      SDL_GL_SetSwapInterval(want);  // unsupported under Xvfb; harmless
+      lastSwap = want;
+    }
+    SDL_GL_SwapWindow(g->window);
+  }
+
+  std::unique_ptr<TImageFrame> CreateFrameFromPixmap(const TPixmap& pixmap, int flags) override;
+
+  void SetBlend(int mode) override {
+    if (mode == blend) return;
+    blend = mode;
+    switch (mode) {
+      case BLEND_MASK:
+        glDisable(GL_BLEND);
+        glEnable(GL_ALPHA_TEST);
+        glAlphaFunc(GL_GEQUAL, 0.5f);
+        break;
+      case BLEND_ALPHA:
+        glEnable(GL_BLEND);
+        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+        glDisable(GL_ALPHA_TEST);
+        break;
+      case BLEND_LIGHT:
+        glEnable(GL_BLEND);
+        glBlendFunc(GL_SRC_ALPHA, GL_ONE);
+        glDisable(GL_ALPHA_TEST);
+        break;
+      case BLEND_SHADE:
+        glEnable(GL_BLEND);
+        glBlendFunc(GL_DST_COLOR, GL_ZERO);
+        glDisable(GL_ALPHA_TEST);
+        break;
+      default:  // BLEND_SOLID and anything else
+        glDisable(GL_BLEND);
+        glDisable(GL_ALPHA_TEST);
+        break;
+    }
+  }
+
+  void SetAlpha(float alpha) override {
+    color[3] = static_cast<uint8_t>(alpha * 255.0f);
+    glColor4ubv(color);
+  }
+
+  void SetColor(int r, int g_, int b) override {
+    color[0] = static_cast<uint8_t>(r);
+    color[1] = static_cast<uint8_t>(g_);
+    color[2] = static_cast<uint8_t>(b);
+    glColor4ubv(color);
+  }
+
+  void SetClsColor(int r, int g_, int b) override {
+    glClearColor(r / 255.0f, g_ / 255.0f, b / 255.0f, 1.0f);
+  }
+
+  void SetViewport(int x, int y, int w, int h) override {
+    vpX = x;
+    vpY = y;
+    vpW = w;
+    vpH = h;
+    ApplyScissor();
+  }
+
+  void ApplyScissor() {
+    if (vpX == 0 && vpY == 0 && vpW == g->width && vpH == g->height) {
+      glDisable(GL_SCISSOR_TEST);
+      return;
+    }
+    glEnable(GL_SCISSOR_TEST);
+    double s = double(g->outW) / g->width;
+    int sx = g->outX + static_cast<int>(std::lround(vpX * s));
+    int sy = g->outY + static_cast<int>(std::lround((g->height - vpY - vpH) * s));
+    glScissor(sx, sy, static_cast<int>(std::lround(vpW * s)),
+              static_cast<int>(std::lround(vpH * s)));
+  }
+
+  void SetTransform(float ix_, float iy_, float jx_, float jy_) override {
+    ix = ix_;
+    iy = iy_;
+    jx = jx_;
+    jy = jy_;
+  }
+
+  void SetLineWidth(float width) override {
+    lineWidth = width;
+    glLineWidth(width * (g ? float(g->outW) / g->width : 1.0f));
+  }
+
+  void Cls() override {
+    if (Letterboxed() && !glIsEnabled(GL_SCISSOR_TEST)) {
+      // Clearing the whole drawable also keeps the bars black.
+      glClear(GL_COLOR_BUFFER_BIT);
+      return;
+    }
+    glClear(GL_COLOR_BUFFER_BIT);
+  }
+
+  void Plot(float x, float y) override {
+    GLDisableTexturing();
+    glBegin(GL_POINTS);
+    glVertex2f(x + 0.5f, y + 0.5f);
+    glEnd();
+  }
+
+  void DrawLine(float x0, float y0, float x1, float y1, float tx, float ty) override {
+    GLDisableTexturing();
+    glBegin(GL_LINES);
+    glVertex2f(x0 * ix + y0 * iy + tx + 0.5f, x0 * jx + y0 * jy + ty + 0.5f);
+    glVertex2f(x1 * ix + y1 * iy + tx + 0.5f, x1 * jx + y1 * jy + ty + 0.5f);
+    glEnd();
+  }
+
+  void DrawRect(float x0, float y0, float x1, float y1, float tx, float ty) override {
+    GLDisableTexturing();
+    glBegin(GL_QUADS);
+    glVertex2f(x0 * ix + y0 * iy + tx, x0 * jx + y0 * jy + ty);
+    glVertex2f(x1 * ix + y0 * iy + tx, x1 * jx + y0 * jy + ty);
+    glVertex2f(x1 * ix + y1 * iy + tx, x1 * jx + y1 * jy + ty);
+    glVertex2f(x0 * ix + y1 * iy + tx, x0 * jx + y1 * jy + ty);
+    glEnd();
+  }
+
+  void DrawOval(float x0, float y0, float x1, float y1, float tx, float ty) override {
+    GLDisableTexturing();
+    float cx = (x0 + x1) / 2, cy = (y0 + y1) / 2, rx = (x1 - x0) / 2, ry = (y1 - y0) / 2;
+    glBegin(GL_POLYGON);
+    for (int i = 0; i < 48; ++i) {
+      float a = static_cast<float>(i * 2 * M_PI / 48);
+      float px = cx + rx * std::cos(a), py = cy + ry * std::sin(a);
+      glVertex2f(px * ix + py * iy + tx, px * jx + py * jy + ty);
+    }
+    glEnd();
+  }
+
+  void DrawPoly(const std::vector<float>& xy, float handle_x, float handle_y, float origin_x,
+                float origin_y) override {
+    if (xy.size() < 6) return;
+    GLDisableTexturing();
+    glBegin(GL_POLYGON);
+    for (size_t i = 0; i + 1 < xy.size(); i += 2) {
+      float px = xy[i] + handle_x, py = xy[i + 1] + handle_y;
+      glVertex2f(px * ix + py * iy + origin_x, px * jx + py * jy + origin_y);
+    }
+    glEnd();
+  }
+
+  void DrawPixmap(const TPixmap&, int, int) override {}
+
+  std::vector<uint8_t> GrabPixels(int x, int y, int w, int h) override {
+    std::vector<uint8_t> rows(static_cast<size_t>(w) * h * 4);
+    if (!g || w <= 0 || h <= 0) return {};
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadBuffer(GL_BACK);
+    // GL's rows start at the bottom of the drawable.
+    glReadPixels(g->outX + x, g->outY + (g->height - y - h), w, h, GL_RGBA, GL_UNSIGNED_BYTE,
+                 rows.data());
+    std::vector<uint8_t> out(rows.size());
+    for (int r = 0; r < h; ++r)
+      std::copy_n(&rows[static_cast<size_t>(h - 1 - r) * w * 4], w * 4,
+                  &out[static_cast<size_t>(r) * w * 4]);
+    return out;
+  }
+
+  void SetResolution(float, float) override {}
+
+  void ForgetState() override {
+    blend = -1;
+    GLForgetTextureState();
+  }
+
+  void WindowEvent(const SDL_WindowEvent& e) {
+    if (!g || !g->fullscreen) return;
+    if (e.event == SDL_WINDOWEVENT_FOCUS_LOST) {
+      // Give the desktop its mode back while someone else has the focus.
+      SDL_MinimizeWindow(g->window);
+      SDL_GL_SetSwapInterval(0);
+      lastSwap = 0;
+    } else if (e.event == SDL_WINDOWEVENT_SIZE_CHANGED || e.event == SDL_WINDOWEVENT_RESTORED) {
+      Layout();
+      ApplyScissor();
+    }
+  }
+};
+
+TGL2DDriver glDriver;
+}  // namespace
+
+std::unique_ptr<TImageFrame> CreateGLImageFrame(const TPixmap& pixmap, int flags);  // gl_texture.cpp
+
+std::unique_ptr<TImageFrame> TGL2DDriver::CreateFrameFromPixmap(const TPixmap& pixmap, int flags) {
+  return CreateGLImageFrame(pixmap, flags);
+}
+
+T2DDriver* GLDriver() { return &glDriver; }
+
+void SetAppTitle(const Text& title) { appTitle = ByteString(title); }
+
+void DisplayHandleWindowEvent(const SDL_WindowEvent& e) { glDriver.WindowEvent(e); }
+
+bool DisplayHasSDLWindow() { return videoUp && glDriver.g != nullptr; }

@@ -1,0 +1,267 @@
+// The 2D drawing state and the display's lifecycle, shared by the GL and
+// the headless renderers.
+#include "media/graphics.h"
+
+#include <cmath>
+
+#include "media/clock.h"
+#include "media/input.h"
+#include "media/system.h"
+
+T2DDriver* GLDriver();        // gl_driver.cpp
+T2DDriver* HeadlessDriver();  // headless_driver.cpp
+
+int graphicsSeq = 0;
+TFramePacing framePacing;
+int displayModeFallbacks = 0;
+
+namespace {
+std::unique_ptr<T2DGraphics> current;
+bool headless = false;
+std::function<void()> frameHook;
+bool exitRegistered = false;
+
+void BumpGraphicsSeq() {
+  ++graphicsSeq;
+  if (graphicsSeq == 0) graphicsSeq = 1;  // wraps from -1 to 1, never 0
+}
+
+void UpdateTransform() {
+  T2DGraphics& g = *current;
+  double rad = g.tform_rot * M_PI / 180.0;
+  float s = static_cast<float>(std::sin(rad)), c = static_cast<float>(std::cos(rad));
+  g.tform_ix = c * g.tform_scale_x;
+  g.tform_iy = -s * g.tform_scale_y;
+  g.tform_jx = s * g.tform_scale_x;
+  g.tform_jy = c * g.tform_scale_y;
+  g._driver->SetTransform(g.tform_ix, g.tform_iy, g.tform_jx, g.tform_jy);
+}
+
+// Pushes every stored value to the renderer, in the fixed order.
+void MakeCurrent() {
+  T2DGraphics& g = *current;
+  T2DDriver* d = g._driver;
+  d->SetGraphics(g._graphics.get());
+  d->ForgetState();
+  d->SetResolution(g.vres_width, g.vres_height);
+  d->SetBlend(g.blend_mode);
+  d->SetColor(g.color_red, g.color_green, g.color_blue);
+  d->SetAlpha(g.color_alpha);
+  d->SetClsColor(g.clscolor_red, g.clscolor_green, g.clscolor_blue);
+  d->SetLineWidth(g.line_width);
+  UpdateTransform();
+  d->SetViewport(g.viewport_x, g.viewport_y, g.viewport_w, g.viewport_h);
+  if (g._setup == 0) {
+    // Both buffers start black.
+    d->Cls();
+    d->Flip(false);
+    d->Cls();
+    d->Flip(false);
+    g._setup = 1;
+  }
+}
+}  // namespace
+
+void UseHeadlessGraphics(bool on) { headless = on; }
+bool HeadlessGraphics() { return headless; }
+void SetFrameHook(std::function<void()> hook) { frameHook = std::move(hook); }
+T2DGraphics* Current2D() { return current.get(); }
+T2DDriver* Current2DDriver() { return current ? current->_driver : nullptr; }
+
+TGraphics* OpenGraphics(int width, int height, int depth, int hertz, int flags) {
+  CloseGraphics();
+  flags |= GRAPHICS_BACKBUFFER;
+  T2DDriver* driver = headless ? HeadlessDriver() : GLDriver();
+  std::unique_ptr<TGraphics> g = driver->CreateGraphics(width, height, depth, hertz, flags);
+  if (!g) return nullptr;
+  BumpGraphicsSeq();
+
+  current = std::make_unique<T2DGraphics>();
+  current->viewport_w = width;
+  current->viewport_h = height;
+  current->vres_width = static_cast<float>(width);
+  current->vres_height = static_cast<float>(height);
+  current->_graphics = std::move(g);
+  current->_driver = driver;
+  MakeCurrent();
+
+  framePacing = TFramePacing{};
+  if (depth == 0) {
+    framePacing.softSync = hertz != 0;
+  } else {
+    framePacing.hardSync = hertz != 0;
+  }
+  if (framePacing.softSync) {
+    framePacing.syncRate = hertz;
+    framePacing.syncPeriod = 1000 / hertz;
+    framePacing.syncFrac = 1000 - framePacing.syncPeriod * framePacing.syncRate;
+    framePacing.syncAccum = 0;
+    framePacing.syncTime = ElapsedMillis();
+  }
+  SetInputTracking(true);
+  if (!exitRegistered) {
+    exitRegistered = true;
+    AtProgramEnd([] { CloseGraphics(); });
+  }
+  return current->_graphics.get();
+}
+
+void CloseGraphics() {
+  if (!current) return;
+  BumpGraphicsSeq();
+  SetInputTracking(false);
+  T2DDriver* d = current->_driver;
+  d->SetGraphics(nullptr);
+  current.reset();  // the display goes with its TGraphics
+}
+
+void Flip(int sync) {
+  if (!current) return;
+  T2DDriver* d = current->_driver;
+  TFramePacing& p = framePacing;
+  if (sync != -1) {
+    d->Flip(sync != 0);
+  } else if (p.softSync) {
+    p.syncTime += p.syncPeriod;
+    p.syncAccum += p.syncFrac;
+    if (p.syncAccum >= p.syncRate) {
+      p.syncAccum -= p.syncRate;
+      p.syncTime += 1;
+    }
+    int dt = p.syncTime - ElapsedMillis();
+    if (dt > 0) {
+      DelayMillis(dt);
+    } else {
+      p.syncTime -= dt;  // late: pace the next frame from now, no burst of catch-up frames
+    }
+    d->Flip(false);
+  } else {
+    d->Flip(p.hardSync);
+  }
+  if (frameHook) frameHook();
+}
+
+// --- Drawing state ---
+
+void SetColor(int r, int g, int b) {
+  if (!current) return;
+  auto clamp = [](int v) { return v < 0 ? 0 : v > 255 ? 255 : v; };
+  current->color_red = clamp(r);
+  current->color_green = clamp(g);
+  current->color_blue = clamp(b);
+  current->_driver->SetColor(current->color_red, current->color_green, current->color_blue);
+}
+
+void SetAlpha(float alpha) {
+  if (!current) return;
+  if (!(alpha >= 0)) alpha = 0;  // also NaN
+  if (alpha > 1) alpha = 1;
+  current->color_alpha = alpha;
+  current->_driver->SetAlpha(alpha);
+}
+
+void SetBlend(int mode) {
+  if (!current) return;
+  current->blend_mode = mode;
+  current->_driver->SetBlend(mode);
+}
+
+void SetClsColor(int r, int g, int b) {
+  if (!current) return;
+  current->clscolor_red = r;
+  current->clscolor_green = g;
+  current->clscolor_blue = b;
+  current->_driver->SetClsColor(r, g, b);
+}
+
+void SetViewport(int x, int y, int w, int h) {
+  if (!current) return;
+  current->viewport_x = x;
+  current->viewport_y = y;
+  current->viewport_w = w;
+  current->viewport_h = h;
+  current->_driver->SetViewport(x, y, w, h);
+}
+
+void SetLineWidth(float width) {
+  if (!current) return;
+  current->line_width = width;
+  current->_driver->SetLineWidth(width);
+}
+
+void SetDrawScale(float sx, float sy) {
+  if (!current) return;
+  current->tform_scale_x = sx;
+  current->tform_scale_y = sy;
+  UpdateTransform();
+}
+
+void SetDrawRotation(float degrees) {
+  if (!current) return;
+  current->tform_rot = degrees;
+  UpdateTransform();
+}
+
+void SetDrawOrigin(float x, float y) {
+  if (!current) return;
+  current->origin_x = x;
+  current->origin_y = y;
+}
+
+int GetBlend() { return current ? current->blend_mode : 0; }
+float GetAlpha() { return current ? current->color_alpha : 0.0f; }
+
+// --- Primitives ---
+
+void Cls() {
+  if (current) current->_driver->Cls();
+}
+
+void DrawRect(float x, float y, float w, float h) {
+  if (!current) return;
+  const T2DGraphics& g = *current;
+  g._driver->DrawRect(g.handle_x, g.handle_y, g.handle_x + w, g.handle_y + h, x + g.origin_x,
+                      y + g.origin_y);
+}
+
+void DrawLine(float x, float y, float x2, float y2, bool drawLastPixel) {
+  if (!current) return;
+  const T2DGraphics& g = *current;
+  float ex = g.handle_x + x2 - x, ey = g.handle_y + y2 - y;
+  g._driver->DrawLine(g.handle_x, g.handle_y, ex, ey, x + g.origin_x, y + g.origin_y);
+  if (drawLastPixel) {
+    float px = ex * g.tform_ix + ey * g.tform_iy + x + g.origin_x;
+    float py = ex * g.tform_jx + ey * g.tform_jy + y + g.origin_y;
+    g._driver->Plot(px, py);
+  }
+}
+
+void Plot(float x, float y) {
+  if (!current) return;
+  current->_driver->Plot(x + current->origin_x, y + current->origin_y);
+}
+
+// --- Looking at frames ---
+
+uint32_t TRgbaPixels::At(int x, int y) const {
+  const uint8_t* p = &rgba[(static_cast<size_t>(y) * width + x) * 4];
+  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+
+TRgbaPixels GrabBackBuffer() {
+  TRgbaPixels out;
+  if (!current) return out;
+  TGraphics* g = current->_graphics.get();
+  out.rgba = current->_driver->GrabPixels(0, 0, g->width, g->height);
+  if (!out.rgba.empty()) {
+    out.width = g->width;
+    out.height = g->height;
+  }
+  return out;
+}
+
+bool SaveBackBufferPNG(const std::string& path) {
+  TRgbaPixels px = GrabBackBuffer();
+  if (px.rgba.empty()) return false;
+  return SaveRgbaPNG(px, path);
+}
