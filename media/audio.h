@@ -2,6 +2,7 @@
 // voices whose volume, pan and rate the game changes while they play.
 #pragma once
 #include <memory>
+#include <vector>
 #include "media/text.h"
 
 constexpr int SOUND_LOOPING = 1;
@@ -23,10 +24,23 @@ class TSound {
  public:
   virtual ~TSound() = default;
   virtual ChannelRef Play(ChannelRef channel = nullptr);  // Cue, then SetPaused(false)
-  virtual ChannelRef Cue(ChannelRef channel = nullptr) = 0;
+  virtual ChannelRef Cue(ChannelRef channel = nullptr) = 0;  // attached, not yet playing
+  static TSound* Load(const Text& url, int flags = 0);        // LoadSound
 };
 
 TSound* LoadSound(const Text& url, int flags = 0);  // null when the file does not decode
 int SelectAudioDriver(const Text& name);            // case-insensitive; 1 when it started
 Text CurrentAudioDriverName();                      // "" when none
-ChannelRef AllocChannel();
+ChannelRef AllocChannel();                          // a channel of its own, kept until Stop
+
+// --- Null-tolerant helpers: a null sound plays nothing on a silent channel ---
+ChannelRef PlaySound(TSound* sound, ChannelRef channel = nullptr);
+ChannelRef CueSound(TSound* sound, ChannelRef channel = nullptr);
+
+// --- Start-up ---
+// Decodes these urls on worker threads while the caller goes on; a later
+// LoadSound of one of them waits for that file only. Call it after the driver
+// has been chosen: with no driver current it picks one as LoadSound would, and
+// on the silent driver nothing needs decoding.
+void PreloadSounds(const std::vector<Text>& urls);
+void ShutdownAudio();  // shuts the current driver down; runs at program end

@@ -1,0 +1,353 @@
+// The "OpenAL" audio driver on OpenAL Soft. A sound is one AL buffer; a
+// channel is a claim on an AL source. Sources are shared: a play without a
+// channel takes the first source that has finished (or was stopped), so a
+// channel only controls its source while the source's _seq still matches the
+// one it got; after that every call on it does nothing.
+#include <AL/al.h>
+#include <AL/alc.h>
+#include <AL/alext.h>
+#include <algorithm>
+#include <cmath>
+#include <set>
+#include <vector>
+#include "media/audio_driver.h"
+#include "media/audio_sample.h"
+#include "media/audio_test_seam.h"
+#include "media/stream.h"
+
+namespace {
+
+class TOpenALSound;
+
+struct TOpenALSource {
+  TOpenALSource* _succ = nullptr;  // next in the shared list
+  ALuint _id = 0;                  // 0 once the driver has shut down
+  int _seq = 0;                    // bumped whenever the source is taken from its channel
+  TOpenALSound* _sound = nullptr;
+  bool _shared = false;            // in the shared list (not held by a static channel)
+
+  ALint State() const {
+    ALint state = AL_STOPPED;
+    alGetSourcei(_id, AL_SOURCE_STATE, &state);
+    return state;
+  }
+};
+
+class TOpenALDriver;
+TOpenALDriver& Driver();
+
+class TOpenALChannel : public TChannel {
+ public:
+  TOpenALChannel(std::shared_ptr<TOpenALSource> source, int isStatic)
+      : _source(std::move(source)), _seq(_source->_seq), _static(isStatic) {}
+
+  bool Owns() const { return _source && _source->_id != 0 && _source->_seq == _seq; }
+
+  void Stop() override;
+  void SetPaused(bool paused) override {
+    if (!Owns()) return;
+    if (paused) {
+      alSourcePause(_source->_id);
+    } else if (_source->State() != AL_PLAYING) {
+      alSourcePlay(_source->_id);  // a cued source starts at the beginning, a paused one resumes
+    }
+  }
+  // OpenAL would refuse a negative gain and keep the old one; skipping it
+  // here has the same effect without leaving an AL error behind.
+  void SetVolume(float volume) override {
+    if (Owns() && volume >= 0) alSourcef(_source->_id, AL_GAIN, volume);
+  }
+  // The source sits on the unit circle around the listener: -1 is 90 degrees
+  // to the left, 0 straight ahead, 1 to the right.
+  void SetPan(float pan) override {
+    if (!Owns()) return;
+    double angle = double(pan) * (3.14159265358979323846 / 2.0);
+    alSource3f(_source->_id, AL_POSITION, float(std::sin(angle)), 0.0f, float(-std::cos(angle)));
+  }
+  void SetDepth(float) override {}
+  void SetRate(float rate) override {
+    if (Owns() && rate >= 0) alSourcef(_source->_id, AL_PITCH, rate);
+  }
+  int Playing() override { return Owns() && _source->State() == AL_PLAYING ? 1 : 0; }
+
+  std::shared_ptr<TOpenALSource> _source;
+  int _seq;
+  int _static;  // 1: made by AllocChannel, its source is kept out of the shared list
+};
+
+class TOpenALSound : public TSound {
+ public:
+  TOpenALSound(ALuint buffer, int loop, int session) : _buffer(buffer), _loop(loop), _session(session) {}
+  ~TOpenALSound() override;
+  ChannelRef Cue(ChannelRef channel) override;
+
+  ALuint _buffer;
+  int _loop;
+  int _session;  // the driver start that made the buffer
+};
+
+class TOpenALDriver : public TAudioDriver {
+ public:
+  Text Name() override { return u"OpenAL"; }
+  int Startup() override;
+  void Shutdown() override;
+  TSound* CreateSound(const TAudioSample& sample, int flags) override;
+  ChannelRef AllocChannel() override { return NewChannel(1); }
+
+  std::shared_ptr<TOpenALChannel> NewChannel(int isStatic);
+  void AppendShared(TOpenALSource* source);
+  void UnlinkShared(TOpenALSource* source);
+  bool Running(int session) const { return _context && session == _session; }
+  void ForgetSound(TOpenALSound* sound);
+
+  ALCdevice* _device = nullptr;
+  ALCcontext* _context = nullptr;
+  int _session = 0;
+  int _loopbackRate = 0;  // test seam: render into memory instead of a device
+  bool _loopback = false;  // the running device is a loopback one
+  TOpenALSource* _sources = nullptr;                     // the shared list
+  std::vector<std::shared_ptr<TOpenALSource>> _all;      // every source made since start-up
+  std::set<TOpenALSound*> _sounds;                       // sounds whose buffers are alive
+};
+
+TOpenALDriver& Driver() {
+  static auto* driver = new TOpenALDriver;  // never destroyed: see the exit hook
+  return *driver;
+}
+
+// --- Driver start and stop ---
+
+ALCdevice* OpenLoopback(int rate, ALCcontext** context) {
+  if (!alcIsExtensionPresent(nullptr, "ALC_SOFT_loopback")) return nullptr;
+  auto open = reinterpret_cast<LPALCLOOPBACKOPENDEVICESOFT>(
+      alcGetProcAddress(nullptr, "alcLoopbackOpenDeviceSOFT"));
+  if (!open) return nullptr;
+  ALCdevice* device = open(nullptr);
+  if (!device) return nullptr;
+  const ALCint attrs[] = {ALC_FORMAT_CHANNELS_SOFT, ALC_STEREO_SOFT, ALC_FORMAT_TYPE_SOFT,
+                          ALC_SHORT_SOFT, ALC_FREQUENCY, rate, 0};
+  *context = alcCreateContext(device, attrs);
+  return device;
+}
+
+int TOpenALDriver::Startup() {
+  if (_context) Shutdown();
+  ALCcontext* context = nullptr;
+  ALCdevice* device = nullptr;
+  if (_loopbackRate > 0) {
+    device = OpenLoopback(_loopbackRate, &context);
+  } else {
+    // The default device first, then the names older OpenAL setups used.
+    device = alcOpenDevice(nullptr);
+    if (!device) device = alcOpenDevice("Generic Hardware");
+    if (!device) device = alcOpenDevice("Generic Software");
+    if (device) context = alcCreateContext(device, nullptr);
+  }
+  if (!device) return 0;
+  if (!context || !alcMakeContextCurrent(context)) {
+    if (context) alcDestroyContext(context);
+    alcCloseDevice(device);
+    return 0;
+  }
+  _device = device;
+  _context = context;
+  _loopback = _loopbackRate > 0;
+  ++_session;
+  return 1;
+}
+
+void TOpenALDriver::Shutdown() {
+  if (!_context) return;
+  for (auto& source : _all) {
+    alSourceStop(source->_id);
+    alSourcei(source->_id, AL_BUFFER, 0);
+    alDeleteSources(1, &source->_id);
+    source->_id = 0;
+    ++source->_seq;
+    source->_sound = nullptr;
+    source->_succ = nullptr;
+  }
+  _all.clear();
+  _sources = nullptr;
+  // Sounds outlive the driver (the game keeps them for the whole run); they
+  // lose their buffers and play nothing from now on.
+  for (TOpenALSound* sound : _sounds) {
+    alDeleteBuffers(1, &sound->_buffer);
+    sound->_buffer = 0;
+  }
+  _sounds.clear();
+  alcMakeContextCurrent(nullptr);
+  alcDestroyContext(_context);
+  alcCloseDevice(_device);
+  _context = nullptr;
+  _device = nullptr;
+}
+
+// --- Sounds ---
+
+TSound* TOpenALDriver::CreateSound(const TAudioSample& sample, int flags) {
+  if (!_context) return nullptr;
+  // OpenAL has no big-endian formats.
+  std::unique_ptr<TAudioSample> converted;
+  const TAudioSample* data = &sample;
+  if (sample.format == SF_MONO16BE || sample.format == SF_STEREO16BE) {
+    converted = sample.Convert(sample.format == SF_MONO16BE ? SF_MONO16LE : SF_STEREO16LE);
+    data = converted.get();
+  }
+  ALenum format;
+  switch (data->format) {
+    case SF_MONO8: format = AL_FORMAT_MONO8; break;
+    case SF_MONO16LE: format = AL_FORMAT_MONO16; break;
+    case SF_STEREO8: format = AL_FORMAT_STEREO8; break;
+    case SF_STEREO16LE: format = AL_FORMAT_STEREO16; break;
+    default: return nullptr;
+  }
+  alGetError();
+  ALuint buffer = 0;
+  alGenBuffers(1, &buffer);
+  if (alGetError() != AL_NO_ERROR) return nullptr;
+  alBufferData(buffer, format, data->samples, data->ByteSize(), data->hertz);
+  if (alGetError() != AL_NO_ERROR) {
+    alDeleteBuffers(1, &buffer);
+    return nullptr;
+  }
+  auto* sound = new TOpenALSound(buffer, flags & SOUND_LOOPING, _session);
+  _sounds.insert(sound);
+  return sound;
+}
+
+void TOpenALDriver::ForgetSound(TOpenALSound* sound) {
+  if (!_sounds.erase(sound)) return;
+  // A source still holding the buffer would keep AL from deleting it.
+  for (auto& source : _all) {
+    if (source->_sound != sound) continue;
+    ++source->_seq;
+    alSourceStop(source->_id);
+    alSourcei(source->_id, AL_BUFFER, 0);
+    source->_sound = nullptr;
+    if (!source->_shared) AppendShared(source.get());
+  }
+  alDeleteBuffers(1, &sound->_buffer);
+}
+
+TOpenALSound::~TOpenALSound() { Driver().ForgetSound(this); }
+
+ChannelRef TOpenALSound::Cue(ChannelRef channel) {
+  TOpenALDriver& driver = Driver();
+  std::shared_ptr<TOpenALChannel> ch;
+  if (channel) {
+    ch = std::dynamic_pointer_cast<TOpenALChannel>(channel);
+    if (!ch) return channel;  // another driver's channel: nothing to control
+  } else {
+    if (!driver.Running(_session)) return SilentChannel();
+    ch = driver.NewChannel(0);
+    if (!ch) return SilentChannel();
+  }
+  if (!ch->Owns() || !driver.Running(_session)) return ch;
+  TOpenALSource& source = *ch->_source;
+  source._sound = this;
+  // Rewinding leaves the source in its initial state: cued, not free for
+  // recycling until it has played or been stopped.
+  alSourceRewind(source._id);
+  alSourcei(source._id, AL_LOOPING, _loop ? AL_TRUE : AL_FALSE);
+  alSourcei(source._id, AL_BUFFER, ALint(_buffer));
+  return ch;
+}
+
+// --- Channels and sources ---
+
+void TOpenALDriver::AppendShared(TOpenALSource* source) {
+  source->_succ = nullptr;
+  source->_shared = true;
+  TOpenALSource** link = &_sources;
+  while (*link) link = &(*link)->_succ;
+  *link = source;
+}
+
+void TOpenALDriver::UnlinkShared(TOpenALSource* source) {
+  for (TOpenALSource** link = &_sources; *link; link = &(*link)->_succ) {
+    if (*link == source) {
+      *link = source->_succ;
+      break;
+    }
+  }
+  source->_succ = nullptr;
+  source->_shared = false;
+}
+
+std::shared_ptr<TOpenALChannel> TOpenALDriver::NewChannel(int isStatic) {
+  if (!_context) return nullptr;
+  TOpenALSource* source = nullptr;
+  for (TOpenALSource* s = _sources; s; s = s->_succ) {
+    ALint state = s->State();
+    if (state != AL_PLAYING && state != AL_PAUSED && state != AL_INITIAL) {
+      source = s;
+      break;
+    }
+  }
+  std::shared_ptr<TOpenALSource> owner;
+  if (source) {
+    ++source->_seq;  // the channel that had it controls nothing from now on
+    alSourceStop(source->_id);
+    alSourcei(source->_id, AL_BUFFER, 0);
+    source->_sound = nullptr;
+    for (auto& s : _all)
+      if (s.get() == source) owner = s;
+  } else {
+    alGetError();
+    ALuint id = 0;
+    alGenSources(1, &id);
+    if (alGetError() != AL_NO_ERROR || id == 0) {
+      PrintLine(u"Failed to generate OpenAL source");
+      return nullptr;
+    }
+    owner = std::make_shared<TOpenALSource>();
+    owner->_id = id;
+    _all.push_back(owner);
+    AppendShared(owner.get());
+    source = owner.get();
+  }
+  if (isStatic) UnlinkShared(source);
+  // A source starts every hand-over from the same settings.
+  alSourcei(source->_id, AL_SOURCE_RELATIVE, AL_TRUE);
+  alSourcef(source->_id, AL_GAIN, 1.0f);
+  alSourcef(source->_id, AL_PITCH, 1.0f);
+  alSource3f(source->_id, AL_POSITION, 0.0f, 0.0f, 1.0f);
+  return std::make_shared<TOpenALChannel>(owner, isStatic);
+}
+
+void TOpenALChannel::Stop() {
+  if (!Owns()) return;
+  TOpenALSource& source = *_source;
+  ++source._seq;
+  alSourceStop(source._id);
+  alSourcei(source._id, AL_BUFFER, 0);
+  source._sound = nullptr;
+  if (_static) Driver().AppendShared(&source);
+}
+
+}  // namespace
+
+TAudioDriver* OpenALAudioDriver() { return &Driver(); }
+
+// --- Test seam ---
+
+void UseOpenALLoopback(int rate) { Driver()._loopbackRate = rate; }
+
+bool StartOpenALLoopback(int rate) {
+  UseOpenALLoopback(rate);
+  return SelectAudioDriver(u"OpenAL") == 1;
+}
+
+void RenderLoopback(int16_t* out, int frames) {
+  TOpenALDriver& driver = Driver();
+  static auto render =
+      reinterpret_cast<LPALCRENDERSAMPLESSOFT>(alcGetProcAddress(nullptr, "alcRenderSamplesSOFT"));
+  if (!driver._context || !driver._loopback || !render) {
+    std::fill(out, out + 2 * frames, int16_t(0));
+    return;
+  }
+  render(driver._device, out, frames);
+}
+
+int OpenALSourceCount() { return int(Driver()._all.size()); }
