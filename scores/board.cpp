@@ -1,0 +1,205 @@
+#include "scores/board.h"
+
+#include <cmath>
+
+#include "flow/media_set.h"
+#include "flow/title.h"
+#include "media/clock.h"
+#include "media/graphics.h"
+#include "media/image.h"
+#include "media/input.h"
+#include "media/stream.h"
+#include "scores/online.h"
+#include "scores/score_table.h"
+#include "world/scoring.h"
+
+int boardOpen = 0;
+int boardAnim = 0;
+int boardPage = 1;
+int localTop = 0;
+int onlineTop = 0;
+
+namespace {
+
+constexpr int VISIBLE_ROWS = 12;
+constexpr int LOCAL_TOP_MAX = 13;
+// With 12 rows in view the 1000th entry stays just out of reach, as on the
+// board the players know.
+constexpr int ONLINE_TOP_MAX = 987;
+constexpr int FADE_FRAMES = 20;
+constexpr int HELP_PHASE_FRAMES = 120;
+
+constexpr const char16_t* HELP_LINES[] = {
+    u"Cursor left/right to change online/local.",
+    u"Cursor up/down to scroll current board.",
+    u"Press the SPACE BAR to go back.",
+    u"Press (S) to synchronize the online scores.",
+    nullptr,  // a pause before the lines come round again
+};
+
+float Frac(float x) { return std::fmod(x, 1.0f); }
+
+// Puts the player's own row sixth on the online page.
+void PreScroll() {
+  onlineTop = onlineRank - 6;
+  if (onlineRank < 12) onlineTop = 0;
+  if (onlineRank > ONLINE_TOP_MAX) onlineTop = ONLINE_TOP_MAX;
+}
+
+void DrawPanelBackground() {
+  SetAlpha(boardAnim < FADE_FRAMES ? 0.045f * boardAnim : 0.9f);
+  SetBlend(BLEND_ALPHA);
+  SetColor(40, 5, 40);
+  DrawRect(50, 50, 700, 450);
+  SetColor(255, 255, 255);
+  DrawLine(50, 50, 750, 50);
+  DrawLine(50, 500, 750, 500);
+  DrawLine(50, 50, 50, 500);
+  DrawLine(750, 50, 750, 500);
+  SetAlpha(1);
+  SetBlend(BLEND_LIGHT);
+}
+
+void ReadPanelKeys() {
+  if (KeyHits(KEY_S)) {
+    SetCurrentFont(bigFont);
+    SyncOnlineScores();
+    SetCurrentFont(smallFont);
+    PreScroll();
+    boardPage = 2;
+  }
+  if (KeyHits(KEY_LEFT) || KeyHits(KEY_RIGHT)) boardPage = boardPage == 1 ? 2 : 1;
+  int& top = boardPage == 1 ? localTop : onlineTop;
+  int topMax = boardPage == 1 ? LOCAL_TOP_MAX : ONLINE_TOP_MAX;
+  if (KeyIsDown(KEY_DOWN) && top < topMax) ++top;
+  if (KeyIsDown(KEY_UP) && top > 0) --top;
+}
+
+Text PositionText(int r) {
+  Text n = IntText(r + 1);
+  return LeftText(u"000", 3 - static_cast<int>(n.size())) + n + u")";
+}
+
+void DrawRows() {
+  SetCurrentFont(defaultFont);
+  int top = boardPage == 1 ? localTop : onlineTop;
+  for (int r = top; r < top + VISIBLE_ROWS; ++r) {
+    float y = static_cast<float>(130 + 24 * (r - top));
+    Text record = CipherText(boardPage == 1 ? localScores[r] : onlineBoard[r]);
+    SetColorHSL(Frac(0.1f * r + 0.025f * (titleTime / 4)), 0.6f, 0.6f);
+    if (boardPage == 2 && r == onlineRank - 1) {
+      SetColor(128, 0, 0);
+      DrawRect(90, y, 308, 13);
+      SetColor(255, 255, 255);
+      DrawString(MidText(record, 1, 20), 181, y);
+    }
+    DrawString(PositionText(r), 100, y);
+    DrawString(MidText(record, 1, 20), 180, y);
+    DrawString(MidText(record, 21, 2), 520, y);
+    DrawString(MidText(record, 23, 7), 580, y);
+  }
+}
+
+Text RankLine() {
+  if (onlineRank == -1) return u"You have no online ranked postion.";
+  if (onlineRank == 0) return u"Please sync the scores. (press S)";
+  return u"You have an online rank of #" + IntText(onlineRank);
+}
+
+void DrawSyncFailed() {
+  Cls();
+  DrawSyncStatusLines();
+  DrawCentredText(u"----- failed -----", 400);
+  Flip(-1);
+  DelayMillis(2000);
+}
+
+void ShowSyncStatus() {
+  Cls();
+  DrawSyncStatusLines();
+  Flip(-1);
+}
+
+}  // namespace
+
+void OpenBoardIfRequested() {
+  if (!KeyHits(KEY_H)) return;
+  PreScroll();
+  boardOpen = 1;
+  boardAnim = 0;
+}
+
+void BoardPanelStep() {
+  DrawPanelBackground();
+  ++boardAnim;
+  if (boardAnim <= FADE_FRAMES) return;
+
+  ReadPanelKeys();
+
+  SetDrawScale(2, 2);
+  SetColor(255, 0, 255);
+  SetCurrentFont(smallFont);
+  Text title = boardPage == 1 ? u"-= LOCAL HIGH SCORES =-" : u"-= ONLINE HIGH SCORES =-";
+  DrawString(title, static_cast<float>(400 - StringWidth(title)), 90);
+
+  DrawRows();
+
+  SetCurrentFont(smallFont);
+  SetDrawScale(3, 3);
+  SetColor(255, 255, 255);
+  Text rank = RankLine();
+  DrawString(rank, 400 - 1.5f * StringWidth(rank), 440);
+
+  SetDrawScale(2, 2);
+  SetColorHSL(Frac(0.05f * boardAnim), 0.5f, 0.4f);
+  if (const char16_t* help = HELP_LINES[((boardAnim - FADE_FRAMES) / HELP_PHASE_FRAMES) % 5]) {
+    Text line = help;
+    DrawString(line, static_cast<float>(400 - StringWidth(line)), 510);
+  }
+  SetDrawScale(1, 1);
+
+  if (KeyHits(KEY_SPACE)) {
+    boardOpen = 0;
+    FlushKeyState();
+  }
+}
+
+// Downloads the board, offers at most one pending local entry (the best one
+// that beats the board's last line), marks every such entry as offered and
+// downloads the board again; only a second download that succeeded is saved.
+void SyncOnlineScores() {
+  SetColor(255, 255, 255);
+  onlineRank = -1;
+  int result;
+  do {
+    ShowSyncStatus();
+    result = FetchOnlineScores(1);
+  } while (result == 2);
+  if (result == 0) {
+    DrawSyncFailed();
+    return;
+  }
+
+  int lowest = TextToInt(onlineRows[999][2]);
+  bool offered = false;
+  for (int i = 0; i < LOCAL_ROWS; ++i) {
+    Text record = CipherText(localScores[i]);
+    if (TextToInt(MidText(record, 23, 7)) <= lowest || MidText(record, 30, 1) != u"1") continue;
+    if (!offered) {
+      while (PostOnlineScore(i) == 2) {
+      }
+      offered = true;
+    }
+    localScores[i] = CipherText(LeftText(record, 29) + u"0");
+  }
+
+  do {
+    result = FetchOnlineScores(2);
+  } while (result == 2);
+  if (result == 0) {
+    DrawSyncFailed();
+    return;
+  }
+  PrintLine(u"SAVING SCORES TO DISK!!!");
+  SaveScoreFile();
+}

@@ -1,0 +1,208 @@
+#include "scores/game_over.h"
+
+#include <cmath>
+
+#include "flow/flow_state.h"
+#include "flow/light.h"
+#include "flow/media_set.h"
+#include "media/clock.h"
+#include "media/graphics.h"
+#include "media/image.h"
+#include "media/input.h"
+#include "media/stream.h"
+#include "scores/score_table.h"
+#include "world/chaser.h"
+#include "world/level.h"
+#include "world/particles.h"
+#include "world/player.h"
+#include "world/scoring.h"
+
+Text playerName;
+Text entryLabel;
+
+namespace {
+
+// Frames of the sequence, counted by playState from 1.
+constexpr int PANEL_FADE_END = 20;
+constexpr int TITLE_FADE_START = 50, TITLE_FADE_END = 75;
+constexpr int SCORE_OFFER_FRAME = 150;
+constexpr int PROMPT_FRAME = 200;
+constexpr int WIPE_END = 25;
+constexpr int MAX_NAME_LENGTH = 20;
+
+float Frac(float x) { return std::fmod(x, 1.0f); }
+
+void DrawCentred(const Text& text, float y) {
+  DrawString(text, static_cast<float>(400 - StringWidth(text) / 2), y);
+}
+
+void DrawPanel() {
+  SetAlpha(playState < PANEL_FADE_END ? 0.025f * playState : 0.5f);
+  SetBlend(BLEND_ALPHA);
+  SetColor(5, 5, 100);
+  DrawRect(50, 50, 700, 450);
+  SetColor(255, 255, 255);
+  DrawLine(50, 50, 750, 50);
+  DrawLine(50, 500, 750, 500);
+  DrawLine(50, 50, 50, 500);
+  DrawLine(750, 50, 750, 500);
+  SetAlpha(1);
+  SetBlend(BLEND_LIGHT);
+  SetCurrentFont(bigFont);
+}
+
+void DrawGameOverTitle() {
+  SetDrawScale(2.5f, 3);
+  // The lettering pulses between grey and colour every 90 frames.
+  float saturation = std::sin(2.0 * playState * M_PI / 180.0) > 0 ? 0.1f : 0.5f;
+  SetColorHSL(Frac(0.01f * playState), saturation, 0.4f);
+  SetAlpha(playState < TITLE_FADE_END ? 0.04f * (playState - TITLE_FADE_START) : 1.0f);
+  DrawString(u"GAME OVER", 400 - 1.25f * StringWidth(u"GAME OVER"), 75);
+  SetDrawScale(1, 1);
+  SetAlpha(1);
+}
+
+void DrawHighScoreTexts() {
+  SetColorHSL(Frac(0.2f + 0.025f * playState), 0.6f, 0.6f);
+  DrawCentred(u"* Congratulations! *", 220);
+  SetColorHSL(Frac(0.4f + 0.025f * playState), 0.6f, 0.6f);
+  DrawCentred(u"You have a high score!", 270);
+  SetColorHSL(Frac(0.6f + 0.025f * playState), 0.6f, 0.6f);
+  DrawCentred(entryLabel, 320);
+}
+
+void DrawResult() {
+  if (!gotHighScore) {
+    SetColorHSL(0.5f + Frac(0.025f * playState), 0.6f, 0.6f);
+    DrawCentred(u"UNLUCKY... NO HIGH SCORE!", 270);
+    return;
+  }
+  SetAlpha(0.5f);
+  DrawHighScoreTexts();
+  SetAlpha(1);
+}
+
+bool NameCharAccepted(int c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == ' ' || (c >= 45 && c <= 59);
+}
+
+// One typed character; true when it was Enter.
+bool TakeTypedChar() {
+  int c = NextTypedChar();
+  if (c == KEY_ENTER) {
+    if (playerName.empty()) playerName = u"Anonymous";
+    return true;
+  }
+  if (c == KEY_BACKSPACE) {
+    if (!playerName.empty()) playerName.pop_back();
+  } else if (NameCharAccepted(c) && playerName.size() < MAX_NAME_LENGTH) {
+    playerName += static_cast<char16_t>(c);
+  }
+  return false;
+}
+
+void DrawNameBar() {
+  SetColor(128, 0, 0);
+  DrawRect(0, 405, 800, 42);
+  SetColor(255, 255, 255);
+  if (!playerName.empty()) DrawCentred(playerName, 413);
+  // A block right of the name, white in the first half of each second and
+  // blue in the second.
+  if (ElapsedMillis() % 1000 > 500) SetColor(0, 0, 255);
+  DrawRect(static_cast<float>(400 + StringWidth(playerName) / 2), 408, 36, 36);
+}
+
+}  // namespace
+
+void RunGameOver() {
+  if (sndDie) sndDie->Play();
+  gotHighScore = false;
+  musicVolume = 1.0f;
+  wipeStep = 0;
+  do {
+    DrawGameOverFrame();
+    if (playState == SCORE_OFFER_FRAME) InsertLocalScore();
+    if (playState > SCORE_OFFER_FRAME) DrawResult();
+    SetCurrentFont(bigFont);
+    // SPACE is read every frame so that a press before the prompt is
+    // forgotten rather than kept for later.
+    int space = KeyHits(KEY_SPACE);
+    if (playState > PROMPT_FRAME) {
+      SetColorHSL(Frac(0.05f * playState), 0.5f, 0.4f);
+      DrawCentred(u"Press SPACE for title screen.", 450);
+      if (space && wipeStep == 0) wipeStep = 1;
+    }
+    SetCurrentFont(smallFont);
+    if (wipeStep != 0) {
+      musicVolume -= 0.04f;
+      if (musicChannel) musicChannel->SetVolume(musicMaster * musicVolume);
+      DrawWipe(wipeStep);
+      ++wipeStep;
+    }
+    Flip(-1);
+    Cls();
+  } while (wipeStep < WIPE_END);
+  if (musicChannel) musicChannel->Stop();
+  ClearLightMap();
+  FlushKeyState();
+}
+
+// The world goes on without the ship: the chasers patrol, the wreck keeps
+// exploding where the ship was, and the logic rate falls back to 60.
+void DrawGameOverFrame() {
+  if (tickRate > 60) {
+    --tickRate;
+    tickMs = 1000 / tickRate;
+    PrintLine(IntText(tickRate));
+  }
+  int ticks = TicksToRun();
+  for (int i = 0; i < ticks; ++i) {
+    lastTick += tickMs;
+    SmoothLightMap();
+    if (chaser1) chaser1->Update();
+    if (player)
+      for (int n = 0; n < 5; ++n) SpawnExplosion(static_cast<float>(player->x), static_cast<float>(player->y));
+    if (chaserCount == 2 && chaser2) chaser2->Update();
+    UpdateParticles();
+  }
+
+  DrawLevel();
+  SetColor(255, 255, 255);
+  if (chaser1) chaser1->Draw();
+  if (chaserCount == 2 && chaser2) chaser2->Draw();
+  SetBlend(BLEND_LIGHT);
+  DrawParticles();
+  SetViewport(0, 0, 800, 550);
+  DrawLightMap();
+  DrawGridGlow();
+  SetViewport(0, 0, 800, 600);
+  DrawHud();
+
+  DrawPanel();
+  if (playState > TITLE_FADE_START) DrawGameOverTitle();
+  ++playState;
+}
+
+void EnterScoreName() {
+  FlushKeyState();
+  SetDrawOrigin(0, 0);
+  SetAlpha(1);
+  SetDrawScale(1, 1);
+  SetBlend(BLEND_ALPHA);
+  entryLabel.clear();
+  if (newEntryIndex < 25) entryLabel = u"Local Score #" + IntText(newEntryIndex + 1);
+  gotHighScore = true;
+  bool done = false;
+  while (!done) {
+    DrawGameOverFrame();
+    SetColor(255, 255, 255);
+    done = TakeTypedChar();
+    SetAlpha(0.5f);
+    SetDrawScale(1, 1);
+    DrawHighScoreTexts();
+    DrawNameBar();
+    Flip(-1);
+    Cls();
+  }
+  FlushKeyState();
+}

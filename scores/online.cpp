@@ -1,0 +1,282 @@
+#include "scores/online.h"
+
+#include <cstdint>
+#include <vector>
+
+#include "media/clock.h"
+#include "media/graphics.h"
+#include "media/image.h"
+#include "media/input.h"
+#include "media/stream.h"
+#include "media/user_name.h"
+#include "scores/challenge_constants.h"
+#include "scores/score_table.h"
+
+#ifndef ZEPHRANT_SCORE_HOST
+#define ZEPHRANT_SCORE_HOST "localhost:8480"
+#endif
+
+namespace {
+
+// Chosen when the game is built; "host" alone means port 80.
+constexpr char BUILT_IN_SCORE_HOST[] = ZEPHRANT_SCORE_HOST;
+constexpr char16_t SCRIPT_DIR[] = u"/netscores/zephrant/";
+constexpr int BOARD_ROWS = 1001;     // rows of onlineRows and onlineBoard
+constexpr int REPLY_BUFFER = 1200;   // lines kept of a challenge or update reply
+// A reply longer than this is cut off: a board has 1000 lines, so only a
+// broken server sends so many, and it must not hold the game for ever.
+constexpr int MAX_REPLY_LINES = 100000;
+
+Text hostOverride;
+int challengeK = zephrant::CHALLENGE_K;
+int challengeM = zephrant::CHALLENGE_M;
+int challengeD = zephrant::CHALLENGE_D;
+
+bool NameCharAccepted(char16_t c) {
+  return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u' ' ||
+         (c >= 45 && c <= 59);
+}
+
+StreamRef OpenScoreConnection() { return OpenStreamUrl(u"tcp::" + ScoreServerHost(), true, true); }
+
+Text RequestLine(const Text& method, const Text& script) {
+  return method + u" http://" + ScoreServerHost() + SCRIPT_DIR + script + u" HTTP/1.0";
+}
+
+// A GET carries no Host header; its header block ends with a line holding a
+// lone LF, which WriteLine turns into LF CR LF.
+void SendGet(TStream& s, const Text& script) {
+  s.WriteLine(RequestLine(u"GET", script));
+  s.WriteLine(u"\n");
+}
+
+// The declared length counts the body and the five line-end bytes after it
+// (CR LF, then LF CR LF).
+void SendPost(TStream& s, const Text& body) {
+  s.WriteLine(RequestLine(u"POST", u"updateScores.php"));
+  s.WriteLine(u"Host: Brimwax");
+  s.WriteLine(u"Content-Length: " + IntText(static_cast<int>(body.size()) + 5));
+  s.WriteLine(u"Content-Type: application/x-www-form-urlencoded");
+  s.WriteLine(u"");
+  s.WriteLine(body);
+  s.WriteLine(u"\n");
+}
+
+// Reads until the server closes (or the stream layer's time-out closes the
+// connection for it).
+template <typename F>
+void ReadReply(TStream& s, F onLine) {
+  for (int n = 0; n < MAX_REPLY_LINES && !s.Eof(); ++n) onLine(s.ReadLine());
+}
+
+bool HasBof(const Text& line) { return FindText(line, u"bof") != 0; }
+
+int RetryPrompt() {
+  for (;;) {
+    Cls();
+    DrawCentredText(u"ERROR: offline/server down...", 250);
+    DrawCentredText(u"Retry downloading scores? Y/N", 350);
+    Flip(-1);
+    int yes = KeyHits(KEY_Y);
+    int no = KeyHits(KEY_N);
+    if (no) return 0;
+    if (yes) return 2;
+  }
+}
+
+// One data line of the board into row r. Board lines come from outside:
+// whatever they hold, the stored record is a well-formed one, and a line
+// that is not name,level,score stores nothing.
+void StoreBoardLine(int mode, int r, const Text& line) {
+  int comma1 = FindText(line, u",");
+  int comma2 = comma1 ? FindText(line, u",", comma1 + 1) : 0;
+  Text name = comma1 ? LeftText(line, comma1 - 1) : line;
+  if (mode == 2 && comma2 && name == onlineName) onlineRank = r + 1;
+  if (line.empty()) {
+    PrintLine(u"ARGH the data was zero length!");
+    return;
+  }
+  if (!comma2) {
+    PrintLine(u"ARGH the data is not name,level,score!");
+    return;
+  }
+  Text level = MidText(line, comma1 + 1, comma2 - comma1 - 1);
+  Text score = MidText(line, comma2 + 1);
+  if (mode == 1) {
+    onlineRows[r][0] = name;
+    onlineRows[r][1] = level;
+    onlineRows[r][2] = score;
+  } else {
+    onlineBoard[r] = CipherText(MakeScoreRecord(name, level, ScoreDigitsValue(score), u"0"));
+  }
+}
+
+int ChallengeSolution(int challenge) {
+  uint32_t v = static_cast<uint32_t>(challenge) + static_cast<uint32_t>(challengeK);
+  v = v * static_cast<uint32_t>(challengeM) - static_cast<uint32_t>(challengeD);
+  return static_cast<int32_t>(v);
+}
+
+Text UploadBody(const std::vector<Text>& challengeLines, const Text& record) {
+  int challenge = TextToInt(challengeLines[2]);
+  return u"recID=" + challengeLines[1] + u"&solution=" + IntText(ChallengeSolution(challenge)) +
+         u"&name=" + onlineName + u"&level=" + MidText(record, 21, 2) +
+         u"&score=" + IntText(TextToInt(MidText(record, 23, 7)));
+}
+
+}  // namespace
+
+Text onlineRows[1001][3];
+int onlineRank = 0;
+// The online name is the login name of the user who plays, cut down to what
+// the name entry accepts. It needs nothing typed before the first
+// synchronisation, stays the same from run to run, and tells the players of
+// one board apart the way they are used to being told apart on the machine.
+Text onlineName = OnlineNameFrom(LocalUserName());
+
+Text OnlineNameFrom(const Text& userName) {
+  Text name;
+  for (char16_t c : userName) {
+    if (name.size() == 20) break;
+    if (NameCharAccepted(c))
+      name += c;
+    else if (!name.empty() && name.back() != u'-')
+      name += u'-';  // "john_doe" becomes "john-doe"
+  }
+  while (!name.empty() && (name.back() == u'-' || name.back() == u' ')) name.pop_back();
+  return name.empty() ? Text(u"Anonymous") : name;
+}
+
+Text ScoreServerHost() {
+  return hostOverride.empty() ? AsciiText(BUILT_IN_SCORE_HOST) : hostOverride;
+}
+
+void DrawCentredText(const Text& text, int y) {
+  DrawString(text, static_cast<float>(400 - StringWidth(text) / 2), static_cast<float>(y));
+}
+
+void DrawSyncStatusLines() {
+  DrawCentredText(u"online scoreboard", 100);
+  DrawCentredText(u"synchronisation", 150);
+  DrawCentredText(u"please wait a moment...", 250);
+}
+
+int FetchOnlineScores(int mode) {
+  PrintLine(u"GETTING REMOTE SCORES!!!");
+  PrintLine(u"MODE: " + IntText(mode));
+  FlushKeyState();
+  StreamRef s = OpenScoreConnection();
+  if (!s) return RetryPrompt();
+  SendGet(*s, u"getScores.php");
+  if (s->Eof()) {
+    PrintLine(u"No data");
+    s->Close();
+    return RetryPrompt();
+  }
+  int r = 0;
+  bool inData = false;
+  ReadReply(*s, [&](const Text& line) {
+    if (!inData) {
+      inData = HasBof(line);
+      return;
+    }
+    // Lines past the tables are read and dropped.
+    if (r < BOARD_ROWS) StoreBoardLine(mode, r, line);
+    ++r;
+  });
+  s->Close();
+  FlushKeyState();
+  return 1;
+}
+
+// Error statuses are retried with a fresh challenge while the counter lasts;
+// once it is used up the upload ends as done: the server has answered every
+// time, another attempt cannot change its mind, and the caller then marks
+// the entry as offered instead of asking the server again and again.
+int PostOnlineScore(int row) {
+  std::vector<Text> challengeLines(REPLY_BUFFER), updateLines(REPLY_BUFFER);
+  Text record = CipherText(localScores[row >= 0 && row < 27 ? row : 0]);
+  int counter = 5;
+  bool failed = false;
+  StreamRef update;
+  for (;;) {
+    FlushKeyState();
+    Cls();
+    DrawSyncStatusLines();
+    Flip(-1);
+
+    StreamRef challenge = OpenScoreConnection();
+    if (!challenge) {
+      failed = true;
+      break;
+    }
+    SendGet(*challenge, u"challenge.php");
+    if (challenge->Eof()) {
+      challenge->Close();
+      failed = true;
+      break;
+    }
+    int entry = 0;
+    bool inData = false;
+    ReadReply(*challenge, [&](const Text& line) {
+      if (!inData) inData = HasBof(line);  // the "bof" line itself is entry 0
+      if (inData && entry < REPLY_BUFFER) challengeLines[entry] = line;
+      if (inData) ++entry;
+    });
+    challenge->Close();
+
+    Text body = UploadBody(challengeLines, record);
+    update = OpenScoreConnection();
+    if (!update) {
+      failed = true;
+      break;
+    }
+    SendPost(*update, body);
+    if (update->Eof()) {
+      failed = true;
+      break;
+    }
+    entry = 0;
+    inData = false;
+    ReadReply(*update, [&](const Text& line) {
+      if (HasBof(line)) {
+        inData = true;
+        return;
+      }
+      if (inData && entry < REPLY_BUFFER) updateLines[entry] = line;
+      if (inData) ++entry;
+    });
+
+    // Statuses compare as text: anything after "5" is an error.
+    const Text& status = updateLines[0];
+    bool error = status > u"5";
+    Cls();
+    DrawSyncStatusLines();
+    if (status == u"6") DrawCentredText(u"Challenge was not met !!", 300);
+    if (status == u"9") DrawCentredText(u"WHAT THE HECK!?", 300);
+    if (error) DrawCentredText(IntText(counter >= 0 ? counter + 1 : counter) + u" retries remaing.", 350);
+    Flip(-1);
+    DelayMillis(1000);
+    if (!error) break;
+    --counter;
+    update->Close();
+    update.reset();
+    if (counter < 0) break;
+  }
+  if (update) update->Close();
+  if (failed) return RetryPrompt();
+  FlushKeyState();
+  return 1;
+}
+
+void SetScoreServerHost(const Text& host) { hostOverride = host; }
+
+void SetChallengeConstants(int k, int m, int d) {
+  challengeK = k;
+  challengeM = m;
+  challengeD = d;
+}
+
+void ResetChallengeConstants() {
+  SetChallengeConstants(zephrant::CHALLENGE_K, zephrant::CHALLENGE_M, zephrant::CHALLENGE_D);
+}

@@ -1,0 +1,25 @@
+// The exchange with the online score board: HTTP/1.0 written and read line by
+// line on a plain TCP stream.
+#pragma once
+#include "media/text.h"
+
+extern Text onlineRows[1001][3];  // board lines as received: name, level, score
+extern int onlineRank;            // 0 before any synchronisation, -1 not on the board
+extern Text onlineName;           // the player's name on the online board
+
+// Results of both exchanges: 1 done, 2 failed and the player asked to retry,
+// 0 failed and the player declined.
+int FetchOnlineScores(int mode);  // 1 fills onlineRows; 2 fills onlineBoard and onlineRank
+int PostOnlineScore(int row);     // uploads localScores row `row`
+
+Text ScoreServerHost();           // "host" or "host:port"
+Text OnlineNameFrom(const Text& userName);  // the accepted characters, at most 20
+
+// --- Test seams ---
+void SetScoreServerHost(const Text& host);  // "" goes back to the built-in host
+void SetChallengeConstants(int k, int m, int d);  // wrong ones make the server answer "6"
+void ResetChallengeConstants();
+
+// --- Shared by the exchanges and the synchronisation screens ---
+void DrawCentredText(const Text& text, int y);  // centred on x = 400
+void DrawSyncStatusLines();                     // "online scoreboard" .. "please wait a moment..."
