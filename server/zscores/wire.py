@@ -79,6 +79,8 @@ class ScoreRequestHandler(BaseHTTPRequestHandler):
         self.code = None
         self.note = ""
         self.requestline = ""
+        self.command = None
+        self.request_version = "HTTP/1.0"     # until the request line says otherwise
         self.rfile.close()
         self.rfile = io.BufferedReader(_DeadlineReader(
             self.connection, self.started + self.limits.request_timeout,
@@ -95,7 +97,6 @@ class ScoreRequestHandler(BaseHTTPRequestHandler):
         try:
             self.raw_requestline = self.rfile.readline(self.limits.request_line + 1)
             if len(self.raw_requestline) > self.limits.request_line:
-                self.request_version = "HTTP/1.0"
                 self.send_error(414, "Request line too long")
                 return
             if not self.raw_requestline:
@@ -122,8 +123,6 @@ class ScoreRequestHandler(BaseHTTPRequestHandler):
     def _fail(self, code: int, message: str):
         # The request never arrived whole; answer briefly if the client still listens.
         self.close_connection = True
-        if not getattr(self, "request_version", None):
-            self.request_version = "HTTP/1.0"
         try:
             self.connection.settimeout(self.limits.linger)
             self.send_error(code, message)

@@ -1,0 +1,515 @@
+"""Score server tests: the game's exact bytes over real sockets.
+
+Run from anywhere:  /usr/bin/python3 -m unittest discover -s server/tests
+"""
+
+import os
+import select
+import signal
+import socket
+import sqlite3
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+from contextlib import closing
+
+SERVER_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, SERVER_DIR)
+
+from zscores import rules  # noqa: E402
+from zscores.board import ScoreBoard  # noqa: E402
+from zscores.cli import DEFAULT_CONSTANTS  # noqa: E402
+from zscores.service import Limits, ScoreService  # noqa: E402
+from zscores.wire import ScoreHTTPServer  # noqa: E402
+
+PYTHON = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else sys.executable
+CONSTANTS = rules.read_challenge_constants(DEFAULT_CONSTANTS)
+HOST = "score.example"
+
+
+# -- what the game sends and how it reads the reply -------------------------
+
+def game_get(script: str) -> bytes:
+    # The request line, then a "line" holding one LF: LF CR LF.
+    return f"GET http://{HOST}/netscores/zephrant/{script} HTTP/1.0\r\n\n\r\n".encode()
+
+
+def game_post(body: str) -> bytes:
+    return (f"POST http://{HOST}/netscores/zephrant/updateScores.php HTTP/1.0\r\n"
+            f"Host: Brimwax\r\n"
+            f"Content-Length: {len(body) + 5}\r\n"
+            f"Content-Type: application/x-www-form-urlencoded\r\n"
+            f"\r\n{body}\r\n\n\r\n").encode("latin-1")
+
+
+def upload_body(record_id, solution, name, level, score) -> str:
+    return f"recID={record_id}&solution={solution}&name={name}&level={level}&score={score}"
+
+
+def game_lines(reply: bytes):
+    """The lines after the first one holding "bof", read as the game does:
+    CR dropped, lines end at LF or NUL. None when there is no "bof" line."""
+    lines = reply.replace(b"\r", b"").replace(b"\0", b"\n").split(b"\n")
+    if lines and lines[-1] == b"":
+        lines.pop()
+    for i, line in enumerate(lines):
+        if b"bof" in line:
+            return [l.decode("latin-1") for l in lines[i + 1:]]
+    return None
+
+
+def exchange(port, data, source="127.0.0.1", pieces=None, timeout=5.0) -> bytes:
+    """Sends the bytes (optionally in pieces with pauses) and reads to the close."""
+    with socket.create_connection(("127.0.0.1", port), timeout=timeout,
+                                  source_address=(source, 0)) as s:
+        for piece in (pieces or [data]):
+            s.sendall(piece)
+            if pieces:
+                time.sleep(0.02)
+        out = b""
+        while chunk := s.recv(65536):
+            out += chunk
+        return out
+
+
+def status_code(reply: bytes) -> int:
+    return int(reply.split(b" ", 2)[1])
+
+
+class FakeClock:
+    def __init__(self):
+        self.now = 1000.0
+
+    def __call__(self):
+        return self.now
+
+
+class ServerCase(unittest.TestCase):
+    """Starts a server on a free loopback port with its own board file."""
+
+    limits = {}
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.db = os.path.join(self.tmp.name, "scores.db")
+        self.clock = FakeClock()
+        self.server = None
+        self.start()
+
+    def tearDown(self):
+        self.stop()
+        self.tmp.cleanup()
+
+    def start(self, **overrides):
+        limits = Limits(**{**self.limits, **overrides})
+        self.board = ScoreBoard(self.db)
+        self.service = ScoreService(self.board, CONSTANTS, limits, clock=self.clock)
+        self.server = ScoreHTTPServer("127.0.0.1", 0, self.service)
+        self.port = self.server.port
+        self.server.serve_in_thread()
+
+    def stop(self):
+        if self.server is not None:
+            self.server.stop()
+            self.board.close()
+            self.server = None
+
+    def get(self, script, **kw):
+        return exchange(self.port, game_get(script), **kw)
+
+    def challenge(self, **kw):
+        lines = game_lines(self.get("challenge.php", **kw))
+        return lines[0], int(lines[1])
+
+    def post(self, body, **kw):
+        return game_lines(exchange(self.port, game_post(body), **kw))
+
+    def upload(self, name, level, score, source="127.0.0.1"):
+        record_id, challenge = self.challenge(source=source)
+        lines = self.post(upload_body(record_id, CONSTANTS.solution(challenge),
+                                      name, level, score), source=source)
+        return lines[0]
+
+    def board_lines(self):
+        return game_lines(self.get("getScores.php"))
+
+
+class WireTest(ServerCase):
+    def test_board_reply_is_http_then_bof_then_nothing_on_empty_board(self):
+        reply = self.get("getScores.php")
+        head, _, body = reply.partition(b"\r\n\r\n")
+        self.assertTrue(head.startswith(b"HTTP/1.0 200 "))
+        self.assertNotIn(b"bof", head)
+        self.assertEqual(body, b"bof\n")
+        self.assertEqual(reply.count(b"HTTP/1.0"), 1)   # the stray CR LF is no request
+
+    def test_request_written_line_by_line_is_answered_once(self):
+        # The game writes each text and its CR LF separately.
+        pieces = [f"GET http://{HOST}/netscores/zephrant/getScores.php HTTP/1.0".encode(),
+                  b"\r\n", b"\n", b"\r\n"]
+        reply = exchange(self.port, None, pieces=pieces)
+        self.assertEqual(status_code(reply), 200)
+        self.assertEqual(game_lines(reply), [])
+        self.assertEqual(reply.count(b"HTTP/1.0"), 1)
+
+    def test_upload_round_trip_with_the_games_bytes(self):
+        reply = self.get("challenge.php")
+        self.assertNotIn(b"bof", reply.partition(b"\r\n\r\n")[0])
+        record_id, challenge = game_lines(reply)
+        self.assertRegex(record_id, r"^[0-9a-f]{16}$")
+        self.assertTrue(100_000 <= int(challenge) <= 999_999)
+        body = upload_body(record_id, CONSTANTS.solution(int(challenge)),
+                           "Bob Smith", "C3", 12345)
+        reply = exchange(self.port, game_post(body))
+        self.assertEqual(status_code(reply), 200)
+        self.assertEqual(game_lines(reply), ["1"])
+        self.assertEqual(self.board_lines(), ["Bob Smith,C3,12345"])
+
+    def test_solution_uses_32_bit_wrapping(self):
+        k, m, d = CONSTANTS.k, CONSTANTS.m, CONSTANTS.d
+        big = 2**30 - k              # (challenge + K) * M overflows to a negative
+        expected = ((big + k) * m - d) & 0xFFFFFFFF
+        expected -= 2**32 if expected >= 2**31 else 0
+        self.assertEqual(CONSTANTS.solution(big), expected)
+        self.assertLess(expected, 0)
+        self.service.challenges.rng = type("R", (), {"randint": lambda *_: big})()
+        record_id, challenge = self.challenge()
+        self.assertEqual(challenge, big)
+        self.assertEqual(self.post(upload_body(record_id, expected, "Wrap", "A1", 5)), ["1"])
+
+    def test_unknown_paths_and_methods(self):
+        self.assertEqual(status_code(exchange(self.port, b"GET /other HTTP/1.0\r\n\r\n")), 404)
+        reply = exchange(self.port, game_get("updateScores.php"))
+        self.assertEqual(game_lines(reply), [rules.MALFORMED])
+        self.assertEqual(status_code(exchange(
+            self.port, b"DELETE /netscores/zephrant/getScores.php HTTP/1.0\r\n\r\n")), 501)
+        # A relative target works as well as the game's absolute one.
+        reply = exchange(self.port, b"GET /netscores/zephrant/getScores.php?x=1 HTTP/1.0\r\n\r\n")
+        self.assertEqual(game_lines(reply), [])
+
+
+class BoardTest(ServerCase):
+    limits = {"uploads_per_minute": 1000, "challenges_per_minute": 1000,
+              "connections_per_address": 64}
+
+    def test_best_first_ties_in_order_of_arrival(self):
+        for name, score in [("Ann", 500), ("Bob", 700), ("Cid", 500), ("Dee", 0),
+                            ("Eve", 700), ("Fay", "0000600")]:
+            self.assertEqual(self.upload(name, "B2", score), rules.STORED)
+        self.assertEqual(self.board_lines(), [
+            "Bob,B2,700", "Eve,B2,700", "Fay,B2,600", "Ann,B2,500", "Cid,B2,500", "Dee,B2,0"])
+
+    def test_a_name_keeps_only_its_best_score(self):
+        self.upload("Ann", "A1", 500)
+        self.upload("Bob", "A1", 800)
+        self.assertEqual(self.upload("Ann", "Z6", 500), rules.NOT_BETTER)
+        self.assertEqual(self.upload("Ann", "Z6", 400), rules.NOT_BETTER)
+        self.assertEqual(self.board_lines(), ["Bob,A1,800", "Ann,A1,500"])
+        # A better score replaces the row and arrives anew: after Bob's equal score.
+        self.assertEqual(self.upload("Ann", "C4", 800), rules.STORED)
+        self.assertEqual(self.board_lines(), ["Bob,A1,800", "Ann,C4,800"])
+        # Names are compared exactly, padding included.
+        self.assertEqual(self.upload("Ann.................", "A1", 1), rules.STORED)
+        self.assertEqual(len(self.board_lines()), 3)
+
+    def test_parallel_uploads(self):
+        results = {}
+
+        def play(i):
+            results[i] = self.upload(f"T{i:02d}", "A1", 100 + i % 5)
+        threads = [threading.Thread(target=play, args=(i,)) for i in range(24)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        self.assertEqual(set(results.values()), {rules.STORED})
+        scores = [int(l.split(",")[2]) for l in self.board_lines()]
+        self.assertEqual(len(scores), 24)
+        self.assertEqual(scores, sorted(scores, reverse=True))
+
+    def test_board_holds_at_most_1000_lines(self):
+        self.stop()
+        with closing(sqlite3.connect(self.db)) as db, db:
+            db.executemany(
+                "INSERT INTO scores (name, level, score, created, address) VALUES (?,?,?,0,'')",
+                [(f"P{i:04d}", "A1", 2000 - i) for i in range(1005)])
+        self.start()
+        lines = self.board_lines()
+        self.assertEqual(len(lines), 1000)
+        self.assertEqual(lines[0], "P0000,A1,2000")
+        self.assertEqual(lines[-1], "P0999,A1,1001")
+        # Equal to the 1000th score arrives after it: off the board, not kept.
+        self.assertEqual(self.upload("Late", "A1", 1001), rules.OFF_THE_BOARD)
+        self.assertEqual(self.upload("Good", "A1", 1002), rules.STORED)
+        lines = self.board_lines()
+        self.assertEqual(len(lines), 1000)
+        self.assertEqual(lines[998:], ["P0998,A1,1002", "Good,A1,1002"])
+        with closing(sqlite3.connect(self.db)) as db:
+            self.assertEqual(db.execute("SELECT COUNT(*) FROM scores").fetchone()[0], 1000)
+
+
+class ChallengeTest(ServerCase):
+    limits = {"challenge_ttl": 120.0}
+
+    def test_a_challenge_answers_once(self):
+        record_id, challenge = self.challenge()
+        body = upload_body(record_id, CONSTANTS.solution(challenge), "Ann", "A1", 10)
+        self.assertEqual(self.post(body), [rules.STORED])
+        self.assertEqual(self.post(body), [rules.CHALLENGE_NOT_MET])
+
+    def test_a_wrong_answer_spends_the_challenge(self):
+        record_id, challenge = self.challenge()
+        right = CONSTANTS.solution(challenge)
+        for wrong in (right + 1, "", "12x", "99999999999"):
+            self.assertEqual(self.post(upload_body(record_id, wrong, "Ann", "A1", 10)),
+                             [rules.CHALLENGE_NOT_MET])
+        self.assertEqual(self.post(upload_body(record_id, right, "Ann", "A1", 10)),
+                         [rules.CHALLENGE_NOT_MET])
+        self.assertEqual(self.board_lines(), [])
+
+    def test_challenges_expire(self):
+        early, c1 = self.challenge()
+        late, c2 = self.challenge()
+        self.clock.now += 119.9
+        self.assertEqual(self.post(upload_body(early, CONSTANTS.solution(c1), "Ann", "A1", 1)),
+                         [rules.STORED])
+        self.clock.now += 0.1
+        self.assertEqual(self.post(upload_body(late, CONSTANTS.solution(c2), "Bob", "A1", 1)),
+                         [rules.CHALLENGE_NOT_MET])
+
+    def test_unknown_or_foreign_record_ids(self):
+        self.assertEqual(self.post(upload_body("0123456789abcdef", 5, "Ann", "A1", 1)),
+                         [rules.CHALLENGE_NOT_MET])
+        record_id, challenge = self.challenge(source="127.0.0.2")
+        self.assertEqual(self.post(upload_body(record_id, CONSTANTS.solution(challenge),
+                                               "Ann", "A1", 1)), [rules.CHALLENGE_NOT_MET])
+
+    def test_outstanding_challenges_are_capped(self):
+        self.stop()
+        self.start(outstanding_challenges=2)
+        self.challenge()
+        self.challenge()
+        reply = self.get("challenge.php")
+        self.assertEqual(status_code(reply), 503)
+        self.assertEqual(game_lines(reply), [rules.BUSY_RECORD_ID, "0"])
+        # The game answers the busy line anyway; that upload is told "busy".
+        self.assertEqual(self.post(upload_body("busy", CONSTANTS.solution(0), "Ann", "A1", 1)),
+                         [rules.BUSY])
+        self.clock.now += 121          # expired ones make room again
+        self.assertRegex(self.challenge()[0], r"^[0-9a-f]{16}$")
+
+
+class ValidationTest(ServerCase):
+    limits = {"uploads_per_minute": 1000, "challenges_per_minute": 1000}
+
+    def test_fields(self):
+        cases = [
+            ("Anonymous", "A1", "0", rules.STORED),
+            ("....................", "??", "1", rules.STORED),     # 20 full stops
+            ("az AZ-./09:;", "**", "9999999", rules.STORED),
+            ("", "A1", "5", rules.MALFORMED),
+            ("A" * 21, "A1", "5", rules.MALFORMED),
+            ("Bob!", "A1", "5", rules.MALFORMED),
+            ("Bob_", "A1", "5", rules.MALFORMED),
+            ("Bob,Eve", "A1", "5", rules.MALFORMED),
+            ("Bob", "A", "5", rules.MALFORMED),
+            ("Bob", "A1B", "5", rules.MALFORMED),
+            ("Bob", "A,", "5", rules.MALFORMED),
+            ("Bob", "A ", "5", rules.MALFORMED),
+            ("Bob", "A1", "", rules.MALFORMED),
+            ("Bob", "A1", "-5", rules.MALFORMED),
+            ("Bob", "A1", "+5", rules.MALFORMED),
+            ("Bob", "A1", "1e3", rules.MALFORMED),
+            ("Bob", "A1", "10000000", rules.IMPOSSIBLE),
+            ("Bob", "A1", "99999999999999", rules.IMPOSSIBLE),
+        ]
+        for name, level, score, expected in cases:
+            with self.subTest(name=name, level=level, score=score):
+                self.assertEqual(self.upload(name, level, score), expected)
+        self.assertEqual(len(self.board_lines()), 3)
+
+    def test_malformed_forms(self):
+        record_id, challenge = self.challenge()
+        good = upload_body(record_id, CONSTANTS.solution(challenge), "Ann", "A1", 1)
+        for body in ("", "recID=x", good.replace("&level=A1", ""),
+                     good + "&name=Eve", good.replace("Ann", "An\xe9")):
+            with self.subTest(body=body):
+                self.assertEqual(self.post(body), [rules.MALFORMED])
+        # None of these spent the challenge; unknown fields are ignored.
+        self.assertEqual(self.post(good + "&extra=1"), [rules.STORED])
+
+
+class RateLimitTest(ServerCase):
+    limits = {"challenges_per_minute": 3, "uploads_per_minute": 2}
+
+    def test_challenges_per_address_per_minute(self):
+        for _ in range(3):
+            self.challenge()
+        reply = self.get("challenge.php")
+        self.assertEqual(status_code(reply), 429)
+        self.assertEqual(game_lines(reply), [rules.BUSY_RECORD_ID, "0"])
+        self.challenge(source="127.0.0.2")          # another address has its own count
+        self.clock.now += 60
+        self.assertRegex(self.challenge()[0], r"^[0-9a-f]{16}$")
+
+    def test_uploads_per_address_per_minute(self):
+        self.assertEqual(self.upload("Ann", "A1", 1), rules.STORED)
+        self.assertEqual(self.upload("Bob", "A1", 1), rules.STORED)
+        record_id, challenge = self.challenge()
+        body = upload_body(record_id, CONSTANTS.solution(challenge), "Cid", "A1", 1)
+        self.assertEqual(self.post(body), [rules.BUSY])
+        self.clock.now += 60
+        self.assertEqual(self.post(body), [rules.STORED])   # the limit did not spend it
+
+
+class ProtectionTest(ServerCase):
+    limits = {"request_timeout": 0.6, "connections_per_address": 2, "linger": 0.5}
+
+    def test_oversized_requests(self):
+        long_line = b"GET /netscores/zephrant/getScores.php?" + b"x" * 2000 + b" HTTP/1.0\r\n\r\n"
+        self.assertEqual(status_code(exchange(self.port, long_line)), 414)
+        many = b"GET /x HTTP/1.0\r\n" + b"".join(b"H%d: v\r\n" % i for i in range(20)) + b"\r\n"
+        self.assertEqual(status_code(exchange(self.port, many)), 431)
+        huge = b"GET /x HTTP/1.0\r\n" + b"X: " + b"y" * 8000 + b"\r\n\r\n"
+        self.assertEqual(status_code(exchange(self.port, huge)), 431)
+
+    def test_bad_bodies_are_refused_without_waiting(self):
+        head = (b"POST /netscores/zephrant/updateScores.php HTTP/1.0\r\n"
+                b"Content-Length: %s\r\n\r\n")
+        started = time.monotonic()
+        reply = exchange(self.port, head % b"5000" + b"x" * 100)
+        self.assertEqual((status_code(reply), game_lines(reply)), (413, [rules.MALFORMED]))
+        reply = exchange(self.port, b"POST /netscores/zephrant/updateScores.php HTTP/1.0\r\n\r\n")
+        self.assertEqual((status_code(reply), game_lines(reply)), (411, [rules.MALFORMED]))
+        reply = exchange(self.port, head % b"12abc")
+        self.assertEqual((status_code(reply), game_lines(reply)), (400, [rules.MALFORMED]))
+        self.assertLess(time.monotonic() - started, 0.5)
+
+    def test_slow_clients_are_cut_off(self):
+        started = time.monotonic()
+        with socket.create_connection(("127.0.0.1", self.port), timeout=5) as s:
+            # Trickling a byte every 0.1 s does not extend the deadline.
+            for byte in b"GET /netscores/zephrant/getScores.php HTTP/1.0\r\n":
+                if select.select([s], [], [], 0)[0]:
+                    break               # the server has answered
+                s.send(bytes([byte]))
+                time.sleep(0.1)
+            reply = b""
+            while chunk := s.recv(4096):
+                reply += chunk
+        self.assertEqual(status_code(reply), 408)
+        self.assertLess(time.monotonic() - started, 2.0)
+        # A short body with the client waiting runs into the same deadline.
+        reply = exchange(self.port, b"POST /netscores/zephrant/updateScores.php HTTP/1.0\r\n"
+                                    b"Content-Length: 50\r\n\r\nrecID=1")
+        self.assertEqual(status_code(reply), 408)
+
+    def test_connections_per_address_are_capped(self):
+        self.stop()
+        self.start(request_timeout=5.0)
+        idle = [socket.create_connection(("127.0.0.1", self.port)) for _ in range(2)]
+        try:
+            time.sleep(0.1)
+            self.assertEqual(status_code(self.get("getScores.php")), 503)
+            self.assertEqual(status_code(self.get("getScores.php", source="127.0.0.2")), 200)
+        finally:
+            for s in idle:
+                s.close()
+        time.sleep(0.2)
+        self.assertEqual(status_code(self.get("getScores.php")), 200)
+
+
+class PersistenceTest(ServerCase):
+    def test_scores_survive_a_restart_in_wal_mode(self):
+        self.assertEqual(self.upload("Ann", "D4", 4242), rules.STORED)
+        self.assertEqual(self.board.journal_mode(), "wal")
+        self.stop()
+        with closing(sqlite3.connect(self.db)) as db:
+            self.assertEqual(db.execute("PRAGMA journal_mode").fetchone()[0], "wal")
+        self.start()
+        self.assertEqual(self.board_lines(), ["Ann,D4,4242"])
+        self.assertEqual(self.upload("Ann", "D4", 4000), rules.NOT_BETTER)
+
+
+class ConstantsTest(unittest.TestCase):
+    def test_header_values_and_broken_headers(self):
+        self.assertTrue(100_000 <= CONSTANTS.k <= 999_999)
+        self.assertTrue(1 <= CONSTANTS.m <= 9 and 10 <= CONSTANTS.d <= 99)
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "c.h")
+            for text in ("constexpr int CHALLENGE_K = 123456;\nconstexpr int CHALLENGE_M = 3;\n",
+                         "constexpr int CHALLENGE_K = 12345;\nconstexpr int CHALLENGE_M = 3;\n"
+                         "constexpr int CHALLENGE_D = 10;\n",
+                         "constexpr int CHALLENGE_K = 123456;\nconstexpr int CHALLENGE_K = 1;\n"):
+                with open(path, "w") as f:
+                    f.write(text)
+                with self.assertRaises(rules.ConstantsError):
+                    rules.read_challenge_constants(path)
+            with self.assertRaises(rules.ConstantsError):
+                rules.read_challenge_constants(os.path.join(tmp, "missing.h"))
+
+
+class CommandLineTest(unittest.TestCase):
+    """The scripts as a host or the game's tests start them."""
+
+    def launch(self, script, *args, cwd):
+        proc = subprocess.Popen([PYTHON, os.path.join(SERVER_DIR, script), *args], cwd=cwd,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.addCleanup(self.finish, proc)
+        first = proc.stdout.readline()
+        self.assertRegex(first, r"^PORT \d+\n$")
+        return proc, int(first.split()[1])
+
+    @staticmethod
+    def finish(proc):
+        if proc.poll() is None:
+            proc.terminate()        # lets the test server remove its board
+            try:
+                proc.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait()
+        proc.stdout.close()
+        proc.stderr.close()
+
+    def test_server_prints_its_port_logs_each_request_and_stops_on_sigterm(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            proc, port = self.launch("zephrant_server.py", "--port", "0", "--print-port",
+                                     "--db", "board.db", cwd=tmp)
+            for _ in range(3):
+                self.assertEqual(game_lines(exchange(port, game_get("getScores.php"))), [])
+            proc.send_signal(signal.SIGTERM)
+            self.assertEqual(proc.wait(timeout=5), 0)
+            log = proc.stderr.read()
+            self.assertEqual(log.count("getScores.php"), 3, log)
+            self.assertTrue(os.path.exists(os.path.join(tmp, "board.db")))
+
+    def test_server_refuses_to_start_without_constants(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            run = subprocess.run([PYTHON, os.path.join(SERVER_DIR, "zephrant_server.py"),
+                                  "--port", "0", "--constants", "none.h", "--db", "b.db"],
+                                 cwd=tmp, capture_output=True, text=True, timeout=10)
+            self.assertEqual(run.returncode, 2)
+            self.assertIn("none.h", run.stderr)
+
+    def test_testserver_modes(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            _, port = self.launch("testserver.py", "--challenge", "424242", "--quiet", cwd=tmp)
+            self.assertEqual(game_lines(exchange(port, game_get("challenge.php")))[1], "424242")
+            _, port = self.launch("testserver.py", "--mode", "garbage-many", "--quiet", cwd=tmp)
+            lines = game_lines(exchange(port, game_get("getScores.php")))
+            self.assertEqual(len(lines), 1500)
+            _, port = self.launch("testserver.py", "--mode", "hang", "--quiet", cwd=tmp)
+            with socket.create_connection(("127.0.0.1", port), timeout=0.5) as s:
+                s.sendall(game_get("getScores.php"))
+                with self.assertRaises(socket.timeout):
+                    s.recv(1)
+            _, port = self.launch("testserver.py", "--mode", "close", "--quiet", cwd=tmp)
+            self.assertEqual(exchange(port, game_get("getScores.php")), b"")
+
+
+if __name__ == "__main__":
+    unittest.main()
