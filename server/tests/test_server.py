@@ -481,10 +481,14 @@ class CommandLineTest(unittest.TestCase):
                                      "--db", "board.db", cwd=tmp)
             for _ in range(3):
                 self.assertEqual(game_lines(exchange(port, game_get("getScores.php"))), [])
+            self.assertEqual(status_code(exchange(port, b"GET /\x1b[2J\r HTTP/1.0\r\n\r\n")), 404)
             proc.send_signal(signal.SIGTERM)
             self.assertEqual(proc.wait(timeout=5), 0)
             log = proc.stderr.read()
             self.assertEqual(log.count("getScores.php"), 3, log)
+            self.assertEqual(len(log.splitlines()), 5, log)     # the banner, then one per request
+            self.assertNotIn("\x1b", log)
+            self.assertIn("\\x1b[2J\\x0d", log)
             self.assertTrue(os.path.exists(os.path.join(tmp, "board.db")))
 
     def test_server_refuses_to_start_without_constants(self):

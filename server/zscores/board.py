@@ -13,6 +13,7 @@ import time
 from . import rules
 
 SCHEMA_VERSION = 1
+BOARD_LINES = 1000      # the game's cache holds exactly this many
 
 _SCHEMA = """
 CREATE TABLE IF NOT EXISTS scores (
@@ -32,7 +33,7 @@ class BoardError(RuntimeError):
 
 
 class ScoreBoard:
-    def __init__(self, path: str, size: int = 1000):
+    def __init__(self, path: str, size: int = BOARD_LINES):
         self.size = size
         self._lock = threading.Lock()
         self._db = sqlite3.connect(path, check_same_thread=False,

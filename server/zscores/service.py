@@ -26,7 +26,6 @@ class Limits:
     uploads_per_minute: int = 20     # per client address
     outstanding_challenges: int = 1000
     challenge_ttl: float = 120.0    # seconds a challenge stays answerable
-    board_lines: int = 1000
 
 
 @dataclass

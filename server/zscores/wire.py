@@ -116,7 +116,10 @@ class ScoreRequestHandler(BaseHTTPRequestHandler):
         except RequestTooLarge:
             self._fail(431, "Request too large")
         except TimeoutError:
-            self._fail(408, "Request timed out")
+            if self.code is None:
+                self._fail(408, "Request timed out")
+            else:
+                self.note = "client stopped reading the reply"
         except OSError as e:
             self.note = f"connection failed: {e}"
 
@@ -195,6 +198,13 @@ class ScoreRequestHandler(BaseHTTPRequestHandler):
         self.note = format % args
 
 
+def _printable(text: str, limit: int = 160) -> str:
+    """Client text made safe for a one-line log: no control characters."""
+    if len(text) > limit:
+        text = text[:limit] + "..."
+    return "".join(c if " " <= c <= "~" else f"\\x{ord(c):02x}" for c in text)
+
+
 class ScoreHTTPServer(ThreadingHTTPServer):
     daemon_threads = True
     block_on_close = False      # a hung client must not hold up shutting down
@@ -271,13 +281,10 @@ class ScoreHTTPServer(ThreadingHTTPServer):
         log.exception("%s - handler failed", client_address[0])
 
     def log_request_line(self, handler):
-        line = handler.requestline or "-"
-        if len(line) > 160:
-            line = line[:160] + "..."
         elapsed = (time.monotonic() - handler.started) * 1000
         log.info('%s "%s" %s %.0fms %s', handler.client_address[0],
-                 line.encode("ascii", "backslashreplace").decode("ascii"),
-                 handler.code or "-", elapsed, handler.note)
+                 _printable(handler.requestline or "-"), handler.code or "-",
+                 elapsed, _printable(handler.note))
 
     def serve_in_thread(self) -> threading.Thread:
         thread = threading.Thread(target=self.serve_forever, name="score-server",
