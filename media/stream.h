@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
+#include <utility>
 #include "media/text.h"
 
 struct TStreamReadException : std::runtime_error {
@@ -48,12 +49,39 @@ class TStream : public TIO {
   int WriteLine(const Text& text);  // text bytes then CR LF; 1 when all were written
   Text ReadString(int length);     // exactly length bytes, one character each
   void WriteString(const Text& text);  // each character's low byte
+
+  bool swapBytes = false;  // set on a wrapper of the other byte order ("bigendian")
 };
 
 using StreamRef = std::shared_ptr<TStream>;
 
+// A stream that forwards every operation to another one.
+class TStreamWrapper : public TStream {
+ public:
+  explicit TStreamWrapper(StreamRef inner) : _stream(std::move(inner)) {}
+  int Eof() override { return _stream->Eof(); }
+  int Pos() override { return _stream->Pos(); }
+  int Size() override { return _stream->Size(); }
+  int Seek(int pos) override { return _stream->Seek(pos); }
+  void Flush() override { _stream->Flush(); }
+  void Close() override { _stream->Close(); }
+  int Read(void* buf, int count) override { return _stream->Read(buf, count); }
+  int Write(const void* buf, int count) override { return _stream->Write(buf, count); }
+  StreamRef _stream;
+};
+
+// Byte-order wrappers. Everything this game stores is little-endian, so on
+// this (little-endian) host LittleEndian hands back the very same stream.
+class TXEndianStream : public TStreamWrapper {
+ public:
+  explicit TXEndianStream(StreamRef inner);  // swaps multi-byte values
+  static StreamRef LittleEndian(const StreamRef& stream);
+  static StreamRef BigEndian(const StreamRef& stream);
+};
+
 // --- Opening ---
 StreamRef OpenStreamUrl(const Text& url, bool readable, bool writeable);
+StreamRef OpenStreamUrl(const StreamRef& stream, bool readable, bool writeable);  // a wrapper
 StreamRef OpenFileForReading(const Text& url);
 StreamRef OpenFileForWriting(const Text& url);
 int RemoveFile(const Text& path);   // 1 when no file of that name exists afterwards
@@ -61,6 +89,13 @@ void CloseStream(const StreamRef& s);
 
 // --- Embedded files ---
 int RegisterEmbeddedFile(const Text& name, const void* data, int size);  // 0 if already there
+
+// --- TCP ---
+// Connecting and each wait for received bytes give up after this long;
+// a time-out counts as a refused connection or a closed peer.
+void SetSocketTimeoutMillis(int ms);
+int SocketTimeoutMillis();
+constexpr int MAX_LINE_BYTES = 65536;  // ReadLine keeps this much of a line, drops the rest
 
 // --- Diagnostics ---
 void PrintLine(const Text& text);   // standard output, CR LF, flushed

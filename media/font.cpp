@@ -1,0 +1,203 @@
+// Image fonts: TrueType faces rendered by FreeType one glyph at a time on
+// first use, the built-in 8 x 16 bitmap font, and text drawing.
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+#include <cstring>
+
+#include "media/image_impl.h"
+#include "media/stream_kinds.h"
+
+namespace {
+
+// The built-in font: 16 rows of 96 bytes, byte j of row i holding row i of
+// the glyph for character 32 + j, least significant bit leftmost.
+constexpr unsigned char DEFAULT_FONT_BITS[1536] = {
+#include "media/default_font_bits.inc"
+};
+
+FT_Library FreeType() {
+  static FT_Library lib = [] {
+    FT_Library l = nullptr;
+    if (FT_Init_FreeType(&l) != 0) l = nullptr;
+    return l;
+  }();
+  return lib;
+}
+
+FT_Face Face(void* face) { return static_cast<FT_Face>(face); }
+
+}  // namespace
+
+// --- TFreeTypeFont ---
+
+TFreeTypeFont::~TFreeTypeFont() {
+  if (_face) FT_Done_Face(Face(_face));
+}
+
+std::unique_ptr<TFreeTypeFont> TFreeTypeFont::Load(const Text& url, int size, int style) {
+  if (!FreeType() || size <= 0) return nullptr;
+  StreamRef s = OpenFileForReading(url);
+  if (!s) return nullptr;
+  auto font = std::make_unique<TFreeTypeFont>();
+  font->_buf = std::move(LoadBank(*s)->bytes);
+  s->Close();
+  FT_Face face = nullptr;
+  if (FT_New_Memory_Face(FreeType(), font->_buf.data(), static_cast<FT_Long>(font->_buf.size()), 0, &face) != 0)
+    return nullptr;
+  font->_face = face;
+  // A bitmap font offers only some sizes: step down to the nearest it has.
+  while (size > 0 && FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(size)) != 0) --size;
+  if (size == 0) return nullptr;
+  font->_style = style;
+  font->_height = static_cast<int>(face->size->metrics.height >> 6);
+  font->_ascend = static_cast<int>(face->size->metrics.ascender >> 6);
+  font->_descend = static_cast<int>(face->size->metrics.descender >> 6);
+  font->_glyphs.resize(static_cast<size_t>(face->num_glyphs));
+  return font;
+}
+
+int TFreeTypeFont::CharToGlyph(int code) const {
+  if (code < 0) return -1;
+  return static_cast<int>(FT_Get_Char_Index(Face(_face), static_cast<FT_ULong>(code))) - 1;
+}
+
+const TFreeTypeGlyph& TFreeTypeFont::LoadGlyph(int index) {
+  TFreeTypeGlyph& g = _glyphs[static_cast<size_t>(index)];
+  if (g.loaded) return g;
+  g.loaded = true;
+  // The glyph table skips the face's glyph 0 (the "missing" box).
+  FT_Face face = Face(_face);
+  if (FT_Load_Glyph(face, static_cast<FT_UInt>(index + 1), FT_LOAD_DEFAULT) != 0) return g;
+  if (FT_Render_Glyph(face->glyph, FT_RENDER_MODE_NORMAL) != 0) return g;
+  const FT_GlyphSlot slot = face->glyph;
+  const FT_Bitmap& bm = slot->bitmap;
+  g._advance = static_cast<float>(slot->advance.x >> 6);
+  g._x = slot->bitmap_left;
+  g._y = _ascend - slot->bitmap_top;
+  g._w = static_cast<int>(bm.width);
+  g._h = static_cast<int>(bm.rows);
+  if (g._w == 0 || g._h == 0) return g;
+  if (bm.pixel_mode != FT_PIXEL_MODE_GRAY && bm.pixel_mode != FT_PIXEL_MODE_MONO) return g;
+
+  // Smooth glyphs get a clear one-pixel border, so filtering and mipmaps
+  // fade out at the edge instead of smearing the glyph's outer pixels.
+  const int border = (_style & FONT_SMOOTH) ? 1 : 0;
+  auto pixmap = TPixmap::Create(g._w + 2 * border, g._h + 2 * border, PF_A8);
+  if (!pixmap) return g;
+  pixmap->ClearPixels();
+  const int pitch = bm.pitch < 0 ? -bm.pitch : bm.pitch;
+  for (int y = 0; y < g._h; ++y) {
+    const unsigned char* src = bm.buffer + static_cast<ptrdiff_t>(bm.pitch < 0 ? g._h - 1 - y : y) * pitch;
+    uint8_t* dst = pixmap->Row(y + border) + border;
+    for (int x = 0; x < g._w; ++x)
+      dst[x] = bm.pixel_mode == FT_PIXEL_MODE_GRAY ? src[x] : ((src[x >> 3] >> (7 - (x & 7))) & 1) * 255;
+  }
+  g._x -= border, g._y -= border, g._w += 2 * border, g._h += 2 * border;
+  g._pixmap = std::move(pixmap);
+  return g;
+}
+
+// --- TImageFont ---
+
+int TImageFont::Style() const { return _src_font ? _src_font->_style : 0; }
+int TImageFont::Height() const { return _src_font ? _src_font->_height : 16; }
+
+int TImageFont::CharToGlyph(int code) const {
+  if (_src_font) return _src_font->CharToGlyph(code);
+  return code >= 32 && code < 128 ? code - 32 : -1;
+}
+
+TImageGlyph* TImageFont::LoadGlyph(int index) {
+  if (index < 0 || index >= CountGlyphs()) return nullptr;
+  TImageGlyph& g = _glyphs[static_cast<size_t>(index)];
+  if (g.loaded || !_src_font) return &g;
+  g.loaded = true;
+  const TFreeTypeGlyph& src = _src_font->LoadGlyph(index);
+  g._advance = src._advance;
+  g._x = src._x, g._y = src._y, g._w = src._w, g._h = src._h;
+  if (src._pixmap) {
+    // An A8 pixmap becomes white texels with the coverage as alpha, so
+    // text takes the drawing colour.
+    g._image = TImage::Create(src._pixmap->width, src._pixmap->height, 1, _imageFlags, 0, 0, 0);
+    if (g._image) g._image->SetPixmap(0, src._pixmap->Copy());
+  }
+  return &g;
+}
+
+void TImageFont::Draw(const Text& text, float x, float y, float ix, float iy, float jx, float jy) {
+  for (char16_t c : text) {
+    TImageGlyph* g = LoadGlyph(CharToGlyph(c));
+    if (!g) continue;  // no glyph: the pen stays where it is
+    if (g->_image)
+      if (TImageFrame* f = g->_image->Frame(0))
+        f->Draw(0, 0, static_cast<float>(g->_image->width), static_cast<float>(g->_image->height),
+                x + g->_x * ix + g->_y * iy, y + g->_x * jx + g->_y * jy);
+    x += ix * g->_advance;
+    y += jx * g->_advance;
+  }
+}
+
+std::unique_ptr<TImageFont> TImageFont::Load(const Text& url, int size, int style) {
+  auto src = TFreeTypeFont::Load(url, size, style);
+  if (!src) return nullptr;
+  auto font = std::make_unique<TImageFont>();
+  font->_glyphs.resize(static_cast<size_t>(src->CountGlyphs()));
+  font->_imageFlags = (style & FONT_SMOOTH) ? IMAGE_FILTERED | IMAGE_MIPMAPPED : 0;
+  font->_src_font = std::move(src);
+  return font;
+}
+
+std::unique_ptr<TImageFont> TImageFont::CreateDefault() {
+  auto font = std::make_unique<TImageFont>();
+  font->_glyphs.resize(96);
+  for (int j = 0; j < 96; ++j) {
+    TImageGlyph& g = font->_glyphs[static_cast<size_t>(j)];
+    g.loaded = true;
+    g._advance = 8.0f;
+    g._w = 8, g._h = 16;
+    auto pixmap = TPixmap::Create(8, 16, PF_A8);
+    for (int row = 0; row < 16; ++row)
+      for (int bit = 0; bit < 8; ++bit)
+        pixmap->Row(row)[bit] = (DEFAULT_FONT_BITS[row * 96 + j] >> bit & 1) ? 255 : 0;
+    g._image = TImage::Create(8, 16, 1, 0, 0, 0, 0);
+    g._image->SetPixmap(0, std::move(pixmap));
+  }
+  return font;
+}
+
+TImageFont* DefaultFont() {
+  static TImageFont* font = TImageFont::CreateDefault().release();  // kept for the run
+  return font;
+}
+
+// --- Current font and text drawing ---
+
+TImageFont* LoadFontFile(const Text& url, int size, int style) {
+  return TImageFont::Load(url, size, style).release();  // fonts live for the whole run
+}
+
+void SetCurrentFont(TImageFont* font) {
+  if (T2DGraphics* g = Current2D()) g->image_font = font;
+}
+
+TImageFont* CurrentFont() {
+  T2DGraphics* g = Current2D();
+  return g && g->image_font ? g->image_font : DefaultFont();
+}
+
+void DrawString(const Text& text, float x, float y) {
+  T2DGraphics* g = Current2D();
+  if (!g) return;
+  const float ix = g->tform_ix, iy = g->tform_iy, jx = g->tform_jx, jy = g->tform_jy;
+  CurrentFont()->Draw(text, x + g->origin_x + g->handle_x * ix + g->handle_y * iy,
+                      y + g->origin_y + g->handle_x * jx + g->handle_y * jy, ix, iy, jx, jy);
+}
+
+int StringWidth(const Text& text) {
+  TImageFont* font = CurrentFont();
+  int width = 0;
+  for (char16_t c : text)
+    if (TImageGlyph* g = font->LoadGlyph(font->CharToGlyph(c))) width = FloatToInt(width + g->_advance);
+  return width;
+}
