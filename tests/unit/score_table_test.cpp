@@ -1,0 +1,222 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "media/file_util.h"
+#include "scores/game_over.h"
+#include "tests/unit/scores_test_util.h"
+#include "world/scoring.h"
+
+namespace {
+
+Text Local(const char16_t* name, const char16_t* level, const char16_t* score, const char16_t* mark) {
+  return Text(name) + level + score + mark;
+}
+
+// Types the name once the entry's first frame is on screen (the entry
+// flushes the keys when it starts).
+void EnterWithName(const std::string& typed) {
+  FrameScript script([&](int frame) {
+    if (frame == 1) TypeText(typed);
+  });
+  ResetPlayClock();
+  InsertLocalScore();
+}
+
+}  // namespace
+
+TEST(ScoreRecords, CipherTwiceGivesThePlainRecordBack) {
+  Text plain = Local(u"Anna................", u"C4", u"0012345", u"1");
+  Text once = CipherText(plain);
+  EXPECT_EQ(once.size(), plain.size());
+  EXPECT_NE(once, plain);
+  EXPECT_EQ(CipherText(once), plain);
+  // Keyed afresh each time: the same text always enciphers the same way,
+  // and every character stays below 256.
+  EXPECT_EQ(CipherText(plain), once);
+  for (char16_t c : once) EXPECT_LT(c, 256);
+  // Only the low byte of a wide character changes.
+  Text wide = u"\u4100";
+  EXPECT_EQ(CipherText(wide)[0] & 0xFF00, 0x4100);
+  EXPECT_EQ(CipherText(CipherText(wide)), wide);
+}
+
+TEST(ScoreRecords, EveryRecordIsThirtyPrintableCharacters) {
+  EXPECT_EQ(MakeScoreRecord(u"Bob", u"A1", 1234, u"1"), Local(u"Bob.................", u"A1", u"0001234", u"1"));
+  EXPECT_EQ(MakeScoreRecord(u"ABCDEFGHIJKLMNOPQRSTUVWXY", u"**", 0, u"0"),
+            Local(u"ABCDEFGHIJKLMNOPQRST", u"**", u"0000000", u"0"));
+  // Scores beyond seven digits are kept as the largest that fits.
+  EXPECT_EQ(MakeScoreRecord(u"Max", u"Z6", 12345678, u"1"), Local(u"Max.................", u"Z6", u"9999999", u"1"));
+  EXPECT_EQ(MakeScoreRecord(u"Neg", u"A1", -5, u"0"), Local(u"Neg.................", u"A1", u"0000000", u"0"));
+  EXPECT_EQ(MakeScoreRecord(u"a\tb\u00e9", u"LONGLEVEL", 7, u"x"), Local(u"a?b?................", u"LO", u"0000007", u"0"));
+  EXPECT_EQ(MakeScoreRecord(u"", u"", 1, u"1"), Local(u"....................", u"??", u"0000001", u"1"));
+  EXPECT_EQ(ScoreDigitsValue(u"0001234"), 1234);
+  EXPECT_EQ(ScoreDigitsValue(u"123456789012"), 9999999);
+  EXPECT_EQ(ScoreDigitsValue(u"-400"), 0);
+  EXPECT_EQ(ScoreDigitsValue(u"12ab"), 12);
+}
+
+TEST(ScoreFile, FirstStartWritesTheDefaults) {
+  ScoreDir dir("first-start");
+  LoadScoreFile();
+  EXPECT_FALSE(ScoreNoticePending());
+  for (int k = 0; k < LOCAL_ROWS; ++k) {
+    Text plain = PlainLocal(k);
+    EXPECT_EQ(MidText(plain, 1, 20), u"....................") << k;
+    EXPECT_EQ(MidText(plain, 21, 2), u"A1") << k;
+    EXPECT_EQ(TextToInt(MidText(plain, 23, 7)), 2500 - 100 * k) << k;
+    EXPECT_EQ(MidText(plain, 30, 1), u"0") << k;
+  }
+  for (int i = 0; i < ONLINE_ROWS; ++i) ASSERT_EQ(PlainOnline(i), u"....................A100000000") << i;
+  std::string bytes = FileBytes("vek.hsf");
+  ASSERT_EQ(bytes.size(), 30758u);
+  EXPECT_EQ(ChecksumField(bytes), 32500);
+  EXPECT_EQ(PlainAt(bytes, 30000), u"....................A100025000");
+  EXPECT_EQ(PlainAt(bytes, 30720), u"....................A100001000");
+  EXPECT_FALSE(std::filesystem::exists("vek.hsf.tmp"));
+}
+
+TEST(ScoreFile, AChangedScoreResetsTheTablesOnceAChangedNameIsAccepted) {
+  ScoreDir dir("tamper");
+  LoadScoreFile();
+  playerName.clear();
+  SetScore(3000);
+  EnterWithName("Keep\r");
+  std::string good = FileBytes("vek.hsf");
+  ASSERT_EQ(PlainAt(good, 30000), u"Keep................A100030001");
+
+  // A renamed entry, enciphered properly, still loads.
+  std::string renamed = good;
+  renamed.replace(30000, 30, ByteString(CipherText(u"Kept................A100030001")));
+  WriteFileBytes("vek.hsf", renamed);
+  LoadScoreFile();
+  EXPECT_FALSE(ScoreNoticePending());
+  EXPECT_EQ(MidText(PlainLocal(0), 1, 4), u"Kept");
+
+  // One point more anywhere in a score field is caught.
+  std::string cheated = good;
+  cheated.replace(30000, 30, ByteString(CipherText(u"Keep................A100030011")));
+  WriteFileBytes("vek.hsf", cheated);
+  LoadScoreFile();
+  EXPECT_TRUE(ScoreNoticePending());
+  EXPECT_EQ(TextToInt(MidText(PlainLocal(0), 23, 7)), 2500);
+  EXPECT_EQ(ChecksumField(FileBytes("vek.hsf")), 32500);
+
+  // The notice waits for the display, shows for three seconds, once.
+  {
+    FrameScript script([](int) {});
+    int t0 = ElapsedMillis();
+    ShowDeferredScoreNotice();
+    EXPECT_EQ(script.frames, 1);
+    EXPECT_GE(ElapsedMillis() - t0, 3000);
+    EXPECT_FALSE(ScoreNoticePending());
+    ShowDeferredScoreNotice();
+    EXPECT_EQ(script.frames, 1);
+  }
+  LoadScoreFile();  // the reset file is accepted on the next start
+  EXPECT_FALSE(ScoreNoticePending());
+}
+
+TEST(ScoreFile, AShortOrEmptyFileIsTreatedAsTampered) {
+  ScoreDir dir("short");
+  for (size_t size : {0u, 30u, 30757u}) {
+    WriteFileBytes("vek.hsf", std::string(size, 'x'));
+    LoadScoreFile();
+    EXPECT_TRUE(ScoreNoticePending()) << size;
+    EXPECT_EQ(FileBytes("vek.hsf").size(), 30758u) << size;
+    EXPECT_EQ(TextToInt(MidText(PlainLocal(24), 23, 7)), 100) << size;
+    FrameScript script([](int) {});
+    ShowDeferredScoreNotice();
+  }
+}
+
+TEST(ScoreFile, WithoutAWritableDirectoryTheGamePlaysOnTheDefaults) {
+  ScoreDir dir("gone");
+  // A working directory that no longer exists: nothing can be created in it,
+  // not even by root.
+  std::filesystem::path gone = std::filesystem::path(dir.path()) / "gone";
+  std::filesystem::create_directory(gone);
+  std::filesystem::current_path(gone);
+  std::filesystem::remove(gone);
+  localScores[0].clear();
+  LoadScoreFile();
+  EXPECT_EQ(TextToInt(MidText(PlainLocal(0), 23, 7)), 2500);
+  EXPECT_EQ(PlainOnline(999), u"....................A100000000");
+  EXPECT_FALSE(SaveScoreFile());
+}
+
+TEST(ScoreFile, AFailedSaveLeavesThePreviousFileLoadable) {
+  ScoreDir dir("crash");
+  LoadScoreFile();
+  playerName.clear();
+  SetScore(4000);
+  EnterWithName("First\r");
+  std::string before = FileBytes("vek.hsf");
+
+  // A disk that fills up part-way through the records.
+  SetScoreWriteBudget(12345);
+  SetScore(5000);
+  EnterWithName("\bSecond\r");  // the previous name is still there: Backspace it away
+  SetScoreWriteBudget(-1);
+  EXPECT_EQ(MidText(PlainLocal(0), 1, 20), u"FirsSecond..........");  // kept in memory
+  EXPECT_EQ(FileBytes("vek.hsf"), before);
+  EXPECT_FALSE(std::filesystem::exists("vek.hsf.tmp"));
+
+  // A rename that fails after the data was written.
+  SetReplaceFileFailure(true);
+  EXPECT_FALSE(SaveScoreFile());
+  SetReplaceFileFailure(false);
+  EXPECT_EQ(FileBytes("vek.hsf"), before);
+  EXPECT_FALSE(std::filesystem::exists("vek.hsf.tmp"));
+
+  LoadScoreFile();
+  EXPECT_FALSE(ScoreNoticePending());
+  EXPECT_EQ(MidText(PlainLocal(0), 1, 20), u"First...............");
+  EXPECT_TRUE(SaveScoreFile());
+}
+
+TEST(LocalScores, OnlyAStrictlyHigherScoreEntersAndGoesBelowItsEquals) {
+  ScoreDir dir("insert");
+  LoadScoreFile();
+  std::string defaults = FileBytes("vek.hsf");
+
+  SetScore(100);  // equal to the 25th entry: not in
+  gotHighScore = true;
+  {
+    FrameScript script([](int) {});
+    InsertLocalScore();
+    EXPECT_EQ(script.frames, 0);
+  }
+  EXPECT_EQ(newEntryIndex, 25);
+  EXPECT_FALSE(gotHighScore);
+  EXPECT_EQ(FileBytes("vek.hsf"), defaults);
+
+  playerName.clear();
+  SetScore(101);
+  EnterWithName("Low\r");
+  EXPECT_EQ(newEntryIndex, 24);
+  EXPECT_TRUE(gotHighScore);
+  EXPECT_EQ(PlainLocal(24), u"Low.................A100001011");
+  EXPECT_EQ(PlainAt(FileBytes("vek.hsf"), 30000 + 24 * 30), u"Low.................A100001011");
+
+  SetScore(2000);  // equal to row 5
+  levelLabel = u"C3";
+  EnterWithName("\b\b\bMid\r");
+  EXPECT_EQ(newEntryIndex, 6);
+  EXPECT_EQ(TextToInt(MidText(PlainLocal(5), 23, 7)), 2000);
+  EXPECT_EQ(MidText(PlainLocal(5), 1, 3), u"...");
+  EXPECT_EQ(MidText(PlainLocal(6), 1, 3), u"Mid");
+  EXPECT_EQ(PlainLocal(24), u"....................A100002000");  // "Low" fell off
+
+  SetScore(12345678);  // a new best beyond seven digits
+  EnterWithName("\r");
+  EXPECT_EQ(newEntryIndex, 0);
+  EXPECT_EQ(PlainLocal(0), u"Mid.................A199999991");
+  EXPECT_EQ(PlainLocal(25), u"....................A100002000");  // the old row 24, dropped
+  EXPECT_EQ(TextToInt(MidText(PlainLocal(24), 23, 7)), 300);
+  std::string bytes = FileBytes("vek.hsf");
+  EXPECT_EQ(bytes.size(), 30758u);
+  EXPECT_EQ(ChecksumField(bytes), ScoreTableChecksum());
+}
