@@ -124,8 +124,10 @@ ALCdevice* OpenLoopback(int rate, ALCcontext** context) {
   if (!open) return nullptr;
   ALCdevice* device = open(nullptr);
   if (!device) return nullptr;
+  // Float output: OpenAL Soft dithers 16-bit output, which would put noise
+  // into the silence the tests listen for.
   const ALCint attrs[] = {ALC_FORMAT_CHANNELS_SOFT, ALC_STEREO_SOFT, ALC_FORMAT_TYPE_SOFT,
-                          ALC_SHORT_SOFT, ALC_FREQUENCY, rate, 0};
+                          ALC_FLOAT_SOFT, ALC_FREQUENCY, rate, 0};
   *context = alcCreateContext(device, attrs);
   return device;
 }
@@ -347,7 +349,10 @@ void RenderLoopback(int16_t* out, int frames) {
     std::fill(out, out + 2 * frames, int16_t(0));
     return;
   }
-  render(driver._device, out, frames);
+  std::vector<float> mix(size_t(frames) * 2);
+  render(driver._device, mix.data(), frames);
+  for (size_t i = 0; i < mix.size(); ++i)
+    out[i] = int16_t(std::lround(std::clamp(mix[i] * 32767.0f, -32768.0f, 32767.0f)));
 }
 
 int OpenALSourceCount() { return int(Driver()._all.size()); }

@@ -1,0 +1,156 @@
+// Choosing the output driver, falling back to silence, and loading by url.
+#include <gtest/gtest.h>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include "media/audio.h"
+#include "media/audio_driver.h"
+#include "media/audio_sample.h"
+#include "media/audio_test_seam.h"
+#include "tests/audio/audio_fixture.h"
+#include "tests/support/harness.h"
+
+namespace {
+
+class AudioDriverTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = MakeTempDir("audio");
+    ASSERT_FALSE(dir.empty());
+    tone = AsciiText(WriteTempFile(dir, "tone.ogg", SineOgg(1, 44100, 44100, 440.0)));
+    std::vector<uint8_t> junk(3000, 0x5A);
+    junk[0] = 'O';  // looks like the start of an Ogg page, is not one
+    junk[1] = 'g';
+    garbage = AsciiText(WriteTempFile(dir, "junk.ogg", junk));
+  }
+  void TearDown() override {
+    ShutdownAudio();
+    UseOpenALLoopback(0);
+    std::filesystem::remove_all(dir);
+  }
+  std::string dir;
+  Text tone, garbage;
+};
+
+TEST_F(AudioDriverTest, NamesAreMatchedIgnoringCase) {
+  UseOpenALLoopback(44100);
+  EXPECT_EQ(SelectAudioDriver(u"openal"), 1);
+  EXPECT_EQ(CurrentAudioDriverName(), u"OpenAL");
+  EXPECT_EQ(SelectAudioDriver(u"NULL"), 1);
+  EXPECT_EQ(CurrentAudioDriverName(), u"Null");
+  EXPECT_EQ(SelectAudioDriver(u"OpenAL "), 0);
+  EXPECT_EQ(CurrentAudioDriverName(), u"");  // the old one was shut down first
+}
+
+TEST_F(AudioDriverTest, WithoutADeviceLoadingFallsBackToSilence) {
+  EXPECT_EQ(SelectAudioDriver(u"OpenAL"), 0);  // no sound card and no loopback
+  EXPECT_EQ(SelectAudioDriver(u"DirectSound"), 0);  // there is none on this system
+  EXPECT_EQ(CurrentAudioDriverName(), u"");
+  std::unique_ptr<TSound> s(LoadSound(tone));
+  ASSERT_TRUE(s);
+  EXPECT_EQ(CurrentAudioDriverName(), u"Null");
+  ChannelRef ch = s->Play();
+  ASSERT_TRUE(ch);
+  EXPECT_EQ(ch->Playing(), 0);
+  ch->SetVolume(0.5f);
+  ch->SetPan(-1);
+  ch->Stop();
+  EXPECT_EQ(AllocChannel()->Playing(), 0);
+  // Even the silent driver refuses what would not decode.
+  EXPECT_EQ(LoadSound(garbage), nullptr);
+  EXPECT_EQ(LoadSound(AsciiText(dir + "/missing.ogg")), nullptr);
+}
+
+TEST_F(AudioDriverTest, LoadingByUrlOnOpenAL) {
+  ASSERT_TRUE(StartOpenALLoopback(44100));
+  std::unique_ptr<TSound> s(TSound::Load(tone, SOUND_LOOPING));
+  ASSERT_TRUE(s);
+  EXPECT_EQ(LoadSound(garbage), nullptr);
+  ChannelRef ch = s->Play();
+  Rendered out = Render(44100 * 3 / 2);
+  EXPECT_EQ(ch->Playing(), 1);  // looping past its 1 s
+  EXPECT_NEAR(ZeroCrossingHertz(out, 0, 44100), 440.0, 3.0);
+}
+
+TEST_F(AudioDriverTest, NullSoundsAreHarmlessInTheHelpers) {
+  ChannelRef a = PlaySound(nullptr);
+  ChannelRef b = CueSound(nullptr);
+  ASSERT_TRUE(a && b);
+  EXPECT_EQ(a->Playing(), 0);
+  b->SetPaused(false);
+  EXPECT_EQ(b->Playing(), 0);
+}
+
+TEST_F(AudioDriverTest, PreloadedSoundsLoadTheSameAsDirectOnes) {
+  ASSERT_TRUE(StartOpenALLoopback(44100));
+  Text stereo = AsciiText(WriteTempFile(dir, "stereo.ogg", SineOgg(2, 22050, 66150, 220.0)));
+  Text missing = AsciiText(dir + "/missing.ogg");
+  PreloadSounds({stereo, tone, garbage, missing});
+  std::unique_ptr<TSound> a(LoadSound(tone));
+  std::unique_ptr<TSound> b(LoadSound(stereo, SOUND_LOOPING));
+  EXPECT_TRUE(a);
+  EXPECT_TRUE(b);
+  EXPECT_EQ(LoadSound(garbage), nullptr);
+  EXPECT_EQ(LoadSound(missing), nullptr);
+  ChannelRef ch = b->Play();
+  Rendered out = Render(44100 * 4);  // 3 s of sound, looping
+  EXPECT_EQ(ch->Playing(), 1);
+  EXPECT_NEAR(ZeroCrossingHertz(out, 0, 44100), 220.0, 2.0);
+  // Taken once: a second load decodes the file again.
+  std::unique_ptr<TSound> again(LoadSound(tone));
+  EXPECT_TRUE(again);
+}
+
+TEST_F(AudioDriverTest, PreloadingOnTheSilentDriverDecodesNothing) {
+  ASSERT_EQ(SelectAudioDriver(u"Null"), 1);
+  PreloadSounds({tone, garbage});
+  std::unique_ptr<TSound> s(LoadSound(tone));
+  EXPECT_TRUE(s);
+  EXPECT_EQ(LoadSound(garbage), nullptr);
+}
+
+TEST_F(AudioDriverTest, LeftoverPreloadsAreDroppedAtShutdown) {
+  ASSERT_TRUE(StartOpenALLoopback(44100));
+  PreloadSounds({tone});
+  CancelPreloads();
+  bool found = true;
+  EXPECT_EQ(TakePreloadedSample(tone, found), nullptr);
+  EXPECT_FALSE(found);
+}
+
+// Start-up decoding of two three-minute music tracks, one after the other
+// and on the workers. Run with --gtest_also_run_disabled_tests.
+TEST_F(AudioDriverTest, DISABLED_MusicDecodingTimes) {
+  auto music = [](double a, double b) {
+    return [=](int i, int c) {
+      double t = double(i) / 22050;
+      return float(0.3 * std::sin(2 * M_PI * (c ? a : b) * t) + 0.2 * std::sin(2 * M_PI * 3.01 * a * t) *
+                                                                      std::sin(2 * M_PI * 0.5 * t));
+    };
+  };
+  Text tracks[2] = {
+      AsciiText(WriteTempFile(dir, "m1.ogg", EncodeOgg(2, 22050, 4068288, music(220, 330), 0.3f))),
+      AsciiText(WriteTempFile(dir, "m2.ogg", EncodeOgg(2, 22050, 4146559, music(196, 294), 0.3f)))};
+  using Clock = std::chrono::steady_clock;
+  auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
+  for (const Text& t : tracks) {
+    auto start = Clock::now();
+    auto s = LoadAudioSample(t);
+    ASSERT_TRUE(s);
+    std::printf("decode %s: %.1f ms, %d frames\n", ByteString(t).c_str(), ms(Clock::now() - start),
+                s->length);
+  }
+  ASSERT_TRUE(StartOpenALLoopback(22050));
+  auto start = Clock::now();
+  PreloadSounds({tracks[0], tracks[1]});
+  std::unique_ptr<TSound> a(LoadSound(tracks[0], SOUND_LOOPING));
+  std::unique_ptr<TSound> b(LoadSound(tracks[1], SOUND_LOOPING));
+  std::printf("both preloaded and loaded: %.1f ms\n", ms(Clock::now() - start));
+  start = Clock::now();
+  std::unique_ptr<TSound> c(LoadSound(tracks[0], SOUND_LOOPING));
+  std::unique_ptr<TSound> d(LoadSound(tracks[1], SOUND_LOOPING));
+  std::printf("both loaded one after the other: %.1f ms\n", ms(Clock::now() - start));
+}
+
+}  // namespace
