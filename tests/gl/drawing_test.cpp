@@ -10,7 +10,13 @@ struct Drawing : ::testing::Test {
     Cls();
   }
   void TearDown() override { CloseGraphics(); }
-  static uint32_t Pixel(const TRgbaPixels& p, int x, int y) { return p.At(x, y) >> 8; }  // RGB
+  static uint32_t Pixel(const TRgbaPixels& p, int x, int y) {  // RGB
+    if (p.rgba.empty()) {
+      ADD_FAILURE() << "nothing was read back";
+      return 0xDEAD;
+    }
+    return p.At(x, y) >> 8;
+  }
 };
 }  // namespace
 
