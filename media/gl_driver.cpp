@@ -130,6 +130,13 @@ class TGL2DDriver : public T2DDriver {
     std::printf("GL graphics driver failed to set display mode\r\n");
     std::fflush(stdout);
     ++displayModeFallbacks;
+    SDL_DisplayMode desktop;
+    if (SDL_GetDesktopDisplayMode(0, &desktop) == 0) {
+      // Without a window manager the full-screen request alone may not
+      // resize the window, so cover the desktop ourselves as well.
+      SDL_SetWindowPosition(w, 0, 0);
+      SDL_SetWindowSize(w, desktop.w, desktop.h);
+    }
     if (SDL_SetWindowFullscreen(w, SDL_WINDOW_FULLSCREEN_DESKTOP) == 0) {
       SDL_ShowWindow(w);
       return w;
