@@ -131,3 +131,19 @@ TEST_F(Drawing, FramesCanBeSavedAsPNG) {
   EXPECT_EQ(sig[1], 'P');
   EXPECT_EQ(sig[2], 'N');
 }
+
+TEST(FullScreen, AModeThatCannotBeSetStillGivesADisplayThatDraws) {
+  // The offscreen video driver has no 1000 x 700 mode: the game falls back
+  // to a scaled full screen (or a window) instead of stopping.
+  int before = displayModeFallbacks;
+  ASSERT_NE(OpenGraphics(1000, 700, 32, 60, 0), nullptr);
+  EXPECT_GT(displayModeFallbacks, before);
+  EXPECT_TRUE(framePacing.hardSync);
+  SetBlend(BLEND_SOLID);
+  SetColor(0, 255, 0);
+  DrawRect(0, 0, 1000, 700);
+  TRgbaPixels p = GrabBackBuffer();
+  ASSERT_FALSE(p.rgba.empty());
+  EXPECT_EQ(p.At(500, 350) >> 8, 0x00FF00u);
+  CloseGraphics();
+}
