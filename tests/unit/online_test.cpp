@@ -1,0 +1,275 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <stdexcept>
+#include <string>
+
+#include "media/image.h"
+#include "scores/board.h"
+#include "scores/challenge_constants.h"
+#include "tests/unit/online_test_util.h"
+#include "tests/unit/scores_test_util.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string Name() { return ByteString(onlineName); }
+
+void ClearOnlineRows() {
+  for (auto& row : onlineRows)
+    for (Text& field : row) field.clear();
+}
+
+bool WellFormed(const Text& plain) {
+  if (plain.size() != RECORD_LENGTH) return false;
+  for (char16_t c : plain)
+    if (c < 32 || c > 126) return false;
+  for (char16_t c : MidText(plain, 23, 7))
+    if (c < u'0' || c > u'9') return false;
+  return MidText(plain, 30, 1) == u"0" || MidText(plain, 30, 1) == u"1";
+}
+
+int Solution(int challenge) {
+  uint32_t v = static_cast<uint32_t>(challenge) + zephrant::CHALLENGE_K;
+  return static_cast<int32_t>(v * zephrant::CHALLENGE_M - zephrant::CHALLENGE_D);
+}
+
+// Every online test gets a scratch directory, loaded defaults, a headless
+// display and a frame hook; the host goes back to the built-in one after.
+struct Online : ::testing::Test {
+  ScoreDir dir{"online"};
+  std::function<void(int)> onFrame = [](int) {};
+  FrameScript frames{[this](int n) {
+    onFrame(n);
+    if (n > 500) throw std::runtime_error("the exchange did not end");
+  }};
+  void SetUp() override {
+    LoadScoreFile();
+    ClearOnlineRows();
+    onlineRank = 0;
+    ResetChallengeConstants();
+  }
+  void TearDown() override {
+    SetScoreServerHost(Text());
+    ResetChallengeConstants();
+    SetSocketTimeoutMillis(10000);
+  }
+};
+
+}  // namespace
+
+TEST(OnlineName, KeepsOnlyWhatNameEntryAccepts) {
+  EXPECT_EQ(OnlineNameFrom(u"john_doe"), u"john-doe");
+  EXPECT_EQ(OnlineNameFrom(u"__x__y__"), u"x-y");
+  EXPECT_EQ(OnlineNameFrom(u"averyveryverylongloginname"), u"averyveryverylonglog");
+  EXPECT_EQ(OnlineNameFrom(u""), u"Anonymous");
+  EXPECT_EQ(OnlineNameFrom(u"@@@"), u"Anonymous");
+  EXPECT_FALSE(onlineName.empty());
+  EXPECT_LE(onlineName.size(), 20u);
+}
+
+TEST_F(Online, BoardRequestAndRepliesByteForByte) {
+  std::string board = "bof\nAnn,A1,300\n\nABCDEFGHIJKLMNOPQRSTUVWXY,**,1234\nBob,B2,20\n" +
+                      Name() + ",C3,10\n" + Name() + ",D4,5\n";
+  ScriptedServer server([&](int, const std::string&) {
+    return "HTTP/1.0 200 OK\r\nX-Note: carbofoo\r\n\r\n" + board;
+  });
+  SetScoreServerHost(server.Host());
+  onlineRows[1][0] = u"kept";
+  onlineBoard[1] = CipherText(MakeScoreRecord(u"kept", u"A1", 7, u"0"));
+
+  // A header holding "bof" opens the data: the blank line after the headers
+  // is row 0, the real "bof" line (no commas) row 1, "Ann" row 2.
+  EXPECT_EQ(FetchOnlineScores(1), 1);
+  std::string get = "GET http://127.0.0.1:" + std::to_string(server.port) +
+                    "/netscores/zephrant/getScores.php HTTP/1.0\r\n\n\r\n";
+  EXPECT_EQ(server.Requests().at(0), get);
+  EXPECT_EQ(onlineRows[0][0], u"");
+  EXPECT_EQ(onlineRows[1][0], u"kept");
+  EXPECT_EQ(onlineRows[2][0], u"Ann");
+  EXPECT_EQ(onlineRows[2][2], u"300");
+
+  board = "bof\nAnn,A1,300\n\nABCDEFGHIJKLMNOPQRSTUVWXY,**,1234\nBob,B2,20\n" + Name() + ",C3,10\n" +
+          Name() + ",D4,5\n";
+  ScriptedServer plain([&](int, const std::string&) { return HttpReply(board); });
+  SetScoreServerHost(plain.Host());
+  ClearOnlineRows();
+  onlineRows[1][0] = u"kept";
+  EXPECT_EQ(FetchOnlineScores(1), 1);
+  EXPECT_EQ(onlineRows[0][0], u"Ann");
+  EXPECT_EQ(onlineRows[0][1], u"A1");
+  EXPECT_EQ(onlineRows[0][2], u"300");
+  EXPECT_EQ(onlineRows[1][0], u"kept");  // an empty line uses up its row
+  EXPECT_EQ(onlineRows[2][0], u"ABCDEFGHIJKLMNOPQRSTUVWXY");  // as received
+  EXPECT_EQ(onlineRank, 0);  // mode 1 does not look for the player
+
+  EXPECT_EQ(FetchOnlineScores(2), 1);
+  EXPECT_EQ(PlainOnline(0), u"Ann.................A100003000");
+  EXPECT_EQ(PlainOnline(1), u"kept................A100000070");
+  EXPECT_EQ(PlainOnline(2), u"ABCDEFGHIJKLMNOPQRST**00012340");
+  EXPECT_EQ(PlainOnline(3), u"Bob.................B200000200");
+  EXPECT_EQ(onlineRank, 6);  // the later of two lines with the player's name
+}
+
+TEST_F(Online, UploadRequestsByteForByte) {
+  localScores[3] = CipherText(u"Someone.............B300123451");
+  ScriptedServer server([](int n, const std::string&) {
+    return HttpReply(n == 0 ? "bof\nR77\n1000\n" : "bof\n1\n");
+  });
+  SetScoreServerHost(server.Host());
+  EXPECT_EQ(PostOnlineScore(3), 1);
+  EXPECT_EQ(frames.frames, 2);  // the wait screen and the result screen
+  std::string host = "127.0.0.1:" + std::to_string(server.port);
+  std::string body = "recID=R77&solution=" + std::to_string(Solution(1000)) + "&name=" + Name() +
+                     "&level=B3&score=12345";
+  auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0], "GET http://" + host + "/netscores/zephrant/challenge.php HTTP/1.0\r\n\n\r\n");
+  EXPECT_EQ(requests[1], "POST http://" + host + "/netscores/zephrant/updateScores.php HTTP/1.0\r\n"
+                         "Host: Brimwax\r\n"
+                         "Content-Length: " + std::to_string(body.size() + 5) + "\r\n"
+                         "Content-Type: application/x-www-form-urlencoded\r\n"
+                         "\r\n" + body + "\r\n\n\r\n");
+}
+
+TEST_F(Online, StatusesCompareAsTextAndRetriesEnd) {
+  localScores[0] = CipherText(MakeScoreRecord(u"x", u"A1", 500, u"1"));
+  // "10" sorts before "5": accepted at once.
+  {
+    ScriptedServer server([](int n, const std::string&) {
+      return HttpReply(n % 2 == 0 ? "bof\nR\n1\n" : "bof\n10\n");
+    });
+    SetScoreServerHost(server.Host());
+    EXPECT_EQ(PostOnlineScore(0), 1);
+    EXPECT_EQ(server.Requests().size(), 2u);
+  }
+  // An error on every attempt: five retries after the first, then done.
+  {
+    std::string many(1500 * 2, '\n');  // more reply lines than the buffers hold
+    ScriptedServer server([&](int n, const std::string&) {
+      return HttpReply(n % 2 == 0 ? "bof\nR\n1\n" + many : "bof\n7\n" + many);
+    });
+    SetScoreServerHost(server.Host());
+    EXPECT_EQ(PostOnlineScore(0), 1);
+    EXPECT_EQ(server.Requests().size(), 12u);
+  }
+}
+
+TEST_F(Online, RealServerDownloadsAndUploads) {
+  TestScoreServer server;
+  ASSERT_GT(server.port, 0);
+  SetScoreServerHost(server.Host());
+  localScores[0] = CipherText(MakeScoreRecord(u"local", u"C2", 4321, u"1"));
+
+  // A wrong answer is refused with "6"; the next attempt, with the right
+  // constants and a new challenge, goes through.
+  SetChallengeConstants(111111, 1, 11);
+  onFrame = [](int n) {
+    if (n == 2) ResetChallengeConstants();
+  };
+  EXPECT_EQ(PostOnlineScore(0), 1);
+  EXPECT_EQ(frames.frames, 4);
+
+  EXPECT_EQ(FetchOnlineScores(1), 1);
+  EXPECT_EQ(onlineRows[0][0], onlineName);
+  EXPECT_EQ(onlineRows[0][1], u"C2");
+  EXPECT_EQ(onlineRows[0][2], u"4321");
+  EXPECT_EQ(FetchOnlineScores(2), 1);
+  EXPECT_EQ(PlainOnline(0), MakeScoreRecord(onlineName, u"C2", 4321, u"0"));
+  EXPECT_EQ(onlineRank, 1);
+}
+
+TEST_F(Online, SynchronisationUploadsTheBestPendingEntryAndMarksBoth) {
+  TestScoreServer server;
+  ASSERT_GT(server.port, 0);
+  SetScoreServerHost(server.Host());
+  localScores[0] = CipherText(MakeScoreRecord(u"Ace", u"B1", 9000, u"1"));
+  localScores[1] = CipherText(MakeScoreRecord(u"Bee", u"A4", 8000, u"1"));
+  SetCurrentFont(nullptr);
+  SyncOnlineScores();
+  EXPECT_EQ(MidText(PlainLocal(0), 30, 1), u"0");
+  EXPECT_EQ(MidText(PlainLocal(1), 30, 1), u"0");
+  EXPECT_EQ(MidText(PlainLocal(2), 30, 1), u"0");
+  EXPECT_EQ(onlineRank, 1);
+  EXPECT_EQ(PlainOnline(0), MakeScoreRecord(onlineName, u"B1", 9000, u"0"));
+  EXPECT_EQ(PlainOnline(1), MakeScoreRecord(Text(), u"A1", 0, u"0"));  // only one was sent
+  std::string bytes = FileBytes("vek.hsf");
+  ASSERT_EQ(bytes.size(), 30758u);
+  EXPECT_EQ(MidText(PlainAt(bytes, 30000), 30, 1), u"0");
+  EXPECT_EQ(PlainAt(bytes, 0), PlainOnline(0));
+
+  // The panel then opens on the online page with the player's row.
+  boardOpen = 0;
+  TapKey(KEY_H);
+  OpenBoardIfRequested();
+  EXPECT_EQ(boardOpen, 1);
+  EXPECT_EQ(onlineTop, 0);
+}
+
+TEST_F(Online, ServerDownAsksToRetryAndNWins) {
+  SetScoreServerHost(AsciiText("127.0.0.1:" + std::to_string(DeadPort())));
+  std::string before = FileBytes("vek.hsf");
+  onFrame = [](int n) {
+    if (n == 2) TapKey(KEY_Y);  // first prompt: retry
+    if (n == 4) {               // second prompt: both keys, N counts
+      TapKey(KEY_Y);
+      TapKey(KEY_N);
+    }
+  };
+  SyncOnlineScores();
+  // status, prompt, status, prompt, failed screen
+  EXPECT_EQ(frames.frames, 5);
+  EXPECT_EQ(onlineRank, -1);
+  EXPECT_EQ(FileBytes("vek.hsf"), before);
+}
+
+TEST_F(Online, AHangingServerTimesOut) {
+  TestScoreServer server("hang");
+  ASSERT_GT(server.port, 0);
+  SetScoreServerHost(server.Host());
+  SetSocketTimeoutMillis(300);
+  onlineRows[0][0] = u"kept";
+  auto t0 = Clock::now();
+  EXPECT_EQ(FetchOnlineScores(1), 1);  // no reply at all: nothing stored
+  EXPECT_EQ(onlineRows[0][0], u"kept");
+  // An upload waits once for the challenge and once for the status; the
+  // empty status counts as accepted.
+  localScores[0] = CipherText(MakeScoreRecord(u"x", u"A1", 500, u"1"));
+  EXPECT_EQ(PostOnlineScore(0), 1);
+  EXPECT_LT(Clock::now() - t0, std::chrono::seconds(5));
+}
+
+TEST_F(Online, GarbageFromTheServerKeepsTheFileValid) {
+  TestScoreServer server("garbage");  // bytes, fields, long lines, many lines in turn
+  ASSERT_GT(server.port, 0);
+  SetScoreServerHost(server.Host());
+  for (int reply = 0; reply < 4; ++reply) {
+    if (reply == 1) WriteDefaultScoreFile();  // a clean board to read the fields into
+    EXPECT_EQ(FetchOnlineScores(2), 1) << reply;
+    for (int r = 0; r < 1001; ++r)  // row 1000 is never saved and may still be empty
+      if (r < 1000 || !onlineBoard[r].empty()) ASSERT_TRUE(WellFormed(PlainOnline(r))) << reply << " row " << r;
+    if (reply == 1) {
+      Text untouched = MakeScoreRecord(Text(), u"A1", 0, u"0");
+      EXPECT_EQ(PlainOnline(0), untouched);  // no commas: nothing stored
+      EXPECT_EQ(PlainOnline(1), untouched);  // one comma
+      EXPECT_EQ(PlainOnline(2), MakeScoreRecord(u"a", u"b", 0, u"0"));
+      EXPECT_EQ(PlainOnline(4), MakeScoreRecord(u"Ann", u"A1", 100, u"0"));
+      EXPECT_EQ(PlainOnline(6), MakeScoreRecord(u"Bob", u"LO", 200, u"0"));
+      EXPECT_EQ(PlainOnline(7), MakeScoreRecord(u"Cid", u"??", 300, u"0"));
+      EXPECT_EQ(PlainOnline(9), MakeScoreRecord(u"Eve", u"C3", 0, u"0"));
+      EXPECT_EQ(PlainOnline(10), MakeScoreRecord(u"Fay", u"D4", 9999999, u"0"));
+      EXPECT_EQ(PlainOnline(12), untouched);  // a second "bof" is just a line
+    }
+  }
+  // The last reply had 1500 lines: rows 0..1000 are filled, the rest dropped.
+  EXPECT_EQ(PlainOnline(999), MakeScoreRecord(u"P0999", u"A1", 501, u"0"));
+  EXPECT_EQ(PlainOnline(1000), MakeScoreRecord(u"P1000", u"A1", 500, u"0"));
+  ASSERT_TRUE(SaveScoreFile());
+  EXPECT_EQ(FileBytes("vek.hsf").size(), 30758u);
+  Text row999 = onlineBoard[999];
+  onlineBoard[999].clear();
+  LoadScoreFile();
+  EXPECT_FALSE(ScoreNoticePending());
+  EXPECT_EQ(onlineBoard[999], row999);
+}
