@@ -34,6 +34,12 @@ void PrintSeam(const DecodedOgg& d) {
     std::printf("    seam ch%d: jump %.4f  (typical step rms %.4f, 99.9%% step %.4f)\n", c, seam,
                 std::sqrt(sum / steps.size()), steps[steps.size() * 999 / 1000]);
   }
+  // No gap at the loop point: the last and the first second are about as loud.
+  const size_t second = static_cast<size_t>(d.rate);
+  const std::vector<float> head(d.samples.begin(), d.samples.begin() + second * ch);
+  const std::vector<float> tail(d.samples.end() - second * ch, d.samples.end());
+  std::printf("    last second rms %.1f dBFS, first second rms %.1f dBFS\n", Measure(tail).rmsDb,
+              Measure(head).rmsDb);
 }
 
 }  // namespace

@@ -153,6 +153,7 @@ std::vector<float> Untouched() {
 // The bonus count: three quick rising coin ticks, replayed while the bonus pays out.
 std::vector<float> Bonus() {
   Osc a, b;
+  OnePole soft;
   return Render(13453, [&](double t) {
     const double starts[] = {0.0, 0.085, 0.17};
     const double notes[] = {88, 92, 95};
@@ -162,10 +163,11 @@ std::vector<float> Bonus() {
       if (u < 0) continue;
       const double f = MidiHz(notes[i]) * DT;
       const double env = std::min(1.0, u / 0.002) * std::exp(-u / (i == 2 ? 0.06 : 0.03));
-      x = env * (0.65 * a.Pulse(f, 0.5) * 0.5 + 0.5 * b.Sine(f * 2.0) * 0.4);
+      x = env * (0.3 * a.Pulse(f, 0.5) + 0.5 * b.Sine(f * 2.0));
       break;
     }
-    return x;
+    // Rounded off, since it is replayed many times in a row.
+    return soft.Low(x, 5000, SR);
   });
 }
 

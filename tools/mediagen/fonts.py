@@ -14,6 +14,8 @@ import os
 import sys
 import unicodedata
 
+sys.dont_write_bytecode = True
+
 from fontTools.agl import UV2AGL
 from fontTools.fontBuilder import FontBuilder
 from fontTools.pens.ttGlyphPen import TTGlyphPen
