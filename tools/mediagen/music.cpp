@@ -204,7 +204,7 @@ void RenderNote(const Note& n, double framesPerBeat, std::vector<float>& bus, ui
         const double env = Adsr(t, hold, 0.003, 0.12, 0.75, 0.04);
         const double raw = 0.5 * o1.Saw(f * DT) + 0.5 * o2.Saw(f * 1.004 * DT);
         f1.Process(raw, 160.0 + 1500.0 * v * std::exp(-t / 0.08), 1.5, SR);
-        x = env * (0.8 * f1.low + 0.55 * o3.Sine(f * 0.5 * DT));
+        x = env * (0.8 * f1.low + 0.45 * o3.Sine(f * DT));
         break;
       }
       case SOFTBASS: {
@@ -625,7 +625,7 @@ bool WriteMusic(const std::string& dir) {
     ok &= WriteOgg(dir + "/music_ingame.ogg", 2, SR, out, 0.3f, 0x51A70101);
   }
   {
-    const Mix mix{{0.5, 0.5, 0.30, 0.32, 0.26},
+    const Mix mix{{0.55, 0.5, 0.30, 0.32, 0.34},
                   {0.25, 0.0, 0.5, 0.55, 0.6},
                   {0.0, 0.0, 0.0, 0.35, 0.3},
                   1.5, 0.88, 0.4, 0.4, 0.0, -17.5};
