@@ -30,4 +30,6 @@ ChannelRef SilentChannel();  // a channel that controls nothing
 // Hands over a sample PreloadSounds decoded for this url, waiting if it is
 // still being decoded; found is false when the url was never preloaded.
 std::unique_ptr<TAudioSample> TakePreloadedSample(const Text& url, bool& found);
+// 0: not preloaded; 1: being decoded or decoded; -1: known not to decode.
+int PreloadStatus(const Text& url);
 void CancelPreloads();  // drops queued work and joins the workers

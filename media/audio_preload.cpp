@@ -84,7 +84,11 @@ void PreloadSounds(const std::vector<Text>& urls) {
     auto job = std::make_shared<Job>();
     job->stream = OpenFileForReading(url);
     p.jobs[url] = job;
-    p.queue.push_back(job);
+    if (job->stream) {
+      p.queue.push_back(job);
+    } else {
+      job->state = JobState::Done;  // nothing to open, nothing to decode
+    }
   }
   unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   size_t count = std::min<size_t>(cores, p.queue.size());
@@ -118,6 +122,15 @@ std::unique_ptr<TAudioSample> TakePreloadedSample(const Text& url, bool& found) 
   }
   if (allTaken) JoinWorkers();
   return std::move(job->sample);
+}
+
+int PreloadStatus(const Text& url) {
+  Preloads& p = State();
+  std::lock_guard<std::mutex> guard(p.lock);
+  auto it = p.jobs.find(url);
+  if (it == p.jobs.end()) return 0;
+  const Job& job = *it->second;
+  return job.state == JobState::Done && !job.sample ? -1 : 1;
 }
 
 void CancelPreloads() {

@@ -80,10 +80,12 @@ class TOpenALSound : public TSound {
   TOpenALSound(ALuint buffer, int loop, int session) : _buffer(buffer), _loop(loop), _session(session) {}
   ~TOpenALSound() override;
   ChannelRef Cue(ChannelRef channel) override;
+  void Resolve();
 
-  ALuint _buffer;
+  ALuint _buffer;  // 0 while pending, or when the sound plays nothing
   int _loop;
-  int _session;  // the driver start that made the buffer
+  int _session;    // the driver start that made the buffer
+  Text _pending;   // url still being decoded by the preloader
 };
 
 class TOpenALDriver : public TAudioDriver {
@@ -92,8 +94,10 @@ class TOpenALDriver : public TAudioDriver {
   int Startup() override;
   void Shutdown() override;
   TSound* CreateSound(const TAudioSample& sample, int flags) override;
+  TSound* LoadSound(const Text& url, int flags) override;
   ChannelRef AllocChannel() override { return NewChannel(1); }
 
+  ALuint MakeBuffer(const TAudioSample& sample);  // 0 on failure
   std::shared_ptr<TOpenALChannel> NewChannel(int isStatic);
   void AppendShared(TOpenALSource* source);
   void UnlinkShared(TOpenALSource* source);
@@ -187,8 +191,8 @@ void TOpenALDriver::Shutdown() {
 
 // --- Sounds ---
 
-TSound* TOpenALDriver::CreateSound(const TAudioSample& sample, int flags) {
-  if (!_context) return nullptr;
+ALuint TOpenALDriver::MakeBuffer(const TAudioSample& sample) {
+  if (!_context) return 0;
   // OpenAL has no big-endian formats.
   std::unique_ptr<TAudioSample> converted;
   const TAudioSample* data = &sample;
@@ -202,23 +206,63 @@ TSound* TOpenALDriver::CreateSound(const TAudioSample& sample, int flags) {
     case SF_MONO16LE: format = AL_FORMAT_MONO16; break;
     case SF_STEREO8: format = AL_FORMAT_STEREO8; break;
     case SF_STEREO16LE: format = AL_FORMAT_STEREO16; break;
-    default: return nullptr;
+    default: return 0;
   }
   alGetError();
   ALuint buffer = 0;
   alGenBuffers(1, &buffer);
-  if (alGetError() != AL_NO_ERROR) return nullptr;
+  if (alGetError() != AL_NO_ERROR) return 0;
   alBufferData(buffer, format, data->samples, data->ByteSize(), data->hertz);
   if (alGetError() != AL_NO_ERROR) {
     alDeleteBuffers(1, &buffer);
-    return nullptr;
+    return 0;
   }
+  return buffer;
+}
+
+TSound* TOpenALDriver::CreateSound(const TAudioSample& sample, int flags) {
+  ALuint buffer = MakeBuffer(sample);
+  if (!buffer) return nullptr;
   auto* sound = new TOpenALSound(buffer, flags & SOUND_LOOPING, _session);
   _sounds.insert(sound);
   return sound;
 }
 
+// A url the preloader is still decoding gives its sound at once; the sound
+// gets its buffer when it is first cued, by which time the decoding has
+// usually finished. Only the headers are checked now, so a file that breaks
+// off halfway gives a sound that plays nothing rather than null.
+TSound* TOpenALDriver::LoadSound(const Text& url, int flags) {
+  int status = PreloadStatus(url);
+  if (status == 0) return TAudioDriver::LoadSound(url, flags);
+  if (status < 0 || !ProbeAudioUrl(url)) {
+    bool found = false;
+    TakePreloadedSample(url, found);  // drop it
+    return nullptr;
+  }
+  if (!_context) return nullptr;
+  auto* sound = new TOpenALSound(0, flags & SOUND_LOOPING, _session);
+  sound->_pending = url;
+  _sounds.insert(sound);
+  return sound;
+}
+
+void TOpenALSound::Resolve() {
+  if (_pending.empty()) return;
+  Text url = std::move(_pending);
+  _pending.clear();
+  bool found = false;
+  auto sample = TakePreloadedSample(url, found);
+  if (!found) sample = LoadAudioSample(url);  // the preloads were cancelled meanwhile
+  TOpenALDriver& driver = Driver();
+  if (sample && driver.Running(_session)) _buffer = driver.MakeBuffer(*sample);
+}
+
 void TOpenALDriver::ForgetSound(TOpenALSound* sound) {
+  if (!sound->_pending.empty()) {
+    bool found = false;
+    TakePreloadedSample(sound->_pending, found);  // the decoded data has no taker now
+  }
   if (!_sounds.erase(sound)) return;
   // A source still holding the buffer would keep AL from deleting it.
   for (auto& source : _all) {
@@ -236,12 +280,13 @@ TOpenALSound::~TOpenALSound() { Driver().ForgetSound(this); }
 
 ChannelRef TOpenALSound::Cue(ChannelRef channel) {
   TOpenALDriver& driver = Driver();
+  Resolve();
   std::shared_ptr<TOpenALChannel> ch;
   if (channel) {
     ch = std::dynamic_pointer_cast<TOpenALChannel>(channel);
     if (!ch) return channel;  // another driver's channel: nothing to control
   } else {
-    if (!driver.Running(_session)) return SilentChannel();
+    if (!driver.Running(_session) || !_buffer) return SilentChannel();
     ch = driver.NewChannel(0);
     if (!ch) return SilentChannel();
   }
