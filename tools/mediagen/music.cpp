@@ -617,7 +617,7 @@ Song TitleSong() {
 bool WriteMusic(const std::string& dir) {
   bool ok = true;
   {
-    const Mix mix{{0.55, 0.55, 0.30, 0.30, 0.22},
+    const Mix mix{{0.55, 0.55, 0.30, 0.40, 0.28},
                   {0.10, 0.0, 0.35, 0.35, 0.45},
                   {0.0, 0.0, 0.0, 0.25, 0.30},
                   0.75, 0.84, 0.35, 0.35, 0.35, -16.0};
@@ -625,7 +625,7 @@ bool WriteMusic(const std::string& dir) {
     ok &= WriteOgg(dir + "/music_ingame.ogg", 2, SR, out, 0.3f, 0x51A70101);
   }
   {
-    const Mix mix{{0.55, 0.5, 0.30, 0.32, 0.34},
+    const Mix mix{{0.55, 0.44, 0.30, 0.40, 0.34},
                   {0.25, 0.0, 0.5, 0.55, 0.6},
                   {0.0, 0.0, 0.0, 0.35, 0.3},
                   1.5, 0.88, 0.4, 0.4, 0.0, -17.5};
