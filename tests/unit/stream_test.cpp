@@ -309,3 +309,35 @@ TEST(Tcp, RefusedConnectionsAndHungUpPeers) {
   }
   EXPECT_EQ(OpenStreamUrl(AsciiText("tcp::127.0.0.1:" + std::to_string(port)), true, true), nullptr);
 }
+
+TEST(Tcp, AConnectionThatIsNeverAcceptedTimesOut) {
+  // A listener that never accepts: once its tiny queue is full the
+  // system drops further handshakes, so connecting hangs until we give up.
+  int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ::listen(listener, 0);
+  socklen_t len = sizeof addr;
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  Text url = AsciiText("tcp::127.0.0.1:" + std::to_string(ntohs(addr.sin_port)));
+
+  SetSocketTimeoutMillis(300);
+  std::vector<StreamRef> held;
+  bool timedOut = false;
+  for (int i = 0; i < 8 && !timedOut; ++i) {
+    auto start = std::chrono::steady_clock::now();
+    StreamRef s = OpenStreamUrl(url, true, true);
+    auto waited = std::chrono::steady_clock::now() - start;
+    if (!s) {
+      timedOut = true;
+      EXPECT_GE(waited, std::chrono::milliseconds(250));
+      EXPECT_LT(waited, std::chrono::milliseconds(3000));
+    }
+    held.push_back(s);
+  }
+  SetSocketTimeoutMillis(10000);
+  EXPECT_TRUE(timedOut);
+  ::close(listener);
+}
