@@ -72,17 +72,3 @@ inline std::vector<uint8_t> ToBytes(const Canvas& c, int cutoff) {
   }
   return out;
 }
-
-// Deterministic small random generator (xorshift), so every run draws the same.
-struct Rng {
-  uint64_t s;
-  explicit Rng(uint64_t seed) : s(seed * 2654435761ULL + 0x9E3779B97F4A7C15ULL) {}
-  uint64_t Next() {
-    s ^= s << 13;
-    s ^= s >> 7;
-    s ^= s << 17;
-    return s;
-  }
-  double Uniform() { return (Next() >> 11) * (1.0 / 9007199254740992.0); }  // 0..1
-  double Range(double a, double b) { return a + (b - a) * Uniform(); }
-};

@@ -334,10 +334,10 @@ std::vector<float> RenderSong(const Song& song, size_t frames, const Mix& mix, c
   for (size_t i = 0; i < tailFrames * 2; ++i) out[i] += out[frames * 2 + i];
   out.resize(frames * 2);
   BlockDc(out, 2, SR);
-  // Level by loudness, then a soft knee above -6 dBFS keeps the peaks well
+  // Level by loudness, then a soft knee above -6.5 dBFS keeps the peaks well
   // under full scale even after encoding.
   const double gain = DbGain(mix.rmsDb - Measure(out).rmsDb);
-  const double knee = DbGain(-6.0), room = DbGain(-3.0) - knee;
+  const double knee = DbGain(-6.5), room = DbGain(-3.5) - knee;
   for (float& s : out) {
     const double v = s * gain, a = std::abs(v);
     const double shaped = a <= knee ? a : knee + room * std::tanh((a - knee) / room);
