@@ -124,6 +124,7 @@ def pixel_shape(cells):
 
 # ---------------------------------------------------------------- display face
 HP, VP, W, SP = 205, 260, 230, 160  # cell pitch across and down, stroke, spacing
+SLANT = 0.14  # forward lean, a little over 8 degrees
 
 
 def stroke_shape(cells):
@@ -143,7 +144,13 @@ def stroke_shape(cells):
         for dx in (-1, 1):
             if (x + dx, r + 1) in cells and (x + dx, r) not in cells and (x, r + 1) not in cells:
                 parts.append(LineString([at(x, r), at(x + dx, r + 1)]).buffer(W / 2, cap_style=2, join_style=2))
-    return unary_union(parts)
+    # Lean forward about the x-height middle, so the letters keep their place.
+    return shear(unary_union(parts), SLANT, 2 * VP)
+
+
+def shear(geom, k, pivot_y):
+    from shapely.affinity import affine_transform
+    return affine_transform(geom, [1, k, 0, 1, -k * pivot_y, 0])
 
 
 def build(path, family, count, table, shape_of, advance_of, ascent, descent, cap, xheight):
