@@ -98,7 +98,7 @@ bool Tiles10(const std::string& dir) {
 // picture; drawn ten times rotated. Thin gaps on both sides part the segments.
 bool Wedge(const std::string& dir) {
   Canvas c(128, 128, 3);
-  const double rIn = 15.5, rOut = 24.5, gap = 1.1;
+  const double rIn = 14.8, rOut = 23.5, gap = 1.1;  // 20 px at the backing scale 0.85
   const double a1 = 36.0 * PI / 180.0;
   const Vec2 n0{1, 0}, n1{std::cos(a1), std::sin(a1)};
   for (int y = 0; y < 128; ++y)
