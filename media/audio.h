@@ -38,9 +38,11 @@ ChannelRef PlaySound(TSound* sound, ChannelRef channel = nullptr);
 ChannelRef CueSound(TSound* sound, ChannelRef channel = nullptr);
 
 // --- Start-up ---
-// Decodes these urls on worker threads while the caller goes on; a later
-// LoadSound of one of them waits for that file only. Call it after the driver
-// has been chosen: with no driver current it picks one as LoadSound would, and
-// on the silent driver nothing needs decoding.
+// Decodes these urls on worker threads while the caller goes on. LoadSound of
+// one of them then returns at once (after a look at the headers); the sound
+// takes its decoded data when it is first cued, waiting only if that file is
+// not finished yet. Call it after the driver has been chosen: with no driver
+// current it picks one as LoadSound would, and on the silent driver nothing
+// needs decoding.
 void PreloadSounds(const std::vector<Text>& urls);
 void ShutdownAudio();  // shuts the current driver down; runs at program end

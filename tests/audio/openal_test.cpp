@@ -125,6 +125,24 @@ TEST_F(OpenALTest, AStaleChannelLeavesTheNewSoundAlone) {
   EXPECT_NEAR(ZeroCrossingHertz(out, 0, RATE), 440.0, 3.0);
 }
 
+TEST_F(OpenALTest, AReusedSourceStartsFromPlainSettings) {
+  ChannelRef reference = sound->Play();
+  double full = Rms(Render(RATE / 10), 0);
+  reference->Stop();
+
+  ChannelRef old = shortSound->Play();
+  old->SetPan(-1);
+  old->SetVolume(0.3f);
+  old->SetRate(2);
+  Render(RATE / 5);
+  ChannelRef fresh = sound->Play();  // takes one of the two finished sources
+  EXPECT_EQ(OpenALSourceCount(), 1);
+  Rendered out = Render(RATE / 10);
+  EXPECT_NEAR(Rms(out, 0) / full, 1.0, 0.02);
+  EXPECT_NEAR(Rms(out, 0) / Rms(out, 1), 1.0, 0.02);
+  EXPECT_NEAR(ZeroCrossingHertz(out, 0, RATE), 440.0, 3.0);
+}
+
 TEST_F(OpenALTest, NegativeVolumeKeepsTheGainAndZeroSilences) {
   ChannelRef ch = sound->Play();
   ch->SetVolume(0.5f);
