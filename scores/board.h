@@ -3,7 +3,7 @@
 
 extern int boardOpen;
 extern int boardAnim;
-extern int boardPage;   // 1 local, 2 online
+extern int boardPage;  // 1 local, 2 online
 extern int localTop;
 extern int onlineTop;
 

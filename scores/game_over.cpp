@@ -161,7 +161,8 @@ void DrawGameOverFrame() {
     SmoothLightMap();
     if (chaser1) chaser1->Update();
     if (player)
-      for (int n = 0; n < 5; ++n) SpawnExplosion(static_cast<float>(player->x), static_cast<float>(player->y));
+      for (int n = 0; n < 5; ++n)
+        SpawnExplosion(static_cast<float>(player->x), static_cast<float>(player->y));
     if (chaserCount == 2 && chaser2) chaser2->Update();
     UpdateParticles();
   }

@@ -2,7 +2,7 @@
 #pragma once
 #include "media/text.h"
 
-extern Text playerName;   // kept across games
+extern Text playerName;  // kept across games
 extern Text entryLabel;
 
 void RunGameOver();        // from playState 1 to the end of the closing wipe

@@ -21,8 +21,8 @@ namespace {
 // Chosen when the game is built; "host" alone means port 80.
 constexpr char BUILT_IN_SCORE_HOST[] = ZEPHRANT_SCORE_HOST;
 constexpr char16_t SCRIPT_DIR[] = u"/netscores/zephrant/";
-constexpr int BOARD_ROWS = 1001;     // rows of onlineRows and onlineBoard
-constexpr int REPLY_BUFFER = 1200;   // lines kept of a challenge or update reply
+constexpr int BOARD_ROWS = 1001;    // rows of onlineRows and onlineBoard
+constexpr int REPLY_BUFFER = 1200;  // lines kept of a challenge or update reply
 // A reply longer than this is cut off: a board has 1000 lines, so only a
 // broken server sends so many, and it must not hold the game for ever.
 constexpr int MAX_REPLY_LINES = 100000;
@@ -33,8 +33,7 @@ int challengeM = zephrant::CHALLENGE_M;
 int challengeD = zephrant::CHALLENGE_D;
 
 bool NameCharAccepted(char16_t c) {
-  return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u' ' ||
-         (c >= 45 && c <= 59);
+  return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u' ' || (c >= 45 && c <= 59);
 }
 
 StreamRef OpenScoreConnection() { return OpenStreamUrl(u"tcp::" + ScoreServerHost(), true, true); }
@@ -120,8 +119,8 @@ int ChallengeSolution(int challenge) {
 Text UploadBody(const std::vector<Text>& challengeLines, const Text& record) {
   int challenge = TextToInt(challengeLines[2]);
   return u"recID=" + challengeLines[1] + u"&solution=" + IntText(ChallengeSolution(challenge)) +
-         u"&name=" + onlineName + u"&level=" + MidText(record, 21, 2) +
-         u"&score=" + IntText(TextToInt(MidText(record, 23, 7)));
+         u"&name=" + onlineName + u"&level=" + MidText(record, 21, 2) + u"&score=" +
+         IntText(TextToInt(MidText(record, 23, 7)));
 }
 
 }  // namespace
@@ -254,7 +253,8 @@ int PostOnlineScore(int row) {
     DrawSyncStatusLines();
     if (status == u"6") DrawCentredText(u"Challenge was not met !!", 300);
     if (status == u"9") DrawCentredText(u"WHAT THE HECK!?", 300);
-    if (error) DrawCentredText(IntText(counter >= 0 ? counter + 1 : counter) + u" retries remaing.", 350);
+    if (error)
+      DrawCentredText(IntText(counter >= 0 ? counter + 1 : counter) + u" retries remaing.", 350);
     Flip(-1);
     DelayMillis(1000);
     if (!error) break;

@@ -12,11 +12,11 @@ extern Text onlineName;           // the player's name on the online board
 int FetchOnlineScores(int mode);  // 1 fills onlineRows; 2 fills onlineBoard and onlineRank
 int PostOnlineScore(int row);     // uploads localScores row `row`
 
-Text ScoreServerHost();           // "host" or "host:port"
+Text ScoreServerHost();                     // "host" or "host:port"
 Text OnlineNameFrom(const Text& userName);  // the accepted characters, at most 20
 
 // --- Test seams ---
-void SetScoreServerHost(const Text& host);  // "" goes back to the built-in host
+void SetScoreServerHost(const Text& host);        // "" goes back to the built-in host
 void SetChallengeConstants(int k, int m, int d);  // wrong ones make the server answer "6"
 void ResetChallengeConstants();
 

@@ -22,18 +22,18 @@ Text CipherText(const Text& text);  // enciphering and deciphering are the same
 // A plain record from its fields, always 30 printable characters: the name
 // is cut or padded to 20, the level to 2, the score clamped to 0..9999999.
 Text MakeScoreRecord(const Text& name, const Text& level, int score, const Text& mark);
-int RecordScore(const Text& enciphered);  // the score field of an enciphered record
-int ScoreDigitsValue(const Text& digits); // leading decimal digits, clamped to 0..9999999
-int ScoreTableChecksum();                 // 32-bit sum of all 1025 score fields
+int RecordScore(const Text& enciphered);   // the score field of an enciphered record
+int ScoreDigitsValue(const Text& digits);  // leading decimal digits, clamped to 0..9999999
+int ScoreTableChecksum();                  // 32-bit sum of all 1025 score fields
 
 // --- The file ---
 // Each of these leaves usable tables in memory whatever happens to the file;
 // a failed write keeps the previous file and says so on standard output.
 void LoadScoreFile();
-bool WriteDefaultScoreFile();       // the default tables, in memory and on disk
+bool WriteDefaultScoreFile();  // the default tables, in memory and on disk
 bool SaveScoreFile();
 void InsertLocalScore();
-void ShowDeferredScoreNotice();     // the tamper notice, once the display is open
+void ShowDeferredScoreNotice();  // the tamper notice, once the display is open
 bool ScoreNoticePending();
 
 // --- Test seam ---

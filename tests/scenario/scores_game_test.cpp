@@ -81,8 +81,7 @@ TEST(ScoresScenario, ALostGameEntersTheTypedNameAtItsRow) {
           phase = LEAVING;
         }
         break;
-      default:
-        break;
+      default: break;
     }
   });
   int status = -1;

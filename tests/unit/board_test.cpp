@@ -1,6 +1,7 @@
+#include "scores/board.h"
+
 #include <gtest/gtest.h>
 
-#include "scores/board.h"
 #include "scores/online.h"
 #include "tests/unit/online_test_util.h"
 #include "tests/unit/scores_test_util.h"

@@ -1,10 +1,11 @@
+#include "scores/game_over.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <stdexcept>
 #include <string>
 
-#include "scores/game_over.h"
 #include "tests/unit/scores_test_util.h"
 #include "world/scoring.h"
 

@@ -70,8 +70,8 @@ TEST(OnlineName, KeepsOnlyWhatNameEntryAccepts) {
 }
 
 TEST_F(Online, BoardRequestAndRepliesByteForByte) {
-  std::string board = "bof\nAnn,A1,300\n\nABCDEFGHIJKLMNOPQRSTUVWXY,**,1234\nBob,B2,20\n" +
-                      Name() + ",C3,10\n" + Name() + ",D4,5\n";
+  std::string board = "bof\nAnn,A1,300\n\nABCDEFGHIJKLMNOPQRSTUVWXY,**,1234\nBob,B2,20\n" + Name() +
+                      ",C3,10\n" + Name() + ",D4,5\n";
   ScriptedServer server([&](int, const std::string&) {
     return "HTTP/1.0 200 OK\r\nX-Note: carbofoo\r\n\r\n" + board;
   });
@@ -90,8 +90,8 @@ TEST_F(Online, BoardRequestAndRepliesByteForByte) {
   EXPECT_EQ(onlineRows[2][0], u"Ann");
   EXPECT_EQ(onlineRows[2][2], u"300");
 
-  board = "bof\nAnn,A1,300\n\nABCDEFGHIJKLMNOPQRSTUVWXY,**,1234\nBob,B2,20\n" + Name() + ",C3,10\n" +
-          Name() + ",D4,5\n";
+  board = "bof\nAnn,A1,300\n\nABCDEFGHIJKLMNOPQRSTUVWXY,**,1234\nBob,B2,20\n" + Name() +
+          ",C3,10\n" + Name() + ",D4,5\n";
   ScriptedServer plain([&](int, const std::string&) { return HttpReply(board); });
   SetScoreServerHost(plain.Host());
   ClearOnlineRows();
@@ -100,9 +100,9 @@ TEST_F(Online, BoardRequestAndRepliesByteForByte) {
   EXPECT_EQ(onlineRows[0][0], u"Ann");
   EXPECT_EQ(onlineRows[0][1], u"A1");
   EXPECT_EQ(onlineRows[0][2], u"300");
-  EXPECT_EQ(onlineRows[1][0], u"kept");  // an empty line uses up its row
+  EXPECT_EQ(onlineRows[1][0], u"kept");                       // an empty line uses up its row
   EXPECT_EQ(onlineRows[2][0], u"ABCDEFGHIJKLMNOPQRSTUVWXY");  // as received
-  EXPECT_EQ(onlineRank, 0);  // mode 1 does not look for the player
+  EXPECT_EQ(onlineRank, 0);                                   // mode 1 does not look for the player
 
   EXPECT_EQ(FetchOnlineScores(2), 1);
   EXPECT_EQ(PlainOnline(0), u"Ann.................A100003000");
@@ -125,12 +125,17 @@ TEST_F(Online, UploadRequestsByteForByte) {
                      "&level=B3&score=12345";
   auto requests = server.Requests();
   ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[0], "GET http://" + host + "/netscores/zephrant/challenge.php HTTP/1.0\r\n\n\r\n");
-  EXPECT_EQ(requests[1], "POST http://" + host + "/netscores/zephrant/updateScores.php HTTP/1.0\r\n"
-                         "Host: Brimwax\r\n"
-                         "Content-Length: " + std::to_string(body.size() + 5) + "\r\n"
-                         "Content-Type: application/x-www-form-urlencoded\r\n"
-                         "\r\n" + body + "\r\n\n\r\n");
+  EXPECT_EQ(requests[0],
+            "GET http://" + host + "/netscores/zephrant/challenge.php HTTP/1.0\r\n\n\r\n");
+  EXPECT_EQ(requests[1], "POST http://" + host +
+                             "/netscores/zephrant/updateScores.php HTTP/1.0\r\n"
+                             "Host: Brimwax\r\n"
+                             "Content-Length: " +
+                             std::to_string(body.size() + 5) +
+                             "\r\n"
+                             "Content-Type: application/x-www-form-urlencoded\r\n"
+                             "\r\n" +
+                             body + "\r\n\n\r\n");
 }
 
 TEST_F(Online, StatusesCompareAsTextAndRetriesEnd) {
@@ -248,7 +253,8 @@ TEST_F(Online, GarbageFromTheServerKeepsTheFileValid) {
     if (reply == 1) WriteDefaultScoreFile();  // a clean board to read the fields into
     EXPECT_EQ(FetchOnlineScores(2), 1) << reply;
     for (int r = 0; r < 1001; ++r)  // row 1000 is never saved and may still be empty
-      if (r < 1000 || !onlineBoard[r].empty()) ASSERT_TRUE(WellFormed(PlainOnline(r))) << reply << " row " << r;
+      if (r < 1000 || !onlineBoard[r].empty())
+        ASSERT_TRUE(WellFormed(PlainOnline(r))) << reply << " row " << r;
     if (reply == 1) {
       Text untouched = MakeScoreRecord(Text(), u"A1", 0, u"0");
       EXPECT_EQ(PlainOnline(0), untouched);  // no commas: nothing stored

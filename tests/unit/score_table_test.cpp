@@ -11,7 +11,8 @@
 
 namespace {
 
-Text Local(const char16_t* name, const char16_t* level, const char16_t* score, const char16_t* mark) {
+Text Local(const char16_t* name, const char16_t* level, const char16_t* score,
+           const char16_t* mark) {
   return Text(name) + level + score + mark;
 }
 
@@ -44,14 +45,19 @@ TEST(ScoreRecords, CipherTwiceGivesThePlainRecordBack) {
 }
 
 TEST(ScoreRecords, EveryRecordIsThirtyPrintableCharacters) {
-  EXPECT_EQ(MakeScoreRecord(u"Bob", u"A1", 1234, u"1"), Local(u"Bob.................", u"A1", u"0001234", u"1"));
+  EXPECT_EQ(MakeScoreRecord(u"Bob", u"A1", 1234, u"1"),
+            Local(u"Bob.................", u"A1", u"0001234", u"1"));
   EXPECT_EQ(MakeScoreRecord(u"ABCDEFGHIJKLMNOPQRSTUVWXY", u"**", 0, u"0"),
             Local(u"ABCDEFGHIJKLMNOPQRST", u"**", u"0000000", u"0"));
   // Scores beyond seven digits are kept as the largest that fits.
-  EXPECT_EQ(MakeScoreRecord(u"Max", u"Z6", 12345678, u"1"), Local(u"Max.................", u"Z6", u"9999999", u"1"));
-  EXPECT_EQ(MakeScoreRecord(u"Neg", u"A1", -5, u"0"), Local(u"Neg.................", u"A1", u"0000000", u"0"));
-  EXPECT_EQ(MakeScoreRecord(u"a\tb\u00e9", u"LONGLEVEL", 7, u"x"), Local(u"a?b?................", u"LO", u"0000007", u"0"));
-  EXPECT_EQ(MakeScoreRecord(u"", u"", 1, u"1"), Local(u"....................", u"??", u"0000001", u"1"));
+  EXPECT_EQ(MakeScoreRecord(u"Max", u"Z6", 12345678, u"1"),
+            Local(u"Max.................", u"Z6", u"9999999", u"1"));
+  EXPECT_EQ(MakeScoreRecord(u"Neg", u"A1", -5, u"0"),
+            Local(u"Neg.................", u"A1", u"0000000", u"0"));
+  EXPECT_EQ(MakeScoreRecord(u"a\tb\u00e9", u"LONGLEVEL", 7, u"x"),
+            Local(u"a?b?................", u"LO", u"0000007", u"0"));
+  EXPECT_EQ(MakeScoreRecord(u"", u"", 1, u"1"),
+            Local(u"....................", u"??", u"0000001", u"1"));
   EXPECT_EQ(ScoreDigitsValue(u"0001234"), 1234);
   EXPECT_EQ(ScoreDigitsValue(u"123456789012"), 9999999);
   EXPECT_EQ(ScoreDigitsValue(u"-400"), 0);
@@ -69,7 +75,8 @@ TEST(ScoreFile, FirstStartWritesTheDefaults) {
     EXPECT_EQ(TextToInt(MidText(plain, 23, 7)), 2500 - 100 * k) << k;
     EXPECT_EQ(MidText(plain, 30, 1), u"0") << k;
   }
-  for (int i = 0; i < ONLINE_ROWS; ++i) ASSERT_EQ(PlainOnline(i), u"....................A100000000") << i;
+  for (int i = 0; i < ONLINE_ROWS; ++i)
+    ASSERT_EQ(PlainOnline(i), u"....................A100000000") << i;
   std::string bytes = FileBytes("vek.hsf");
   ASSERT_EQ(bytes.size(), 30758u);
   EXPECT_EQ(ChecksumField(bytes), 32500);
