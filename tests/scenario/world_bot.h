@@ -1,0 +1,98 @@
+// A player for scenario tests: finds its way over the level grid and steers
+// the ship with the cursor keys, like a person at the keyboard.
+#pragma once
+#include <array>
+#include <deque>
+#include <functional>
+#include "media/input.h"
+#include "tests/support/harness.h"
+#include "world/chaser.h"
+#include "world/level.h"
+#include "world/player.h"
+
+class TGridBot {
+ public:
+  // The cell the ship is resting on or heading into.
+  static std::pair<int, int> ShipCell() {
+    int x = player->x + 8 * player->dx * player->move;
+    int y = player->y + 8 * player->dy * player->move;
+    return {CellOfX(x), CellOfY(y)};
+  }
+
+  // First step of the shortest path over line cells from the ship to a cell
+  // that `goal` accepts (not the start), or (0, 0). `avoid` marks cells the
+  // path should not cross.
+  static std::pair<int, int> FirstStep(const std::function<bool(int, int)>& goal,
+                                       const std::function<bool(int, int)>& avoid) {
+    auto [sx, sy] = ShipCell();
+    static std::array<std::array<int, GRID_H>, GRID_W> from;
+    for (auto& col : from) col.fill(-1);
+    const int steps[4][2] = {{1, 0}, {-1, 0}, {0, -1}, {0, 1}};
+    std::deque<std::pair<int, int>> queue{{sx, sy}};
+    from[sx][sy] = 4;
+    while (!queue.empty()) {
+      auto [x, y] = queue.front();
+      queue.pop_front();
+      if ((x != sx || y != sy) && goal(x, y)) {
+        // Walk back to the cell next to the start.
+        while (true) {
+          int d = from[x][y];
+          int px = x - steps[d][0], py = y - steps[d][1];
+          if (px == sx && py == sy) return {steps[d][0], steps[d][1]};
+          x = px;
+          y = py;
+        }
+      }
+      for (int d = 0; d < 4; d++) {
+        int nx = x + steps[d][0], ny = y + steps[d][1];
+        if (nx < 0 || ny < 0 || nx >= GRID_W || ny >= GRID_H) continue;
+        if (from[nx][ny] != -1 || levelGrid[nx][ny] == 0 || IsPlayerGap(nx, ny)) continue;
+        if (avoid && avoid(nx, ny)) continue;
+        from[nx][ny] = d;
+        queue.push_back({nx, ny});
+      }
+    }
+    return {0, 0};
+  }
+
+  // Cells near a chaser that is in play.
+  static bool NearChaser(int x, int y, int chasers) {
+    for (int i = 0; i < chasers; i++) {
+      TChaser* c = i == 0 ? chaser1 : chaser2;
+      if (!c) continue;
+      int cx = CellOfX(c->x + c->dx * 6 * c->move), cy = CellOfY(c->y + c->dy * 6 * c->move);
+      int hx = CellOfX(c->x), hy = CellOfY(c->y);
+      if (std::abs(x - cx) + std::abs(y - cy) <= 2 || std::abs(x - hx) + std::abs(y - hy) <= 2) return true;
+    }
+    return false;
+  }
+
+  // Holds the one cursor key of the step and lets the others go.
+  void Steer(std::pair<int, int> step) {
+    int want = step.first > 0 ? KEY_RIGHT : step.first < 0 ? KEY_LEFT : step.second > 0 ? KEY_DOWN
+                                                                     : step.second < 0 ? KEY_UP
+                                                                                       : 0;
+    if (want == held) return;
+    if (held) ReleaseKey(held);
+    if (want) PressKey(want);
+    held = want;
+  }
+  void LetGo() { Steer({0, 0}); }
+
+  // One decision: paint the nearest unpainted cell, keeping clear of chasers when it can.
+  void PaintStep(int chasers) {
+    auto unpainted = [](int x, int y) { return levelGrid[x][y] == CELL_LINE; };
+    auto step = FirstStep(unpainted, [&](int x, int y) { return NearChaser(x, y, chasers); });
+    if (step == std::pair{0, 0}) step = FirstStep(unpainted, nullptr);
+    Steer(step);
+  }
+
+  // One decision: run at chaser 1.
+  void ChaseStep() {
+    int tx = CellOfX(chaser1->x), ty = CellOfY(chaser1->y);
+    auto step = FirstStep([&](int x, int y) { return x == tx && y == ty; }, nullptr);
+    Steer(step);
+  }
+
+  int held = 0;
+};

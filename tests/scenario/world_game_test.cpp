@@ -1,0 +1,171 @@
+// Whole games through the real flow: a bot paints level 1, the bonus is
+// paid out, level 2 builds, ESC leaves; a careless bot loses its health.
+#include <gtest/gtest.h>
+#include <unistd.h>
+#include "flow/flow_state.h"
+#include "flow/title.h"
+#include "media/graphics.h"
+#include "media/system.h"
+#include "tests/scenario/world_bot.h"
+#include "world/particles.h"
+#include "world/scoring.h"
+
+namespace {
+
+struct TooLong {};
+
+// Runs the program from start-up with `hook` after every frame until it ends.
+int RunGameWith(const std::function<void()>& hook, int maxFrames) {
+  static std::string dir = MakeTempDir("world-scenario");
+  EXPECT_EQ(chdir(dir.c_str()), 0);
+  int frames = 0;
+  SetFrameHook([&] {
+    if (++frames > maxFrames) throw TooLong{};
+    hook();
+  });
+  int status = -1;
+  try {
+    StartUp();
+    RunScreenLoop();
+  } catch (const ProgramEnded& e) {
+    status = e.status;
+  } catch (const TooLong&) {
+    ADD_FAILURE() << "the game ran for more than " << maxFrames << " frames";
+  }
+  SetFrameHook(nullptr);
+  FlushKeyState();
+  return status;
+}
+
+int CountLineCells() {
+  int n = 0;
+  for (auto& col : levelGrid)
+    for (int v : col) n += v != 0;
+  return n;
+}
+
+}  // namespace
+
+TEST(WorldScenario, BotPaintsLevelOneThenLevelTwoBuildsAndEscapeLeaves) {
+  enum { TITLE, PLAY1, COMPLETE1, LEVEL2, LEAVING, DONE } phase = TITLE;
+  TGridBot bot;
+  int startTitleTime = 0, scoreAtComplete = 0, bonusAtComplete = 0, untouchedAtComplete = 0;
+  int scoreAfterPayout = 0, level2Cells = 0, level2MaxBonus = 0, healthAtComplete = 0;
+  int lowestHealth = 1000, sawDebris = 0, paintFrames = 0;
+  bool spacePressed = false;
+
+  int status = RunGameWith(
+      [&] {
+        switch (phase) {
+          case TITLE:
+            if (titleTime == 20) TapKey(KEY_SPACE);
+            if (player && chaser1 && playState == PLAY_ON && maxBonus > 0) {
+              startTitleTime = titleTime;
+              phase = PLAY1;
+            }
+            break;
+          case PLAY1:
+            if (playState == PLAY_ON) {
+              bot.PaintStep(chaserCount);
+              paintFrames++;
+              lowestHealth = std::min(lowestHealth, ReadHealth());
+              sawDebris = std::max(sawDebris, ParticleCount());
+            } else if (playState == PLAY_DEAD) {
+              ADD_FAILURE() << "the bot died on level 1";
+              phase = DONE;
+            } else {  // the first level-complete frame has been shown
+              bot.LetGo();
+              scoreAtComplete = ReadScore();
+              bonusAtComplete = bonus;
+              untouchedAtComplete = player->untouched;
+              healthAtComplete = ReadHealth();
+              phase = COMPLETE1;
+            }
+            break;
+          case COMPLETE1:
+            if (level == 1 && playState > 200 && bonus == 0 && !spacePressed) {
+              scoreAfterPayout = ReadScore();
+              TapKey(KEY_SPACE);
+              spacePressed = true;
+            }
+            if (level == 2 && playState == PLAY_ON) {
+              level2Cells = CountLineCells();
+              level2MaxBonus = maxBonus;
+              TapKey(KEY_ESCAPE);
+              phase = LEAVING;
+            }
+            break;
+          case LEAVING:
+            if (titleTime > 0 && titleTime < startTitleTime) {
+              TapKey(KEY_ESCAPE);
+              phase = DONE;
+            }
+            break;
+          default:
+            break;
+        }
+      },
+      60000);
+
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(phase, DONE);
+  EXPECT_GT(paintFrames, 171 * 3 / 2);  // at least 171 cells at three ticks each
+  EXPECT_GT(sawDebris, 0);
+  EXPECT_GT(scoreAtComplete, 171);      // at least a point a cell
+  // The whole bonus went into the score, doubled when no chaser came near.
+  int expectedBonus = untouchedAtComplete ? 2 * bonusAtComplete : bonusAtComplete;
+  EXPECT_EQ(scoreAfterPayout - scoreAtComplete, expectedBonus);
+  EXPECT_GE(healthAtComplete, lowestHealth);
+  EXPECT_EQ(level2Cells, 196);
+  EXPECT_EQ(level2MaxBonus, 1372);
+  EXPECT_EQ(levelLabel, u"A2");
+}
+
+TEST(WorldScenario, ChasersDrainHealthUntilTheGameIsOver) {
+  enum { TITLE, PLAY, OVER, DONE } phase = TITLE;
+  TGridBot bot;
+  int startTitleTime = 0, framesOver = 0, healthAtDeath = 1;
+  int status = RunGameWith(
+      [&] {
+        switch (phase) {
+          case TITLE:
+            if (titleTime == 20) TapKey(KEY_SPACE);
+            if (player && chaser1 && playState == PLAY_ON && maxBonus > 0) {
+              startTitleTime = titleTime;
+              phase = PLAY;
+            }
+            break;
+          case PLAY:
+            if (playState == PLAY_ON) {
+              bot.ChaseStep();
+            } else if (ReadHealth() < 1) {  // the game-over frames have begun
+              healthAtDeath = ReadHealth();
+              bot.LetGo();
+              phase = OVER;
+            } else {
+              ADD_FAILURE() << "play ended with state " << playState << " and health " << ReadHealth();
+              TapKey(KEY_ESCAPE);
+              phase = OVER;
+            }
+            break;
+          case OVER:
+            // Whatever the game-over screens ask: a name, Enter, SPACE.
+            if (++framesOver % 25 == 0) {
+              TypeText("BOT\r");
+              TapKey(KEY_ENTER);
+              TapKey(KEY_SPACE);
+            }
+            if (titleTime > 0 && titleTime < startTitleTime) {
+              TapKey(KEY_ESCAPE);
+              phase = DONE;
+            }
+            break;
+          default:
+            break;
+        }
+      },
+      60000);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(phase, DONE);
+  EXPECT_LT(healthAtDeath, 1);
+}
