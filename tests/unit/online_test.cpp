@@ -279,3 +279,31 @@ TEST_F(Online, GarbageFromTheServerKeepsTheFileValid) {
   EXPECT_FALSE(ScoreNoticePending());
   EXPECT_EQ(onlineBoard[999], row999);
 }
+
+TEST_F(Online, OnlyScoresAboveTheBoardsLastLineAreOffered) {
+  std::string board = "bof\n";
+  for (int i = 0; i < 1000; ++i)
+    board += "P" + std::to_string(i) + ",A1," + std::to_string(1499 - i) + "\n";
+  ScriptedServer server([&](int, const std::string& request) {
+    if (request.find("challenge.php") != std::string::npos) return HttpReply("bof\nR\n5\n");
+    if (request.find("updateScores.php") != std::string::npos) return HttpReply("bof\n1\n");
+    return HttpReply(board);
+  });
+  SetScoreServerHost(server.Host());
+  localScores[0] = CipherText(MakeScoreRecord(u"A", u"A1", 900, u"1"));
+  localScores[1] = CipherText(MakeScoreRecord(u"B", u"A1", 700, u"1"));
+  localScores[2] = CipherText(MakeScoreRecord(u"C", u"A1", 500, u"1"));  // equals the last line
+  localScores[3] = CipherText(MakeScoreRecord(u"D", u"A1", 400, u"1"));
+  SyncOnlineScores();
+  auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 4u);  // board, challenge, upload, board
+  EXPECT_NE(requests[2].find("&score=900\r\n"), std::string::npos);
+  EXPECT_EQ(MidText(PlainLocal(0), 30, 1), u"0");
+  EXPECT_EQ(MidText(PlainLocal(1), 30, 1), u"0");  // offered without being sent
+  EXPECT_EQ(MidText(PlainLocal(2), 30, 1), u"1");
+  EXPECT_EQ(MidText(PlainLocal(3), 30, 1), u"1");
+  EXPECT_EQ(onlineRows[999][2], u"500");
+  EXPECT_EQ(PlainOnline(999), MakeScoreRecord(u"P999", u"A1", 500, u"0"));
+  EXPECT_EQ(onlineRank, -1);
+  EXPECT_EQ(MidText(PlainAt(FileBytes("vek.hsf"), 30000 + 30), 30, 1), u"0");  // saved
+}
