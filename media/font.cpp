@@ -43,7 +43,8 @@ std::unique_ptr<TFreeTypeFont> TFreeTypeFont::Load(const Text& url, int size, in
   font->_buf = std::move(LoadBank(*s)->bytes);
   s->Close();
   FT_Face face = nullptr;
-  if (FT_New_Memory_Face(FreeType(), font->_buf.data(), static_cast<FT_Long>(font->_buf.size()), 0, &face) != 0)
+  if (FT_New_Memory_Face(FreeType(), font->_buf.data(), static_cast<FT_Long>(font->_buf.size()), 0,
+                         &face) != 0)
     return nullptr;
   font->_face = face;
   // A bitmap font offers only some sizes: step down to the nearest it has.
@@ -88,10 +89,12 @@ const TFreeTypeGlyph& TFreeTypeFont::LoadGlyph(int index) {
   pixmap->ClearPixels();
   const int pitch = bm.pitch < 0 ? -bm.pitch : bm.pitch;
   for (int y = 0; y < g._h; ++y) {
-    const unsigned char* src = bm.buffer + static_cast<ptrdiff_t>(bm.pitch < 0 ? g._h - 1 - y : y) * pitch;
+    const unsigned char* src =
+        bm.buffer + static_cast<ptrdiff_t>(bm.pitch < 0 ? g._h - 1 - y : y) * pitch;
     uint8_t* dst = pixmap->Row(y + border) + border;
     for (int x = 0; x < g._w; ++x)
-      dst[x] = bm.pixel_mode == FT_PIXEL_MODE_GRAY ? src[x] : ((src[x >> 3] >> (7 - (x & 7))) & 1) * 255;
+      dst[x] =
+          bm.pixel_mode == FT_PIXEL_MODE_GRAY ? src[x] : ((src[x >> 3] >> (7 - (x & 7))) & 1) * 255;
   }
   g._x -= border, g._y -= border, g._w += 2 * border, g._h += 2 * border;
   g._pixmap = std::move(pixmap);
@@ -174,7 +177,11 @@ TImageFont* DefaultFont() {
 // --- Current font and text drawing ---
 
 TImageFont* LoadFontFile(const Text& url, int size, int style) {
-  return TImageFont::Load(url, size, style).release();  // fonts live for the whole run
+  // Fonts live for the whole run; the list keeps them reachable.
+  static auto* kept = new std::vector<TImageFont*>;
+  TImageFont* font = TImageFont::Load(url, size, style).release();
+  if (font) kept->push_back(font);
+  return font;
 }
 
 void SetCurrentFont(TImageFont* font) {
@@ -198,6 +205,7 @@ int StringWidth(const Text& text) {
   TImageFont* font = CurrentFont();
   int width = 0;
   for (char16_t c : text)
-    if (TImageGlyph* g = font->LoadGlyph(font->CharToGlyph(c))) width = FloatToInt(width + g->_advance);
+    if (TImageGlyph* g = font->LoadGlyph(font->CharToGlyph(c)))
+      width = FloatToInt(width + g->_advance);
   return width;
 }

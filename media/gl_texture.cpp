@@ -60,7 +60,8 @@ std::unique_ptr<TPixmap> HalfSize(const TPixmap& src) {
 void Upload(int level, const TPixmap& p) {
   glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
   glPixelStorei(GL_UNPACK_ROW_LENGTH, p.pitch / 4);
-  glTexImage2D(GL_TEXTURE_2D, level, GL_RGBA8, p.width, p.height, 0, GL_RGBA, GL_UNSIGNED_BYTE, p.pixels);
+  glTexImage2D(GL_TEXTURE_2D, level, GL_RGBA8, p.width, p.height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+               p.pixels);
   glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
 }
 

@@ -2,6 +2,7 @@
 // remembers which texture is bound, so redundant binds never reach GL.
 #pragma once
 #include <memory>
+
 #include "media/graphics.h"
 #include "media/image.h"
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <vector>
+
 #include "media/graphics.h"
 #include "media/text.h"
 
@@ -30,7 +31,7 @@ class TPixmap {
   std::unique_ptr<TPixmap> Convert(int format) const;
   void WritePixel(int x, int y, uint32_t argb);
   uint32_t ReadPixel(int x, int y) const;  // ARGB
-  void ClearPixels();                        // every byte 0 (transparent black)
+  void ClearPixels();                      // every byte 0 (transparent black)
   uint8_t* Row(int y) const { return pixels + static_cast<ptrdiff_t>(y) * pitch; }
   virtual ~TPixmap();
 };
@@ -46,8 +47,8 @@ constexpr int IMAGE_MASKED = 1, IMAGE_FILTERED = 2, IMAGE_MIPMAPPED = 4, IMAGE_D
 class TImage;  // defined in the implementation header media/image_impl.h if needed
 
 TImage* LoadImageFile(const Text& url, int flags = -1);
-TImage* LoadImageStrip(const Text& url, int cellWidth, int cellHeight, int firstCell,
-                       int cellCount, int flags = -1);
+TImage* LoadImageStrip(const Text& url, int cellWidth, int cellHeight, int firstCell, int cellCount,
+                       int flags = -1);
 TImage* CreateBlankImage(int width, int height, int frames = 1, int flags = -1);
 TImage* LoadImagePixmap(const TPixmap& pixmap, int flags = -1);  // a copy as its one frame
 void SetImageHandlePoint(TImage* image, float x, float y);
@@ -57,8 +58,8 @@ TPixmap* LockImageFrame(TImage* image, int frame, bool read = true, bool write =
 void UnlockImageFrame(TImage* image, int frame);
 void DrawImageFrame(TImage* image, float x, float y, int frame = 0);
 void TileImageFrame(TImage* image, float x, float y, int frame = 0);
-bool ImagesOverlap(TImage* image1, float x1, float y1, int frame1,
-                   TImage* image2, float x2, float y2, int frame2);
+bool ImagesOverlap(TImage* image1, float x1, float y1, int frame1, TImage* image2, float x2,
+                   float y2, int frame2);
 int ImageWidth(TImage* image);
 int ImageHeight(TImage* image);
 int ImageFrames(TImage* image);
@@ -69,7 +70,7 @@ float ImageHandleY(TImage* image);
 constexpr int FONT_BOLD = 1, FONT_ITALIC = 2, FONT_SMOOTH = 4;
 class TImageFont;
 TImageFont* LoadFontFile(const Text& url, int size, int style);
-void SetCurrentFont(TImageFont* font);   // null selects the built-in font
+void SetCurrentFont(TImageFont* font);  // null selects the built-in font
 TImageFont* CurrentFont();
 void DrawString(const Text& text, float x, float y);
 int StringWidth(const Text& text);

@@ -3,6 +3,7 @@
 #pragma once
 #include <memory>
 #include <vector>
+
 #include "media/image.h"
 
 class TImage {
@@ -11,7 +12,7 @@ class TImage {
   int flags = 0;
   int mask_r = 0, mask_g = 0, mask_b = 0;
   float handle_x = 0, handle_y = 0;
-  std::vector<std::unique_ptr<TPixmap>> pixmaps;    // null until set or locked
+  std::vector<std::unique_ptr<TPixmap>> pixmaps;     // null until set or locked
   std::vector<std::unique_ptr<TImageFrame>> frames;  // textures, made on first draw
   std::vector<int> seqs;                             // graphicsSeq of each texture, 0 = none
 
@@ -22,7 +23,8 @@ class TImage {
 
   static std::unique_ptr<TImage> Create(int width, int height, int frames, int flags, int mask_r,
                                         int mask_g, int mask_b);
-  static std::unique_ptr<TImage> Load(const Text& url, int flags, int mask_r, int mask_g, int mask_b);
+  static std::unique_ptr<TImage> Load(const Text& url, int flags, int mask_r, int mask_g,
+                                      int mask_b);
   static std::unique_ptr<TImage> LoadAnim(const Text& url, int cellWidth, int cellHeight,
                                           int firstCell, int cellCount, int flags, int mask_r,
                                           int mask_g, int mask_b);
@@ -45,7 +47,7 @@ class TFreeTypeFont {
   ~TFreeTypeFont();
   static std::unique_ptr<TFreeTypeFont> Load(const Text& url, int size, int style);
   int CountGlyphs() const { return static_cast<int>(_glyphs.size()); }
-  int CharToGlyph(int code) const;        // -1 when the font has no glyph for it
+  int CharToGlyph(int code) const;  // -1 when the font has no glyph for it
   const TFreeTypeGlyph& LoadGlyph(int index);
 
   void* _face = nullptr;  // FT_Face

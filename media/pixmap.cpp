@@ -26,7 +26,8 @@ TPixmap::~TPixmap() = default;
 std::unique_ptr<TPixmap> TPixmap::Create(int width, int height, int format) {
   int bpp = PixelBytes(format);
   if (width <= 0 || height <= 0 || bpp == 0) return nullptr;
-  if (static_cast<long long>(width) * bpp * height > (1LL << 30)) return nullptr;  // no sane picture
+  if (static_cast<long long>(width) * bpp * height > (1LL << 30))
+    return nullptr;  // no sane picture
   auto p = std::make_unique<TPixmap>();
   p->width = width;
   p->height = height;
@@ -72,7 +73,8 @@ void TPixmap::Paste(const TPixmap& src, int x, int y) {
   int x1 = std::min(width, x + s->width), y1 = std::min(height, y + s->height);
   if (x0 >= x1) return;
   for (int ty = y0; ty < y1; ++ty)
-    std::memmove(Row(ty) + x0 * bpp, s->Row(ty - y) + (x0 - x) * bpp, static_cast<size_t>(x1 - x0) * bpp);
+    std::memmove(Row(ty) + x0 * bpp, s->Row(ty - y) + (x0 - x) * bpp,
+                 static_cast<size_t>(x1 - x0) * bpp);
 }
 
 std::unique_ptr<TPixmap> TPixmap::Convert(int toFormat) const {
@@ -103,7 +105,9 @@ void TPixmap::WritePixel(int x, int y, uint32_t argb) {
 uint32_t TPixmap::ReadPixel(int x, int y) const {
   if (x < 0 || y < 0 || x >= width || y >= height) return 0;
   const uint8_t* p = Row(y) + x * PixelBytes(format);
-  auto argb = [](uint32_t a, uint32_t r, uint32_t g, uint32_t b) { return a << 24 | r << 16 | g << 8 | b; };
+  auto argb = [](uint32_t a, uint32_t r, uint32_t g, uint32_t b) {
+    return a << 24 | r << 16 | g << 8 | b;
+  };
   switch (format) {
     case PF_I8: return argb(255, p[0], p[0], p[0]);
     case PF_A8: return argb(p[0], 255, 255, 255);

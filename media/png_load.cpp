@@ -80,7 +80,8 @@ std::unique_ptr<TPixmap> LoadPixmapPNG(TStream& stream) {
   }
   int width = static_cast<int>(png_get_image_width(r.png, r.info));
   int height = static_cast<int>(png_get_image_height(r.png, r.info));
-  if (static_cast<int>(png_get_rowbytes(r.png, r.info)) != width * PixelBytes(format)) return nullptr;
+  if (static_cast<int>(png_get_rowbytes(r.png, r.info)) != width * PixelBytes(format))
+    return nullptr;
   std::unique_ptr<TPixmap> pixmap = TPixmap::Create(width, height, format);
   if (!pixmap) return nullptr;
   std::vector<png_bytep> rows(static_cast<size_t>(height));

@@ -247,7 +247,8 @@ std::shared_ptr<TBank> LoadBank(TStream& stream) {
   auto bank = std::make_shared<TBank>();
   unsigned char chunk[4096];
   int n;
-  while ((n = stream.Read(chunk, sizeof chunk)) > 0) bank->bytes.insert(bank->bytes.end(), chunk, chunk + n);
+  while ((n = stream.Read(chunk, sizeof chunk)) > 0)
+    bank->bytes.insert(bank->bytes.end(), chunk, chunk + n);
   return bank;
 }
 
@@ -295,8 +296,10 @@ class TEndianFactory : public TStreamFactory {
  public:
   StreamRef CreateStream(const Text&, const Text& proto, const Text& path, bool readable,
                          bool writeable) override {
-    if (proto == u"littleendian") return TXEndianStream::LittleEndian(OpenStreamUrl(path, readable, writeable));
-    if (proto == u"bigendian") return TXEndianStream::BigEndian(OpenStreamUrl(path, readable, writeable));
+    if (proto == u"littleendian")
+      return TXEndianStream::LittleEndian(OpenStreamUrl(path, readable, writeable));
+    if (proto == u"bigendian")
+      return TXEndianStream::BigEndian(OpenStreamUrl(path, readable, writeable));
     return nullptr;
   }
 };

@@ -6,6 +6,7 @@
 #include <memory>
 #include <stdexcept>
 #include <utility>
+
 #include "media/text.h"
 
 struct TStreamReadException : std::runtime_error {
@@ -18,10 +19,13 @@ struct TStreamWriteException : std::runtime_error {
 class TIO {
  public:
   virtual ~TIO() = default;
-  virtual int Eof();                       // Pos = Size by default
-  virtual int Pos() { return -1; }         // -1 when the stream cannot seek
+  virtual int Eof();                // Pos = Size by default
+  virtual int Pos() { return -1; }  // -1 when the stream cannot seek
   virtual int Size() { return -1; }
-  virtual int Seek(int pos) { (void)pos; return -1; }
+  virtual int Seek(int pos) {
+    (void)pos;
+    return -1;
+  }
   virtual void Flush() {}
   virtual void Close() {}
   virtual int Read(void* buf, int count) = 0;         // bytes read, 0 at end or on error
@@ -30,8 +34,8 @@ class TIO {
 
 class TStream : public TIO {
  public:
-  void ReadBytes(void* buf, int count);          // raises TStreamReadException when short
-  void WriteBytes(const void* buf, int count);   // raises TStreamWriteException when short
+  void ReadBytes(void* buf, int count);         // raises TStreamReadException when short
+  void WriteBytes(const void* buf, int count);  // raises TStreamWriteException when short
   void SkipBytes(int count);
   int ReadByte();
   void WriteByte(int n);
@@ -45,9 +49,9 @@ class TStream : public TIO {
   void WriteFloat(float f);
   double ReadDouble();
   void WriteDouble(double d);
-  Text ReadLine();                 // up to LF or NUL, CRs dropped; never raises
-  int WriteLine(const Text& text);  // text bytes then CR LF; 1 when all were written
-  Text ReadString(int length);     // exactly length bytes, one character each
+  Text ReadLine();                     // up to LF or NUL, CRs dropped; never raises
+  int WriteLine(const Text& text);     // text bytes then CR LF; 1 when all were written
+  Text ReadString(int length);         // exactly length bytes, one character each
   void WriteString(const Text& text);  // each character's low byte
 
   bool swapBytes = false;  // set on a wrapper of the other byte order ("bigendian")
@@ -84,7 +88,7 @@ StreamRef OpenStreamUrl(const Text& url, bool readable, bool writeable);
 StreamRef OpenStreamUrl(const StreamRef& stream, bool readable, bool writeable);  // a wrapper
 StreamRef OpenFileForReading(const Text& url);
 StreamRef OpenFileForWriting(const Text& url);
-int RemoveFile(const Text& path);   // 1 when no file of that name exists afterwards
+int RemoveFile(const Text& path);  // 1 when no file of that name exists afterwards
 void CloseStream(const StreamRef& s);
 
 // --- Embedded files ---
@@ -98,4 +102,4 @@ int SocketTimeoutMillis();
 constexpr int MAX_LINE_BYTES = 65536;  // ReadLine keeps this much of a line, drops the rest
 
 // --- Diagnostics ---
-void PrintLine(const Text& text);   // standard output, CR LF, flushed
+void PrintLine(const Text& text);  // standard output, CR LF, flushed

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 #include <vector>
+
 #include "media/stream.h"
 
 // --- C files ---
@@ -91,7 +92,8 @@ class TSocket {
 
 class TSocketStream : public TStream {
  public:
-  TSocketStream(TSocket socket, bool autoClose) : _socket(std::move(socket)), _autoClose(autoClose) {}
+  TSocketStream(TSocket socket, bool autoClose)
+      : _socket(std::move(socket)), _autoClose(autoClose) {}
   ~TSocketStream() override;
   int Eof() override;  // never blocks; seeing the peer's close closes the socket
   void Close() override;

@@ -125,7 +125,8 @@ StreamRef OpenTcpStream(const std::string& host, int port) {
   ::fcntl(sock.fd(), F_SETFL, flags | O_NONBLOCK);
   if (::connect(sock.fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
     if (errno != EINPROGRESS) return nullptr;
-    if (!(PollFor(sock.fd(), POLLOUT, socketTimeoutMs) & (POLLOUT | POLLERR | POLLHUP))) return nullptr;
+    if (!(PollFor(sock.fd(), POLLOUT, socketTimeoutMs) & (POLLOUT | POLLERR | POLLHUP)))
+      return nullptr;
     int err = 0;
     socklen_t len = sizeof err;
     if (::getsockopt(sock.fd(), SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) return nullptr;

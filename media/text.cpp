@@ -70,10 +70,14 @@ int TextToInt(const Text& s) {
   for (; i < s.size(); ++i) {
     char16_t c = s[i];
     int digit;
-    if (c >= u'0' && c <= u'9') digit = c - u'0';
-    else if (c >= u'a' && c <= u'f') digit = c - u'a' + 10;
-    else if (c >= u'A' && c <= u'F') digit = c - u'A' + 10;
-    else break;
+    if (c >= u'0' && c <= u'9')
+      digit = c - u'0';
+    else if (c >= u'a' && c <= u'f')
+      digit = c - u'a' + 10;
+    else if (c >= u'A' && c <= u'F')
+      digit = c - u'A' + 10;
+    else
+      break;
     if (digit >= base) break;
     value = value * static_cast<uint32_t>(base) + static_cast<uint32_t>(digit);
   }

@@ -58,7 +58,8 @@ TEST_F(ImageDrawing, FramesLandOnTheirHandleWithMaskAndColour) {
 TEST_F(ImageDrawing, FilteredEdgesKeepTheirColour) {
   // 3 x 3 solid yellow in a 4 x 4 texture: the repeated edge keeps the
   // border yellow when stretched, instead of fading into the padding.
-  TImage* image = MakeImage(3, 3, IMAGE_FILTERED | IMAGE_MIPMAPPED, [](int, int) { return 0xFFFF00u; });
+  TImage* image =
+      MakeImage(3, 3, IMAGE_FILTERED | IMAGE_MIPMAPPED, [](int, int) { return 0xFFFF00u; });
   SetBlend(BLEND_ALPHA);
   SetDrawScale(20, 20);
   DrawImageFrame(image, 100, 100);  // 100..159
@@ -70,7 +71,8 @@ TEST_F(ImageDrawing, FilteredEdgesKeepTheirColour) {
 
 TEST_F(ImageDrawing, TilesFillTheViewportFromItsEdge) {
   // Column 0 red, the rest of the 256 x 256 tile dark grey.
-  TImage* tile = MakeImage(256, 256, IMAGE_MASKED, [](int x, int) { return x == 0 ? 0xFF0000u : 0x202020u; });
+  TImage* tile =
+      MakeImage(256, 256, IMAGE_MASKED, [](int x, int) { return x == 0 ? 0xFF0000u : 0x202020u; });
   SetBlend(BLEND_ALPHA);
   SetViewport(0, 0, 800, 530);
   SetDrawRotation(20);  // tiles ignore it
@@ -99,7 +101,8 @@ TEST_F(ImageDrawing, TheBuiltInFontDrawsItsBitmap) {
     TPixmap* bits = font->LoadGlyph(font->CharToGlyph(g == 0 ? 'A' : '#'))->Pixels();
     for (int y = 0; y < 16; ++y)
       for (int x = 0; x < 8; ++x)
-        ASSERT_EQ(Rgb(p, 10 + 8 * g + x, 20 + y), bits->Row(y)[x] ? 0xFFFFFFu : 0u) << g << ":" << x << "," << y;
+        ASSERT_EQ(Rgb(p, 10 + 8 * g + x, 20 + y), bits->Row(y)[x] ? 0xFFFFFFu : 0u)
+            << g << ":" << x << "," << y;
   }
 }
 
@@ -120,7 +123,9 @@ TEST_F(ImageDrawing, TrueTypeTextTakesTheDrawingColour) {
       bool inBox = x >= 50 && x < 50 + width && y >= 50 && y < 50 + font->Height();
       if (c == 0x00FF00u) ++ink;
       if (c != 0 && !inBox) ++stray;
-      if (c != 0) ASSERT_EQ(c & 0xFF00FFu, 0u) << x << "," << y;  // green only
+      if (c != 0) {
+        ASSERT_EQ(c & 0xFF00FFu, 0u) << x << "," << y;  // green only
+      }
     }
   EXPECT_GT(ink, 100);
   EXPECT_EQ(stray, 0);

@@ -12,9 +12,9 @@ struct PngSpec {
   int width = 0, height = 0;
   int colorType = PNG_COLOR_TYPE_RGB;  // GRAY, RGB, RGB_ALPHA or PALETTE
   int bitDepth = 8;
-  std::vector<uint8_t> pixels;         // rows packed as libpng expects them
-  std::vector<png_color> palette;      // for PALETTE
-  double gamma = 0;                    // written as a gAMA chunk when not 0
+  std::vector<uint8_t> pixels;     // rows packed as libpng expects them
+  std::vector<png_color> palette;  // for PALETTE
+  double gamma = 0;                // written as a gAMA chunk when not 0
 };
 
 inline std::vector<uint8_t> EncodePng(const PngSpec& spec) {
@@ -32,8 +32,8 @@ inline std::vector<uint8_t> EncodePng(const PngSpec& spec) {
         v->insert(v->end(), data, data + n);
       },
       nullptr);
-  png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth, spec.colorType, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth, spec.colorType,
+               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   if (spec.colorType == PNG_COLOR_TYPE_PALETTE)
     png_set_PLTE(png, info, spec.palette.data(), static_cast<int>(spec.palette.size()));
   if (spec.gamma != 0) png_set_gAMA(png, info, spec.gamma);

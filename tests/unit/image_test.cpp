@@ -1,12 +1,13 @@
 // Images, pixmaps, PNG decoding, overlap tests and fonts, checked on the
 // CPU side and through the headless renderer's record of draw calls.
+#include "media/image.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <iterator>
 #include <map>
 
-#include "media/image.h"
 #include "media/image_impl.h"
 #include "media/stream.h"
 #include "tests/support/harness.h"
@@ -22,7 +23,9 @@ Text Embed(const std::string& name, const PngSpec& spec) {
   return AsciiText("incbin::" + name);
 }
 
-uint32_t Argb(TImage* image, int frame, int x, int y) { return LockImageFrame(image, frame, true, false)->ReadPixel(x, y); }
+uint32_t Argb(TImage* image, int frame, int x, int y) {
+  return LockImageFrame(image, frame, true, false)->ReadPixel(x, y);
+}
 
 struct Headless : ::testing::Test {
   void SetUp() override {
@@ -92,7 +95,8 @@ TEST(Pixmaps, WindowsShareAndPasteConverts) {
 }
 
 TEST(Png, ColourTypesDecodeWithoutGamma) {
-  auto grey = LoadPixmap(Embed("t-grey.png", PngSpec{2, 1, PNG_COLOR_TYPE_GRAY, 8, {7, 200}, {}, 0.8}));
+  auto grey =
+      LoadPixmap(Embed("t-grey.png", PngSpec{2, 1, PNG_COLOR_TYPE_GRAY, 8, {7, 200}, {}, 0.8}));
   ASSERT_NE(grey, nullptr);
   EXPECT_EQ(grey->format, PF_I8);
   EXPECT_EQ(grey->Row(0)[1], 200);  // the gAMA chunk is ignored
@@ -103,18 +107,22 @@ TEST(Png, ColourTypesDecodeWithoutGamma) {
   EXPECT_EQ(low->Row(0)[0], 0);
   EXPECT_EQ(low->Row(0)[3], 255);
 
-  auto pal = LoadPixmap(Embed("t-pal.png", PngSpec{2, 1, PNG_COLOR_TYPE_PALETTE, 8, {1, 0},
-                                                   {{1, 2, 3}, {250, 100, 50}}, 0}));
+  auto pal = LoadPixmap(
+      Embed("t-pal.png",
+            PngSpec{2, 1, PNG_COLOR_TYPE_PALETTE, 8, {1, 0}, {{1, 2, 3}, {250, 100, 50}}, 0}));
   ASSERT_NE(pal, nullptr);
   EXPECT_EQ(pal->format, PF_RGB888);
   EXPECT_EQ(pal->ReadPixel(0, 0), 0xFFFA6432u);
 
-  auto rgba = LoadPixmap(Embed("t-rgba.png", PngSpec{1, 1, PNG_COLOR_TYPE_RGB_ALPHA, 8, {9, 8, 7, 6}, {}, 0}));
+  auto rgba = LoadPixmap(
+      Embed("t-rgba.png", PngSpec{1, 1, PNG_COLOR_TYPE_RGB_ALPHA, 8, {9, 8, 7, 6}, {}, 0}));
   ASSERT_NE(rgba, nullptr);
   EXPECT_EQ(rgba->format, PF_RGBA8888);
   EXPECT_EQ(rgba->ReadPixel(0, 0), 0x06090807u);
 
-  auto deep = LoadPixmap(Embed("t-16.png", PngSpec{1, 1, PNG_COLOR_TYPE_RGB, 16, {0x12, 0x34, 0xAB, 0xCD, 0xFF, 0x00}, {}, 0}));
+  auto deep = LoadPixmap(
+      Embed("t-16.png",
+            PngSpec{1, 1, PNG_COLOR_TYPE_RGB, 16, {0x12, 0x34, 0xAB, 0xCD, 0xFF, 0x00}, {}, 0}));
   ASSERT_NE(deep, nullptr);
   EXPECT_EQ(deep->ReadPixel(0, 0), 0xFF12ABFFu);  // high bytes kept
 }
@@ -144,12 +152,12 @@ TEST(Images, BlackIsTransparentAndTakesItsNeighboursColour) {
   ASSERT_NE(image, nullptr);
   EXPECT_EQ(image->flags, IMAGE_MASKED | IMAGE_FILTERED);
   EXPECT_EQ(ImageFrames(image), 1);
-  EXPECT_EQ(Argb(image, 0, 10, 30), 0xFF010000u);      // almost black stays opaque
+  EXPECT_EQ(Argb(image, 0, 10, 30), 0xFF010000u);  // almost black stays opaque
   EXPECT_EQ(Argb(image, 0, 0, 0), 0xFFC80000u);
-  EXPECT_EQ(Argb(image, 0, 0, 1) >> 24, 0u);            // transparent below the red pixel
+  EXPECT_EQ(Argb(image, 0, 0, 1) >> 24, 0u);              // transparent below the red pixel
   EXPECT_EQ(Argb(image, 0, 0, 1) & 0xFFFFFF, 0x640032u);  // average of red and blue
-  EXPECT_EQ(Argb(image, 0, 30, 30), 0u);                // nothing visible around: black
-  EXPECT_EQ(Argb(image, 0, 11, 30), 0x00010000u);       // bleeds from the near-black column
+  EXPECT_EQ(Argb(image, 0, 30, 30), 0u);                  // nothing visible around: black
+  EXPECT_EQ(Argb(image, 0, 11, 30), 0x00010000u);         // bleeds from the near-black column
   for (int y = 0; y < 64; ++y)
     for (int x = 0; x < 64; ++x) {
       bool black = x != 10 && !(y == 0 && x < 2);
@@ -159,7 +167,8 @@ TEST(Images, BlackIsTransparentAndTakesItsNeighboursColour) {
   // Unmasked images and pictures with their own alpha are kept as they are.
   TImage* plain = LoadImageFile(url, IMAGE_FILTERED);
   EXPECT_EQ(LockImageFrame(plain, 0)->format, PF_RGB888);
-  TImage* own = LoadImageFile(Embed("t-own.png", PngSpec{1, 1, PNG_COLOR_TYPE_RGB_ALPHA, 8, {0, 0, 0, 77}, {}, 0}));
+  TImage* own = LoadImageFile(
+      Embed("t-own.png", PngSpec{1, 1, PNG_COLOR_TYPE_RGB_ALPHA, 8, {0, 0, 0, 77}, {}, 0}));
   EXPECT_EQ(Argb(own, 0, 0, 0), 0x4D000000u);
 }
 
@@ -167,13 +176,15 @@ TEST(Images, StripsAreCutLeftToRightThenDown) {
   // 384 x 48: two rows of sixteen 24 x 24 cells, each cell's grey level its number.
   PngSpec sheet{384, 48, PNG_COLOR_TYPE_GRAY, 8, {}, {}, 0};
   for (int y = 0; y < 48; ++y)
-    for (int x = 0; x < 384; ++x) sheet.pixels.push_back(static_cast<uint8_t>(10 + x / 24 + 16 * (y / 24)));
+    for (int x = 0; x < 384; ++x)
+      sheet.pixels.push_back(static_cast<uint8_t>(10 + x / 24 + 16 * (y / 24)));
   Text url = Embed("t-sheet.png", sheet);
   TImage* strip = LoadImageStrip(url, 24, 24, 0, 16);
   ASSERT_NE(strip, nullptr);
   EXPECT_EQ(ImageFrames(strip), 16);
   EXPECT_EQ(ImageWidth(strip), 24);
-  for (int k = 0; k < 16; ++k) EXPECT_EQ(Argb(strip, k, 23, 23), 0xFF000000u | (10 + k) * 0x010101u);
+  for (int k = 0; k < 16; ++k)
+    EXPECT_EQ(Argb(strip, k, 23, 23), 0xFF000000u | (10 + k) * 0x010101u);
 
   TImage* second = LoadImageStrip(url, 24, 24, 14, 18);
   ASSERT_NE(second, nullptr);
@@ -277,7 +288,8 @@ TEST_F(Headless, TilesStartAtTheViewportEdgeWithTheIdentityMatrix) {
 
 TEST_F(Headless, OverlapNeedsOpaquePixelsOfBothFrames) {
   // A bar 64 x 8 across the middle of an otherwise black (masked) image.
-  Text url = Embed("t-bar.png", RgbPng(64, 64, [](int, int y) { return y >= 28 && y < 36 ? 0xFFFFFFu : 0u; }));
+  Text url = Embed("t-bar.png",
+                   RgbPng(64, 64, [](int, int y) { return y >= 28 && y < 36 ? 0xFFFFFFu : 0u; }));
   SetAutoCentreHandle(true);
   TImage* a = LoadImageFile(url);
   TImage* b = LoadImageFile(url);

@@ -1,5 +1,7 @@
 // Streams: embedded files, files, byte-exact lines, strings and numbers,
 // and TCP against a listener on the loopback interface.
+#include "media/stream.h"
+
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -12,7 +14,6 @@
 #include <iterator>
 #include <thread>
 
-#include "media/stream.h"
 #include "media/stream_kinds.h"
 #include "tests/support/harness.h"
 
@@ -282,9 +283,8 @@ TEST(Tcp, ASilentServerTimesOut) {
 }
 
 TEST(Tcp, AnOverlongLineIsCutAndTheRestDropped) {
-  LoopbackServer server([](int fd) {
-    SendText(fd, std::string(MAX_LINE_BYTES + 5000, 'x') + "y\r\nnext\n");
-  });
+  LoopbackServer server(
+      [](int fd) { SendText(fd, std::string(MAX_LINE_BYTES + 5000, 'x') + "y\r\nnext\n"); });
   StreamRef s = OpenStreamUrl(server.Url(), true, false);
   ASSERT_NE(s, nullptr);
   Text first = s->ReadLine();
@@ -307,7 +307,8 @@ TEST(Tcp, RefusedConnectionsAndHungUpPeers) {
     EXPECT_EQ(sent, 0);
     EXPECT_EQ(s->Read(&sent, 1), 0);
   }
-  EXPECT_EQ(OpenStreamUrl(AsciiText("tcp::127.0.0.1:" + std::to_string(port)), true, true), nullptr);
+  EXPECT_EQ(OpenStreamUrl(AsciiText("tcp::127.0.0.1:" + std::to_string(port)), true, true),
+            nullptr);
 }
 
 TEST(Tcp, AConnectionThatIsNeverAcceptedTimesOut) {

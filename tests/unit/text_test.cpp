@@ -1,9 +1,9 @@
 // Text operations: the edge behaviour the game's logic leans on.
+#include "media/text.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
-
-#include "media/text.h"
 
 TEST(Text, MidTextClipsAndPads) {
   EXPECT_EQ(MidText(u"ABCDE", 0, 2), u"A");  // start before the text eats into the size
