@@ -45,7 +45,7 @@ TEST_F(InputTest, FocusChangesAndFlushForgetKeysHitsAndCharacters) {
   EXPECT_EQ(NextTypedChar(), 0);
   EXPECT_EQ(AppSuspended(), 1);
   InjectInputEvent({InputEventKind::FocusGained, 0});
-  PressKey(KEY_UP);
+  PollSystem();
   EXPECT_EQ(AppSuspended(), 0);
   PressKey(KEY_DOWN);
   FlushKeyState();  // delivers the press first, then forgets it
