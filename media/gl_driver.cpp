@@ -9,12 +9,10 @@
 #include <string>
 
 #include "media/display_internal.h"
+#include "media/gl_texture.h"
 #include "media/graphics.h"
 #include "media/image.h"
 
-// Texture state lives with the textures (gl_texture.cpp).
-void GLDisableTexturing();
-void GLForgetTextureState();
 
 namespace {
 std::string appTitle = "QUARV: Zephrant v1.02";
@@ -377,8 +375,6 @@ class TGL2DDriver : public T2DDriver {
 
 TGL2DDriver glDriver;
 }  // namespace
-
-std::unique_ptr<TImageFrame> CreateGLImageFrame(const TPixmap& pixmap, int flags);  // gl_texture.cpp
 
 std::unique_ptr<TImageFrame> TGL2DDriver::CreateFrameFromPixmap(const TPixmap& pixmap, int flags) {
   return CreateGLImageFrame(pixmap, flags);
