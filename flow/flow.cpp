@@ -82,7 +82,11 @@ void StartUp() {
   }
   // The two three-minute tracks take most of the loading time: decode them
   // on worker threads while the display opens and the start-up screen shows.
-  PreloadSounds({u"incbin::music_title.ogg", u"incbin::music_ingame.ogg"});
+  PreloadSounds({u"incbin::music_title.ogg", u"incbin::music_ingame.ogg",
+                 u"incbin::snd_chaser_turn.ogg", u"incbin::snd_collision.ogg",
+                 u"incbin::snd_die.ogg", u"incbin::snd_make_gap.ogg",
+                 u"incbin::snd_pickup.ogg", u"incbin::snd_draw_level.ogg",
+                 u"incbin::snd_untouched.ogg", u"incbin::snd_bonus.ogg"});
   SeedRandom(ElapsedMillis());
   SetScore(0);
   SetHealth(0);

@@ -137,4 +137,5 @@ void LoadMediaSet() {
   sndUntouched = LoadSound(u"incbin::snd_untouched.ogg");
   sndBonus = LoadSound(u"incbin::snd_bonus.ogg");
   ClearLevelGrid();
+  FinishLoadingSounds();  // every sound is ready before the title starts
 }

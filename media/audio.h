@@ -45,4 +45,7 @@ ChannelRef CueSound(TSound* sound, ChannelRef channel = nullptr);
 // current it picks one as LoadSound would, and on the silent driver nothing
 // needs decoding.
 void PreloadSounds(const std::vector<Text>& urls);
+// Waits for the preloads still decoding and gives their sounds their
+// buffers, so that no sound stalls its first play.
+void FinishLoadingSounds();
 void ShutdownAudio();  // shuts the current driver down; runs at program end

@@ -377,6 +377,12 @@ void TOpenALChannel::Stop() {
 
 TAudioDriver* OpenALAudioDriver() { return &Driver(); }
 
+void FinishLoadingSounds() {
+  TOpenALDriver& driver = Driver();
+  std::vector<TOpenALSound*> sounds(driver._sounds.begin(), driver._sounds.end());
+  for (TOpenALSound* sound : sounds) sound->Resolve();
+}
+
 // --- Test seam ---
 
 void UseOpenALLoopback(int rate) { Driver()._loopbackRate = rate; }
