@@ -1,0 +1,106 @@
+// Pictures of the game drawn by real GL: the title, a level being built,
+// play with two chasers and debris, and the level-complete panel. They are
+// written to frames/ in the build directory for people to look at.
+#include <gtest/gtest.h>
+#include <unistd.h>
+#include <filesystem>
+#include "flow/flow_state.h"
+#include "flow/title.h"
+#include "media/graphics.h"
+#include "media/system.h"
+#include "tests/scenario/world_bot.h"
+#include "world/particles.h"
+#include "world/scoring.h"
+
+namespace {
+std::filesystem::path FramesDir() {
+  std::error_code ec;
+  auto exe = std::filesystem::canonical("/proc/self/exe", ec);
+  auto dir = (ec ? std::filesystem::current_path() : exe.parent_path().parent_path()) / "frames";
+  std::filesystem::create_directories(dir, ec);
+  return dir;
+}
+
+int MarkedCells() {
+  int n = 0;
+  for (auto& col : levelGrid)
+    for (int v : col) n += v != 0;
+  return n;
+}
+}  // namespace
+
+TEST(WorldFrames, SavesTitleBuildPlayAndLevelComplete) {
+  const auto dir = FramesDir();
+  std::string work = MakeTempDir("world-frames");
+  ASSERT_EQ(chdir(work.c_str()), 0);
+  UseHeadlessGraphics(false);
+
+  enum { TITLE, BUILD, PLAY, COMPLETE, LEAVE } phase = TITLE;
+  TGridBot bot;
+  std::vector<std::string> saved;
+  int frames = 0, playFrames = 0;
+  auto save = [&](const char* name) {
+    std::string path = (dir / name).string();
+    if (SaveBackBufferPNG(path)) saved.push_back(name);
+  };
+  SetFrameHook([&] {
+    if (++frames > 5000) throw ProgramEnded{-2};  // lost its way
+    switch (phase) {
+      case TITLE:
+        if (titleTime == 240) {
+          save("title.png");
+          TapKey(KEY_SPACE);
+        }
+        if (player && playState == PLAY_NEXT_LEVEL && MarkedCells() > 0) {
+          chaserCount = 2;  // two chasers on the first level, for the picture
+          phase = BUILD;
+        }
+        break;
+      case BUILD:
+        if (MarkedCells() >= 90 && saved.size() == 1) save("build.png");
+        if (playState == PLAY_ON) phase = PLAY;
+        break;
+      case PLAY:
+        if (playState == PLAY_ON) {
+          bot.PaintStep(chaserCount);
+          if (++playFrames >= 200 && ParticleCount() >= 2 && saved.size() == 2) {
+            save("play.png");
+            // The rest of the painting is not worth the time: finish the level.
+            for (auto& col : levelGrid)
+              for (int& v : col)
+                if (v == CELL_LINE) v = CELL_TRAIL;
+          }
+        } else if (ReadHealth() < 1) {
+          phase = LEAVE;
+        } else {
+          bot.LetGo();
+          phase = COMPLETE;
+        }
+        break;
+      case COMPLETE:
+        if (playState == 160) save("complete.png");
+        // The pay-out flushes the keys: leave once it is over.
+        if (playState > 160 && bonus == 0) {
+          TapKey(KEY_ESCAPE);
+          phase = LEAVE;
+        }
+        break;
+      case LEAVE:
+        if (titleTime == 20) TapKey(KEY_ESCAPE);
+        break;
+    }
+  });
+  int status = -1;
+  try {
+    StartUp();
+    RunScreenLoop();
+  } catch (const ProgramEnded& e) {
+    status = e.status;
+  }
+  SetFrameHook(nullptr);
+  CloseGraphics();
+  UseHeadlessGraphics(true);
+  FlushKeyState();
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(saved, (std::vector<std::string>{"title.png", "build.png", "play.png", "complete.png"}));
+}
