@@ -1,6 +1,9 @@
 // The audio driver registry, the silent "Null" driver, and the operations the
 // game calls on sounds whatever driver is current.
 #include "media/audio.h"
+
+#include <memory>
+#include <vector>
 #include <cstdlib>
 #include "media/audio_driver.h"
 #include "media/audio_sample.h"
@@ -29,7 +32,7 @@ class TNullAudioDriver : public TAudioDriver {
   Text Name() override { return u"Null"; }
   int Startup() override { return 1; }
   void Shutdown() override {}
-  TSound* CreateSound(const TAudioSample&, int) override { return new TNullSound; }
+  TSound* CreateSound(const TAudioSample&, int) override { return Keep(new TNullSound); }
   ChannelRef AllocChannel() override { return SilentChannel(); }
   // Nothing is ever heard, so the file is only checked, not decoded; a
   // preloaded sample, if there is one, is dropped.
@@ -37,7 +40,15 @@ class TNullAudioDriver : public TAudioDriver {
     bool found = false;
     auto sample = TakePreloadedSample(url, found);
     bool ok = found ? sample != nullptr : ProbeAudioUrl(url);
-    return ok ? new TNullSound : nullptr;
+    return ok ? Keep(new TNullSound) : nullptr;
+  }
+
+ private:
+  // Sounds live for the whole run, as the game's handles do.
+  static TSound* Keep(TSound* sound) {
+    static auto* kept = new std::vector<std::unique_ptr<TSound>>;
+    kept->emplace_back(sound);
+    return sound;
   }
 };
 

@@ -75,7 +75,7 @@ int TMemoryStream::Seek(int pos) {
 
 int TMemoryStream::Read(void* buf, int count) {
   int n = std::clamp(int(_bytes.size()) - _pos, 0, count);
-  std::memcpy(buf, _bytes.data() + _pos, n);
+  if (n > 0) std::memcpy(buf, _bytes.data() + _pos, n);
   _pos += n;
   return n;
 }
