@@ -100,9 +100,9 @@ std::vector<double> MeasureFrames(int frames) {
 void Report(const char* what, const std::vector<double>& cost) {
   double sum = 0;
   for (double c : cost) sum += c;
-  std::printf("%-24s median %7.3f ms  mean %7.3f ms  p99 %7.3f ms  max %7.3f ms  (%zu frames)\n", what,
-              Percentile(cost, 0.5), sum / cost.size(), Percentile(cost, 0.99), Percentile(cost, 1.0),
-              cost.size());
+  std::printf("%-24s median %7.3f ms  mean %7.3f ms  p99 %7.3f ms  max %7.3f ms  (%zu frames)\n",
+              what, Percentile(cost, 0.5), sum / cost.size(), Percentile(cost, 0.99),
+              Percentile(cost, 1.0), cost.size());
 }
 }  // namespace
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+
 #include "flow/media_set.h"
 #include "media/clock.h"
 #include "media/graphics.h"
@@ -74,7 +75,8 @@ void DrawLightMap() {
         r = std::clamp(r, 0, 255);
         g = std::clamp(g, 0, 255);
         b = std::clamp(b, 0, 255);
-        pixmap->WritePixel(i, j, (a << 24) | (uint32_t(r) << 16) | (uint32_t(g) << 8) | uint32_t(b));
+        pixmap->WritePixel(i, j,
+                           (a << 24) | (uint32_t(r) << 16) | (uint32_t(g) << 8) | uint32_t(b));
       }
     }
   }
@@ -126,7 +128,8 @@ void DrawGridGlow() {
   DrawImageFrame(gridImage, 400, 300, 0);
   int m5 = ElapsedMillis() / 5;
   int m8 = ElapsedMillis() / 8;
-  DrawImageFrame(gridImage, float(400 + 3 * std::sin(m8 * DEG)), float(300 + 3 * std::cos(m5 * DEG)), 0);
+  DrawImageFrame(gridImage, float(400 + 3 * std::sin(m8 * DEG)),
+                 float(300 + 3 * std::cos(m5 * DEG)), 0);
   SetViewport(0, 0, 800, 600);
   DrawScanlines();
 }

@@ -3,6 +3,7 @@
 #include "flow/title.h"
 
 #include <cmath>
+
 #include "flow/flow_state.h"
 #include "flow/light.h"
 #include "flow/media_set.h"

@@ -2,6 +2,7 @@
 #include "world/chaser.h"
 
 #include <cmath>
+
 #include "flow/flow_state.h"
 #include "flow/light.h"
 #include "flow/media_set.h"
@@ -33,9 +34,7 @@ void HeadingStep(int heading, int& dx, int& dy) {
     case 90: dx = 1, dy = 0; break;
     case 180: dx = 0, dy = 1; break;
     case 270: dx = -1, dy = 0; break;
-    default:
-      dx = int(std::sin(heading * DEG));
-      dy = int(-std::cos(heading * DEG));
+    default: dx = int(std::sin(heading * DEG)); dy = int(-std::cos(heading * DEG));
   }
 }
 

@@ -1,5 +1,6 @@
 // The status panel along the bottom of every screen.
 #include <cmath>
+
 #include "flow/flow_state.h"
 #include "flow/media_set.h"
 #include "media/clock.h"

@@ -6,6 +6,8 @@
 #pragma once
 #include <span>
 
+// One line for the start, colours, chasers and pen; then the runs.
+// clang-format off
 constexpr int LAYOUT_1[] = {
     1, 1, 105, 105, 10, 145, 10, 65, 3, 32, 20, 4, 32, 20, 1, 1, 1,
     2, 10, 0, 0, 22, -10, 0, 0, -10, 32, 0, 0, 10, -10, 0, 0, -22, 10, 0, 0, 10, -32, 0, 0, -10,
@@ -37,6 +39,8 @@ constexpr int LAYOUT_6[] = {
     2, 0, -16, 4, 0, 0, 13, -6, 0, 0, -15, 10, 0, 0, 15, -3, 0, 0, -17, 7, 0, 0, 17, -3, 0, 0, -13,
     8, 0, 0, 13, -3, 0, 0, -17, 7, 0, 0, 17, -3, 0, 0, -15, 10, 0, 0, 15, -6, 0, 0, -13, 4, 0,
     0, 16, -26, 0, 255, 255, 999};
+
+// clang-format on
 
 constexpr std::span<const int> levelLayouts[6] = {LAYOUT_1, LAYOUT_2, LAYOUT_3,
                                                   LAYOUT_4, LAYOUT_5, LAYOUT_6};

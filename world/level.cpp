@@ -2,6 +2,7 @@
 #include "world/level.h"
 
 #include <cmath>
+
 #include "flow/flow_state.h"
 #include "flow/light.h"
 #include "flow/media_set.h"

@@ -20,6 +20,6 @@ int neighbourMask(int x, int y);  // bit 0 right, 1 left, 2 up, 3 down: the tile
 // --- Level life ---
 int SelectLayout(int n);  // 1..6: the table the next BuildLevel reads; returns the number in use
 int SelectedLayout();
-void ClearLevelGrid();    // every cell 0
-void BuildLevel();        // reads the layout, places the actors, animates the build (own frames)
-void DrawLevel();         // the tiles of this frame; recounts cellsLeft; level-1 instructions
+void ClearLevelGrid();  // every cell 0
+void BuildLevel();      // reads the layout, places the actors, animates the build (own frames)
+void DrawLevel();       // the tiles of this frame; recounts cellsLeft; level-1 instructions

@@ -2,6 +2,7 @@
 #include "world/particles.h"
 
 #include <cmath>
+
 #include "flow/flow_state.h"
 #include "flow/light.h"
 #include "flow/media_set.h"

@@ -25,7 +25,7 @@ class TExplosion : public TParticle {
   float colour = 0;      // hue 0..1
   float alpha = 0;
   int angle = 0;
-  float decay = 0;       // alpha lost per tick
+  float decay = 0;  // alpha lost per tick
   int graphic = 0;
 
   void New() override;

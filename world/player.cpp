@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdlib>
+
 #include "flow/flow_state.h"
 #include "flow/light.h"
 #include "flow/media_set.h"

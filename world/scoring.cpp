@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+
 #include "flow/flow_state.h"
 #include "flow/light.h"
 #include "flow/media_set.h"
@@ -94,7 +95,9 @@ int ComputeBonusPercent() {
   return int(100.0 * bonus / maxBonus);
 }
 
-void DrawCentred(const Text& text, float y) { DrawString(text, float(400 - StringWidth(text) / 2), y); }
+void DrawCentred(const Text& text, float y) {
+  DrawString(text, float(400 - StringWidth(text) / 2), y);
+}
 
 Text AwardFor(int percent) {
   if (percent > 100) return u"PLATINUM Bonus Award!!!";
@@ -186,7 +189,8 @@ void LevelCompleteFrame() {
   }
 
   if (t > 110 && bonus != 0) {
-    if (sndBonus && (!bonusChannel || !bonusChannel->Playing())) bonusChannel = sndBonus->Play(bonusChannel);
+    if (sndBonus && (!bonusChannel || !bonusChannel->Playing()))
+      bonusChannel = sndBonus->Play(bonusChannel);
     if (bonusChannel) bonusChannel->SetRate(0.004f * t);
     int paid = std::min(bonus, 19);
     bonus -= paid;

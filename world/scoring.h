@@ -3,6 +3,7 @@
 // the level-complete sequence.
 #pragma once
 #include <cstdint>
+
 #include "media/audio.h"
 #include "media/text.h"
 
@@ -43,8 +44,8 @@ void SetColorHSL(float h, float s, float l);
 float HueToChannel(float p, float q, float t);
 
 // --- Status panel and level end ---
-Text ScoreText(int score);      // seven digits at least, zero-padded
-float BonusGaugeDegrees();      // lit arc of the bonus gauge; 0 when maxBonus < 360
-void DrawHud();                 // status panel; ends the program on a close request
-void RunLevelComplete();        // frames from playState 2 until the wipe ends (playState 2 or 3)
-void LevelCompleteFrame();      // one frame of it, without Flip (tests)
+Text ScoreText(int score);  // seven digits at least, zero-padded
+float BonusGaugeDegrees();  // lit arc of the bonus gauge; 0 when maxBonus < 360
+void DrawHud();             // status panel; ends the program on a close request
+void RunLevelComplete();    // frames from playState 2 until the wipe ends (playState 2 or 3)
+void LevelCompleteFrame();  // one frame of it, without Flip (tests)

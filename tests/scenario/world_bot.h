@@ -4,6 +4,7 @@
 #include <array>
 #include <deque>
 #include <functional>
+
 #include "media/input.h"
 #include "tests/support/harness.h"
 #include "world/chaser.h"
@@ -62,16 +63,19 @@ class TGridBot {
       if (!c) continue;
       int cx = CellOfX(c->x + c->dx * 6 * c->move), cy = CellOfY(c->y + c->dy * 6 * c->move);
       int hx = CellOfX(c->x), hy = CellOfY(c->y);
-      if (std::abs(x - cx) + std::abs(y - cy) <= 2 || std::abs(x - hx) + std::abs(y - hy) <= 2) return true;
+      if (std::abs(x - cx) + std::abs(y - cy) <= 2 || std::abs(x - hx) + std::abs(y - hy) <= 2)
+        return true;
     }
     return false;
   }
 
   // Holds the one cursor key of the step and lets the others go.
   void Steer(std::pair<int, int> step) {
-    int want = step.first > 0 ? KEY_RIGHT : step.first < 0 ? KEY_LEFT : step.second > 0 ? KEY_DOWN
-                                                                     : step.second < 0 ? KEY_UP
-                                                                                       : 0;
+    int want = step.first > 0    ? KEY_RIGHT
+               : step.first < 0  ? KEY_LEFT
+               : step.second > 0 ? KEY_DOWN
+               : step.second < 0 ? KEY_UP
+                                 : 0;
     if (want == held) return;
     if (held) ReleaseKey(held);
     if (want) PressKey(want);

@@ -3,7 +3,9 @@
 // written to frames/ in the build directory for people to look at.
 #include <gtest/gtest.h>
 #include <unistd.h>
+
 #include <filesystem>
+
 #include "flow/flow_state.h"
 #include "flow/title.h"
 #include "media/graphics.h"
@@ -102,5 +104,6 @@ TEST(WorldFrames, SavesTitleBuildPlayAndLevelComplete) {
   UseHeadlessGraphics(true);
   FlushKeyState();
   EXPECT_EQ(status, 0);
-  EXPECT_EQ(saved, (std::vector<std::string>{"title.png", "build.png", "play.png", "complete.png"}));
+  EXPECT_EQ(saved,
+            (std::vector<std::string>{"title.png", "build.png", "play.png", "complete.png"}));
 }

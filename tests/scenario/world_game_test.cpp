@@ -2,6 +2,7 @@
 // paid out, level 2 builds, ESC leaves; a careless bot loses its health.
 #include <gtest/gtest.h>
 #include <unistd.h>
+
 #include "flow/flow_state.h"
 #include "flow/title.h"
 #include "media/graphics.h"
@@ -101,8 +102,7 @@ TEST(WorldScenario, BotPaintsLevelOneThenLevelTwoBuildsAndEscapeLeaves) {
               phase = DONE;
             }
             break;
-          default:
-            break;
+          default: break;
         }
       },
       60000);
@@ -111,7 +111,7 @@ TEST(WorldScenario, BotPaintsLevelOneThenLevelTwoBuildsAndEscapeLeaves) {
   EXPECT_EQ(phase, DONE);
   EXPECT_GT(paintFrames, 171 * 3 / 2);  // at least 171 cells at three ticks each
   EXPECT_GT(sawDebris, 0);
-  EXPECT_GT(scoreAtComplete, 171);      // at least a point a cell
+  EXPECT_GT(scoreAtComplete, 171);  // at least a point a cell
   // The whole bonus went into the score, doubled when no chaser came near.
   int expectedBonus = untouchedAtComplete ? 2 * bonusAtComplete : bonusAtComplete;
   EXPECT_EQ(scoreAfterPayout - scoreAtComplete, expectedBonus);
@@ -143,7 +143,8 @@ TEST(WorldScenario, ChasersDrainHealthUntilTheGameIsOver) {
               bot.LetGo();
               phase = OVER;
             } else {
-              ADD_FAILURE() << "play ended with state " << playState << " and health " << ReadHealth();
+              ADD_FAILURE() << "play ended with state " << playState << " and health "
+                            << ReadHealth();
               TapKey(KEY_ESCAPE);
               phase = OVER;
             }
@@ -160,8 +161,7 @@ TEST(WorldScenario, ChasersDrainHealthUntilTheGameIsOver) {
               phase = DONE;
             }
             break;
-          default:
-            break;
+          default: break;
         }
       },
       60000);

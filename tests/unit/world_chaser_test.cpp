@@ -1,6 +1,7 @@
 // The chasers: first moves, the odds at corners and junctions, the gap,
 // speeds.
 #include <map>
+
 #include "tests/unit/world_test_util.h"
 
 namespace {

@@ -1,6 +1,7 @@
 // The level grid: layouts, construction animation, tiles and the count.
 #include <algorithm>
 #include <cmath>
+
 #include "tests/unit/world_test_util.h"
 
 using LevelBuild = WorldTest;
@@ -68,9 +69,9 @@ TEST_F(LevelBuild, BuildResetsTheShipForTheLevel) {
 TEST_F(LevelBuild, FramesFollowThePenAndTheSoundRisesInPitch) {
   TRecordingSound draw;
   sndDrawLevel = &draw;
-  std::vector<int> marked;     // cells marked when each frame was shown
-  std::vector<int> row1;       // row 1 of the grid at the first pen flash
-  std::vector<int> cuedAt;     // cells marked when each draw sound was cued
+  std::vector<int> marked;  // cells marked when each frame was shown
+  std::vector<int> row1;    // row 1 of the grid at the first pen flash
+  std::vector<int> cuedAt;  // cells marked when each draw sound was cued
   SetFrameHook([&] {
     marked.push_back(MarkedCells());
     if (marked.size() == 4)
@@ -128,8 +129,8 @@ TEST_F(LevelBuild, NeighbourMaskSelectsTheTile) {
 using LevelDraw = WorldTest;
 
 TEST_F(LevelDraw, CountsEveryUnpaintedCellButDrawsOnlyConnectedOnes) {
-  tiles4 = CreateBlankImage(24, 24, 128);
-  tiles10 = CreateBlankImage(24, 24, 16);
+  tiles4 = BlankImage(24, 24, 128);
+  tiles10 = BlankImage(24, 24, 16);
   for (int f = 0; f < 128; f++) LockImageFrame(tiles4, f, true, true);
   for (int f = 0; f < 16; f++) LockImageFrame(tiles10, f, true, true);
   level = 2;

@@ -6,7 +6,8 @@ using LightMap = WorldTest;
 TEST_F(LightMap, DepositsLandInTheTwelvePixelSquare) {
   struct Case {
     int x, y, i, j;
-  } cases[] = {{0, 0, 2, 2}, {11, 11, 2, 2}, {12, 12, 3, 3}, {-1, -1, 2, 2}, {-35, 575, 0, 49}, {815, 0, 69, 2}};
+  } cases[] = {{0, 0, 2, 2},   {11, 11, 2, 2},    {12, 12, 3, 3},
+               {-1, -1, 2, 2}, {-35, 575, 0, 49}, {815, 0, 69, 2}};
   for (auto c : cases) {
     for (auto& col : lightMap)
       for (auto& cell : col) cell[0] = cell[1] = cell[2] = 0;
@@ -56,8 +57,8 @@ TEST_F(LightMap, OnePassMatchesTheWorkedExample) {
 TEST_F(LightMap, SmallSumsVanishAndTheBorderStays) {
   for (auto& col : lightMap)
     for (auto& cell : col) cell[0] = cell[1] = cell[2] = 0;
-  lightMap[10][10][1] = 5;   // sum 5: 0.99 truncates to 0
-  lightMap[40][30][2] = -5;  // negative light truncates toward zero too
+  lightMap[10][10][1] = 5;    // sum 5: 0.99 truncates to 0
+  lightMap[40][30][2] = -5;   // negative light truncates toward zero too
   lightMap[20][20][0] = 101;  // 101 / 5.05 gives 19, not 20
   lightMap[0][0][0] = 50;     // a border cell is never touched
   SmoothLightMap();
@@ -75,10 +76,10 @@ TEST_F(LightMap, PixelAlphaComesFromTheUnclampedSum) {
   EXPECT_EQ(LightPixel(0, 0, 0), 0u);
   EXPECT_EQ(LightPixel(10, 20, 30), (30u << 24) | (10u << 16) | (20u << 8) | 30u);
 
-  lightImage = CreateBlankImage(70, 50, 1);
+  lightImage = BlankImage(70, 50, 1);
   for (auto& col : lightMap)
     for (auto& cell : col) cell[0] = cell[1] = cell[2] = 0;
-  lightMap[5][5][0] = 600;   // red clamps to 255, alpha 127
+  lightMap[5][5][0] = 600;  // red clamps to 255, alpha 127
   lightMap[6][5][0] = 100;
   lightMap[6][5][2] = -100;  // sum 0: invisible although red is set
   DrawLightMap();
@@ -93,7 +94,7 @@ TEST_F(LightMap, PixelAlphaComesFromTheUnclampedSum) {
 using GridGlow = WorldTest;
 
 TEST_F(GridGlow, GridImageShowsTheColoursWithTheGapAsAHole) {
-  gridImage = CreateBlankImage(34, 24, 2);
+  gridImage = BlankImage(34, 24, 2);
   lineColour[0] = 105;
   lineColour[1] = 105;
   lineColour[2] = 10;
@@ -116,7 +117,7 @@ TEST_F(GridGlow, GridImageShowsTheColoursWithTheGapAsAHole) {
 }
 
 TEST_F(GridGlow, TrailLayersConvergeOnTheShip) {
-  gridImage = CreateBlankImage(34, 24, 2);
+  gridImage = BlankImage(34, 24, 2);
   SetImageHandlePoint(gridImage, 17, 13);
   player->x = 400 - 24 * 5;  // px = 5
   player->y = 300 + 24 * 3;  // py = -3

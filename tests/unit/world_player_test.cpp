@@ -134,8 +134,8 @@ TEST_F(ShipTest, PaintingScoresByComboAndThrowsDebris) {
   ASSERT_EQ(ParticleCount(), 1);
   auto* d = dynamic_cast<TDebris*>(particles.back().get());
   ASSERT_NE(d, nullptr);
-  EXPECT_EQ(d->graphic, 1 + 2);           // a straight horizontal piece
-  EXPECT_LE(d->dx, 4.0f);                 // thrown forward along the run
+  EXPECT_EQ(d->graphic, 1 + 2);  // a straight horizontal piece
+  EXPECT_LE(d->dx, 4.0f);        // thrown forward along the run
   EXPECT_GE(d->dx, 1.0f);
 }
 

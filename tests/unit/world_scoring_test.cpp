@@ -1,5 +1,6 @@
 // Counters, colours, the status panel and the level-complete sequence.
 #include <cstring>
+
 #include "media/system.h"
 #include "tests/unit/world_test_util.h"
 
@@ -60,7 +61,8 @@ class HudTest : public WorldTest {
   static std::vector<THeadlessDrawCall> Lit(float x) {
     std::vector<THeadlessDrawCall> lit;
     for (auto& c : HeadlessDrawLog())
-      if (c.kind == 'I' && c.tx == x && std::abs(std::hypot(c.ix, c.jx) - 0.75f) < 1e-4) lit.push_back(c);
+      if (c.kind == 'I' && c.tx == x && std::abs(std::hypot(c.ix, c.jx) - 0.75f) < 1e-4)
+        lit.push_back(c);
     return lit;
   }
   static int Backings(float x) {
@@ -85,9 +87,11 @@ TEST_F(HudTest, ComboGaugeAtFiftyFour) {
 
 TEST_F(HudTest, BonusGaugeOnLevelOne) {
   maxBonus = 1204;
-  for (auto [b, segments, lastAlpha] :
-       {std::tuple{1204, 10, 1.0f}, {1080, 10, 1.0f}, {1000, 10, (1000 / 3.0f - 324) / 36}, {972, 9, 1.0f},
-        {0, 0, 0.0f}}) {
+  for (auto [b, segments, lastAlpha] : {std::tuple{1204, 10, 1.0f},
+                                        {1080, 10, 1.0f},
+                                        {1000, 10, (1000 / 3.0f - 324) / 36},
+                                        {972, 9, 1.0f},
+                                        {0, 0, 0.0f}}) {
     SCOPED_TRACE(b);
     bonus = b;
     SetHeadlessDrawLogging(true);

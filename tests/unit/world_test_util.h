@@ -2,11 +2,13 @@
 // a fresh ship, and sounds that record how they were played.
 #pragma once
 #include <gtest/gtest.h>
+
 #include <array>
 #include <cmath>
-#include <tuple>
 #include <memory>
+#include <tuple>
 #include <vector>
+
 #include "flow/flow_state.h"
 #include "flow/light.h"
 #include "flow/media_set.h"
@@ -14,12 +16,12 @@
 #include "media/image.h"
 #include "media/input.h"
 #include "media/random.h"
+#include "tests/support/harness.h"
 #include "world/chaser.h"
 #include "world/level.h"
 #include "world/particles.h"
 #include "world/player.h"
 #include "world/scoring.h"
-#include "tests/support/harness.h"
 
 class TRecordingChannel : public TChannel {
  public:
@@ -66,9 +68,17 @@ class TRecordingSound : public TSound {
   }
 };
 
+// Images live for the whole run, as the game's own do: kept here so they
+// stay reachable.
+inline TImage* BlankImage(int w, int h, int frames) {
+  static std::vector<TImage*> kept;
+  kept.push_back(CreateBlankImage(w, h, frames));
+  return kept.back();
+}
+
 // A one-frame image whose every pixel is opaque white.
 inline TImage* SolidImage(int w, int h) {
-  TImage* image = CreateBlankImage(w, h, 1);
+  TImage* image = BlankImage(w, h, 1);
   if (TPixmap* p = LockImageFrame(image, 0, true, true)) {
     for (int y = 0; y < h; y++)
       for (int x = 0; x < w; x++) p->WritePixel(x, y, 0xFFFFFFFFu);
@@ -120,7 +130,8 @@ class WorldTest : public ::testing::Test {
   }
   void TearDown() override {
     SetFrameHook(nullptr);
-    for (int k : {KEY_LEFT, KEY_RIGHT, KEY_UP, KEY_DOWN}) InjectInputEvent({InputEventKind::KeyUp, k});
+    for (int k : {KEY_LEFT, KEY_RIGHT, KEY_UP, KEY_DOWN})
+      InjectInputEvent({InputEventKind::KeyUp, k});
     FlushKeyState();
     ClearMediaHandles();
     SetHeadlessDrawLogging(false);

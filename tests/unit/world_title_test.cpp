@@ -34,7 +34,9 @@ class TitleTest : public WorldTest {
     SetFrameHook(nullptr);
     return true;
   }
-  std::shared_ptr<TRecordingChannel> Music() { return music.cues.empty() ? nullptr : music.cues.back(); }
+  std::shared_ptr<TRecordingChannel> Music() {
+    return music.cues.empty() ? nullptr : music.cues.back();
+  }
   TRecordingSound music;
   int frames = 0;
 };
@@ -98,7 +100,8 @@ TEST_F(TitleTest, KeyLinesFadeInOneAfterAnother) {
     if (n == 59) SetHeadlessDrawLogging(true);  // titleTime 118 .. drawn at 118
     if (n == 60) {
       for (auto& c : HeadlessDrawLog())
-        if (c.kind == 'I' && c.r == 128 && c.g == 128 && c.b == 128 && c.ty < 500) alphasAt120.push_back(c.alpha);
+        if (c.kind == 'I' && c.r == 128 && c.g == 128 && c.b == 128 && c.ty < 500)
+          alphasAt120.push_back(c.alpha);
       SetHeadlessDrawLogging(false);
       TapKey(KEY_ESCAPE);
     }
