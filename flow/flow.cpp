@@ -169,12 +169,12 @@ void RunTick() {
   RefreshGridImage();
 }
 
-void DrawPlayScene() {
+void DrawPlayScene(bool withShip) {
   DrawLevel();
   SetColor(255, 255, 255);
-  player->Draw();
-  chaser1->Draw();
-  if (chaserCount == 2) chaser2->Draw();
+  if (withShip && player) player->Draw();
+  if (chaser1) chaser1->Draw();
+  if (chaserCount == 2 && chaser2) chaser2->Draw();
   SetBlend(BLEND_LIGHT);
   DrawParticles();
   SetViewport(0, 0, 800, 550);
@@ -229,6 +229,24 @@ void RunGame() {
     EndOfGame();
     return;
   }
+}
+
+void DrawPanelBox(float alpha, int r, int g, int b) {
+  SetAlpha(alpha);
+  SetBlend(BLEND_ALPHA);
+  SetColor(r, g, b);
+  DrawRect(50, 50, 700, 450);
+  SetColor(255, 255, 255);
+  DrawLine(50, 50, 750, 50);
+  DrawLine(50, 500, 750, 500);
+  DrawLine(50, 50, 50, 500);
+  DrawLine(750, 50, 750, 500);
+  SetAlpha(1);
+  SetBlend(BLEND_LIGHT);
+}
+
+void DrawCentredText(const Text& text, float y) {
+  DrawString(text, static_cast<float>(400 - StringWidth(text) / 2), y);
 }
 
 void DrawWipe(int w) {

@@ -31,7 +31,9 @@ void RunPlayFrames();            // play frames while playState = 0
 void PlayFrame();                // one play frame
 int TicksToRun();                // the scheduler: ticks due now, adjusting lastTick
 void RunTick();                  // one logic tick of play
-void DrawPlayScene();            // the play frame's drawing, without Flip
+void DrawPlayScene(bool withShip = true);  // the play frame's drawing, without Flip
 void EndOfGame();
 void DrawWipe(int w);
+void DrawPanelBox(float alpha, int r, int g, int b);  // the 700 x 450 panel with its outline
+void DrawCentredText(const Text& text, float y);      // centred on x = 400 at scale 1
 void LevelSettings(int lvl, Text& label, int& layout, int& count, int& speed, int& rate);

@@ -10,6 +10,7 @@
 #include "media/input.h"
 #include "media/stream.h"
 #include "scores/online.h"
+#include "flow/flow_state.h"
 #include "scores/score_table.h"
 #include "world/scoring.h"
 
@@ -47,17 +48,7 @@ void PreScroll() {
 }
 
 void DrawPanelBackground() {
-  SetAlpha(boardAnim < FADE_FRAMES ? 0.045f * boardAnim : 0.9f);
-  SetBlend(BLEND_ALPHA);
-  SetColor(40, 5, 40);
-  DrawRect(50, 50, 700, 450);
-  SetColor(255, 255, 255);
-  DrawLine(50, 50, 750, 50);
-  DrawLine(50, 500, 750, 500);
-  DrawLine(50, 50, 50, 500);
-  DrawLine(750, 50, 750, 500);
-  SetAlpha(1);
-  SetBlend(BLEND_LIGHT);
+  DrawPanelBox(boardAnim < FADE_FRAMES ? 0.045f * boardAnim : 0.9f, 40, 5, 40);
 }
 
 void ReadPanelKeys() {

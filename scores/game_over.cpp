@@ -32,22 +32,8 @@ constexpr int MAX_NAME_LENGTH = 20;
 
 float Frac(float x) { return std::fmod(x, 1.0f); }
 
-void DrawCentred(const Text& text, float y) {
-  DrawString(text, static_cast<float>(400 - StringWidth(text) / 2), y);
-}
-
 void DrawPanel() {
-  SetAlpha(playState < PANEL_FADE_END ? 0.025f * playState : 0.5f);
-  SetBlend(BLEND_ALPHA);
-  SetColor(5, 5, 100);
-  DrawRect(50, 50, 700, 450);
-  SetColor(255, 255, 255);
-  DrawLine(50, 50, 750, 50);
-  DrawLine(50, 500, 750, 500);
-  DrawLine(50, 50, 50, 500);
-  DrawLine(750, 50, 750, 500);
-  SetAlpha(1);
-  SetBlend(BLEND_LIGHT);
+  DrawPanelBox(playState < PANEL_FADE_END ? 0.025f * playState : 0.5f, 5, 5, 100);
   SetCurrentFont(bigFont);
 }
 
@@ -64,17 +50,17 @@ void DrawGameOverTitle() {
 
 void DrawHighScoreTexts() {
   SetColorHSL(Frac(0.2f + 0.025f * playState), 0.6f, 0.6f);
-  DrawCentred(u"* Congratulations! *", 220);
+  DrawCentredText(u"* Congratulations! *", 220);
   SetColorHSL(Frac(0.4f + 0.025f * playState), 0.6f, 0.6f);
-  DrawCentred(u"You have a high score!", 270);
+  DrawCentredText(u"You have a high score!", 270);
   SetColorHSL(Frac(0.6f + 0.025f * playState), 0.6f, 0.6f);
-  DrawCentred(entryLabel, 320);
+  DrawCentredText(entryLabel, 320);
 }
 
 void DrawResult() {
   if (!gotHighScore) {
     SetColorHSL(0.5f + Frac(0.025f * playState), 0.6f, 0.6f);
-    DrawCentred(u"UNLUCKY... NO HIGH SCORE!", 270);
+    DrawCentredText(u"UNLUCKY... NO HIGH SCORE!", 270);
     return;
   }
   SetAlpha(0.5f);
@@ -105,7 +91,7 @@ void DrawNameBar() {
   SetColor(128, 0, 0);
   DrawRect(0, 405, 800, 42);
   SetColor(255, 255, 255);
-  if (!playerName.empty()) DrawCentred(playerName, 413);
+  if (!playerName.empty()) DrawCentredText(playerName, 413);
   // A block right of the name, white in the first half of each second and
   // blue in the second.
   if (ElapsedMillis() % 1000 > 500) SetColor(0, 0, 255);
@@ -129,7 +115,7 @@ void RunGameOver() {
     int space = KeyHits(KEY_SPACE);
     if (playState > PROMPT_FRAME) {
       SetColorHSL(Frac(0.05f * playState), 0.5f, 0.4f);
-      DrawCentred(u"Press SPACE for title screen.", 450);
+      DrawCentredText(u"Press SPACE for title screen.", 450);
       if (space && wipeStep == 0) wipeStep = 1;
     }
     SetCurrentFont(smallFont);
@@ -167,18 +153,7 @@ void DrawGameOverFrame() {
     UpdateParticles();
   }
 
-  DrawLevel();
-  SetColor(255, 255, 255);
-  if (chaser1) chaser1->Draw();
-  if (chaserCount == 2 && chaser2) chaser2->Draw();
-  SetBlend(BLEND_LIGHT);
-  DrawParticles();
-  SetViewport(0, 0, 800, 550);
-  DrawLightMap();
-  DrawGridGlow();
-  SetViewport(0, 0, 800, 600);
-  DrawHud();
-
+  DrawPlayScene(false);  // the world goes on without the ship
   DrawPanel();
   if (playState > TITLE_FADE_START) DrawGameOverTitle();
   ++playState;

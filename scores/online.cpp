@@ -1,4 +1,5 @@
 #include "scores/online.h"
+#include "flow/flow_state.h"
 
 #include <cstdint>
 #include <vector>
@@ -148,10 +149,6 @@ Text OnlineNameFrom(const Text& userName) {
 
 Text ScoreServerHost() {
   return hostOverride.empty() ? AsciiText(BUILT_IN_SCORE_HOST) : hostOverride;
-}
-
-void DrawCentredText(const Text& text, int y) {
-  DrawString(text, static_cast<float>(400 - StringWidth(text) / 2), static_cast<float>(y));
 }
 
 void DrawSyncStatusLines() {

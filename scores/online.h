@@ -21,5 +21,4 @@ void SetChallengeConstants(int k, int m, int d);  // wrong ones make the server 
 void ResetChallengeConstants();
 
 // --- Shared by the exchanges and the synchronisation screens ---
-void DrawCentredText(const Text& text, int y);  // centred on x = 400
 void DrawSyncStatusLines();                     // "online scoreboard" .. "please wait a moment..."

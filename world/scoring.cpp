@@ -95,10 +95,6 @@ int ComputeBonusPercent() {
   return int(100.0 * bonus / maxBonus);
 }
 
-void DrawCentred(const Text& text, float y) {
-  DrawString(text, float(400 - StringWidth(text) / 2), y);
-}
-
 Text AwardFor(int percent) {
   if (percent > 100) return u"PLATINUM Bonus Award!!!";
   if (percent > 50) return u"GOLD Bonus Award!!";
@@ -118,53 +114,28 @@ void SetMedalColour(int percent) {
     SetColor(123, 66, 18);
 }
 
-// The play scene, frozen: nothing is updated.
-void DrawFrozenScene() {
-  DrawLevel();
-  SetColor(255, 255, 255);
-  if (player) player->Draw();
-  if (chaser1) chaser1->Draw();
-  if (chaserCount == 2 && chaser2) chaser2->Draw();
-  SetBlend(BLEND_LIGHT);
-  DrawParticles();
-  SetViewport(0, 0, 800, 550);
-  DrawLightMap();
-  DrawGridGlow();
-  SetViewport(0, 0, 800, 600);
-  DrawHud();
-}
 
 }  // namespace
 
 void LevelCompleteFrame() {
   int& t = playState;
-  DrawFrozenScene();
+  DrawPlayScene();  // frozen: nothing is updated
 
-  SetAlpha(t < 20 ? 0.025f * t : 0.5f);
-  SetBlend(BLEND_ALPHA);
-  SetColor(5, 5, 100);
-  DrawRect(50, 50, 700, 450);
-  SetColor(255, 255, 255);
-  DrawLine(50, 50, 750, 50);
-  DrawLine(50, 500, 750, 500);
-  DrawLine(50, 50, 50, 500);
-  DrawLine(750, 50, 750, 500);
-  SetAlpha(1);
-  SetBlend(BLEND_LIGHT);
+  DrawPanelBox(t < 20 ? 0.025f * t : 0.5f, 5, 5, 100);
   SetCurrentFont(bigFont);
   SetDrawScale(1, 1);
   SetColorHSL(std::fmod(0.005f * t, 1.0f), 0.5f, 0.4f);
 
   if (t > 30 && t < 100) {
     if (player && player->untouched == 1) {
-      DrawCentred(u"You can't catch me!", 80);
+      DrawCentredText(u"You can't catch me!", 80);
       if (t == 50) {
         bonus *= 2;
         bonusPercent = ComputeBonusPercent();
         PlayCue(sndUntouched, 1.0f, 0.0f);
       }
     } else {
-      DrawCentred(u"Have a health boost!", 80);
+      DrawCentredText(u"Have a health boost!", 80);
       if (t == 32) PlayCue(sndUntouched, 0.5f, 0.0f);
     }
   }
@@ -183,9 +154,9 @@ void LevelCompleteFrame() {
       SetDrawScale(1, 1);
     }
     SetColorHSL(std::fmod(0.005f * t, 1.0f), 0.5f, 0.4f);
-    DrawCentred(awardText, 200);
+    DrawCentredText(awardText, 200);
     SetColorHSL(std::fmod(0.5f + 0.005f * t, 1.0f), 0.5f, 0.4f);
-    DrawCentred(pointsText, 300);
+    DrawCentredText(pointsText, 300);
   }
 
   if (t > 110 && bonus != 0) {
@@ -202,7 +173,7 @@ void LevelCompleteFrame() {
 
   if (t > 200 && bonus == 0) {
     SetColorHSL(std::fmod(0.05f * t, 1.0f), 0.5f, 0.4f);
-    DrawCentred(u"Press SPACE to continue.", 450);
+    DrawCentredText(u"Press SPACE to continue.", 450);
     if (KeyHits(KEY_SPACE) && wipeStep == 0) wipeStep = 1;
   }
   if (KeyHits(KEY_ESCAPE)) {
@@ -212,12 +183,8 @@ void LevelCompleteFrame() {
   SetCurrentFont(smallFont);
 
   if (wipeStep != 0) {
-    int w = wipeStep;
-    SetBlend(BLEND_ALPHA);
-    SetColor(0, 0, 0);
-    DrawRect(400.0f - 16 * w, 275.0f - 11 * w, 32.0f * w, 22.0f * w);
+    DrawWipe(wipeStep);
     wipeStep++;
-    SetBlend(BLEND_LIGHT);
   }
 }
 
