@@ -103,7 +103,7 @@ void RunProgram() {
   RunScreenLoop();
 }
 
-void RunScreenLoop() {
+[[noreturn]] void RunScreenLoop() {
   for (;;) {
     RunTitleScreen();
     RunGame();

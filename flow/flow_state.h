@@ -23,7 +23,7 @@ constexpr int PLAY_ON = 0, PLAY_DEAD = 1, PLAY_NEXT_LEVEL = 2, PLAY_QUIT = 3;
 // --- Screens and sequences ---
 [[noreturn]] void RunProgram();  // start-up, then the screen loop for ever
 void StartUp();                  // everything up to the first title frame
-void RunScreenLoop();            // title, game, title ... (never returns)
+[[noreturn]] void RunScreenLoop();  // title, game, title ... (never returns)
 void RunGame();                  // one game from New game to End of game
 void NewGame();
 void StartLevel();               // Level start: label, layout, variant, rate, build

@@ -86,7 +86,7 @@ TEST_F(GameOver, SpaceOnlyCountsFromThePromptAndOnlyOnce) {
   tickRate = 70;
   std::string before = FileBytes("vek.hsf");
   int frames = Run([&](int frame) {
-    if (frame == 3) EXPECT_EQ(tickRate, 67);
+    if (frame == 3) { EXPECT_EQ(tickRate, 67); }
     if (frame == 100 || frame == 198) TapKey(KEY_SPACE);  // read while playState <= 200
     if (frame == 210 || frame == 215) TapKey(KEY_SPACE);
   });

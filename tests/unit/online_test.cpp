@@ -253,8 +253,9 @@ TEST_F(Online, GarbageFromTheServerKeepsTheFileValid) {
     if (reply == 1) WriteDefaultScoreFile();  // a clean board to read the fields into
     EXPECT_EQ(FetchOnlineScores(2), 1) << reply;
     for (int r = 0; r < 1001; ++r)  // row 1000 is never saved and may still be empty
-      if (r < 1000 || !onlineBoard[r].empty())
+      if (r < 1000 || !onlineBoard[r].empty()) {
         ASSERT_TRUE(WellFormed(PlainOnline(r))) << reply << " row " << r;
+      }
     if (reply == 1) {
       Text untouched = MakeScoreRecord(Text(), u"A1", 0, u"0");
       EXPECT_EQ(PlainOnline(0), untouched);  // no commas: nothing stored

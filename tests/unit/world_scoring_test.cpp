@@ -99,7 +99,7 @@ TEST_F(HudTest, BonusGaugeOnLevelOne) {
     EXPECT_EQ(Backings(750), 10);
     auto lit = Lit(750);
     ASSERT_EQ(int(lit.size()), segments);
-    if (segments) EXPECT_NEAR(lit.back().alpha, lastAlpha, 1e-4);
+    if (segments) { EXPECT_NEAR(lit.back().alpha, lastAlpha, 1e-4); }
   }
 }
 
@@ -129,7 +129,7 @@ TEST_F(HudTest, HealthBarOnlyWithHealth) {
   DrawHud();
   ASSERT_EQ(bars(), 1);
   for (auto& c : HeadlessDrawLog())
-    if (c.kind == 'R') EXPECT_FLOAT_EQ(c.x1 - c.x0, 155.0f);
+    if (c.kind == 'R') { EXPECT_FLOAT_EQ(c.x1 - c.x0, 155.0f); }
 }
 
 TEST_F(HudTest, CloseRequestEndsTheProgram) {

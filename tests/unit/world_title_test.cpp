@@ -73,7 +73,7 @@ TEST_F(TitleTest, EscapeEndsTheProgramEvenDuringTheWipe) {
 
 TEST_F(TitleTest, MusicFadesInOverTwentyFrames) {
   RunTitle([this](int n) {
-    if (n == 10) EXPECT_NEAR(Music()->volume, 0.5f, 1e-4);
+    if (n == 10) { EXPECT_NEAR(Music()->volume, 0.5f, 1e-4); }
     if (n == 30) TapKey(KEY_ESCAPE);
   });
   EXPECT_NEAR(musicVolume, 1.0f, 1e-4);
@@ -85,7 +85,7 @@ TEST_F(TitleTest, F12SwitchesBetweenWindowAndFullScreen) {
   RunTitle([&](int n) {
     if (n == 2 || n == 5) TapKey(KEY_F12);
     if (n == 3 || n == 6) depths.push_back(Current2D()->_graphics->depth);
-    if (n == 3) EXPECT_EQ(fullscreen, 1);
+    if (n == 3) { EXPECT_EQ(fullscreen, 1); }
     if (n == 8) TapKey(KEY_ESCAPE);
   });
   EXPECT_EQ(depths, (std::vector<int>{32, 0}));
