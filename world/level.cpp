@@ -123,6 +123,10 @@ TChaser* NewChaser(TChaser*& slot, int id, int X, int Y) {
 }
 
 void DrawInstructions() {
+  // Always in the small font: the name entry leaves the big one selected
+  // while it redraws the level behind its panel.
+  TImageFont* font = CurrentFont();
+  if (smallFont) SetCurrentFont(smallFont);
   float alpha = cellsLeft < 100 ? 0.01f * cellsLeft : 1.0f;
   SetAlpha(alpha);
   SetColor(50, 50, 5);
@@ -135,6 +139,7 @@ void DrawInstructions() {
   DrawString(u"energy reserves.", 615, 440);
   SetColor(255, 255, 255);
   SetAlpha(1);
+  SetCurrentFont(font);
 }
 
 }  // namespace

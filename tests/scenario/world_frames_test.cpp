@@ -107,3 +107,68 @@ TEST(WorldFrames, SavesTitleBuildPlayAndLevelComplete) {
   EXPECT_EQ(saved,
             (std::vector<std::string>{"title.png", "build.png", "play.png", "complete.png"}));
 }
+
+TEST(WorldFrames, SavesGameOverAndNameEntry) {
+  const auto dir = FramesDir();
+  std::string work = MakeTempDir("gameover-frames");
+  ASSERT_EQ(chdir(work.c_str()), 0);
+  UseHeadlessGraphics(false);
+
+  enum { TITLE, BUILD, PLAY, OVER, LEAVE } phase = TITLE;
+  std::vector<std::string> saved;
+  int frames = 0, playFrames = 0, entryFrames = 0;
+  auto save = [&](const char* name) {
+    if (SaveBackBufferPNG((dir / name).string())) saved.push_back(name);
+  };
+  SetFrameHook([&] {
+    if (++frames > 5000) throw ProgramEnded{-2};
+    switch (phase) {
+      case TITLE:
+        if (titleTime == 10) TapKey(KEY_SPACE);
+        if (playState == PLAY_NEXT_LEVEL) phase = BUILD;
+        break;
+      case BUILD:
+        if (playState == PLAY_ON) phase = PLAY;
+        break;
+      case PLAY:
+        if (++playFrames == 120) {
+          SetScore(4321);  // enough for the local table
+          SetHealth(0);    // the end of this frame runs the game over
+          phase = OVER;
+        }
+        break;
+      case OVER:
+        if (playState == 120 && saved.empty()) save("gameover.png");
+        if (playState > 150 && playState < 200 && saved.size() == 1) {
+          // The name entry runs its own frames inside frame 150.
+          if (++entryFrames == 2) TypeText("ACE");
+          if (entryFrames == 10) {
+            save("entry.png");
+            TapKey(KEY_ENTER);
+          }
+        }
+        if (playState == 230 && saved.size() == 2) {
+          save("result.png");
+          TapKey(KEY_SPACE);
+          phase = LEAVE;
+        }
+        break;
+      case LEAVE:
+        if (titleTime == 20) TapKey(KEY_ESCAPE);
+        break;
+    }
+  });
+  int status = -1;
+  try {
+    StartUp();
+    RunScreenLoop();
+  } catch (const ProgramEnded& e) {
+    status = e.status;
+  }
+  SetFrameHook(nullptr);
+  CloseGraphics();
+  UseHeadlessGraphics(true);
+  FlushKeyState();
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(saved, (std::vector<std::string>{"gameover.png", "entry.png", "result.png"}));
+}
