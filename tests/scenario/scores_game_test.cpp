@@ -18,8 +18,6 @@
 
 namespace {
 
-struct TooLong {};
-
 std::string FileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -41,10 +39,9 @@ TEST(ScoresScenario, ALostGameEntersTheTypedNameAtItsRow) {
 
   enum { TITLE, PLAY, OVER, ENTRY, PROMPT, LEAVING, DONE } phase = TITLE;
   TGridBot bot;
-  int startTitleTime = 0, frames = 0, scoreAtDeath = -1, entryRow = -1;
+  int startTitleTime = 0, scoreAtDeath = -1, entryRow = -1;
   Text labelAtDeath;
-  SetFrameHook([&] {
-    if (++frames > 60000) throw TooLong{};
+  auto perFrame = [&] {
     switch (phase) {
       case TITLE:
         if (titleTime == 20) TapKey(KEY_SPACE);
@@ -83,18 +80,8 @@ TEST(ScoresScenario, ALostGameEntersTheTypedNameAtItsRow) {
         break;
       default: break;
     }
-  });
-  int status = -1;
-  try {
-    StartUp();
-    RunScreenLoop();
-  } catch (const ProgramEnded& e) {
-    status = e.status;
-  } catch (const TooLong&) {
-    ADD_FAILURE() << "the game ran too long in phase " << phase;
-  }
-  SetFrameHook(nullptr);
-  FlushKeyState();
+  };
+  int status = RunWholeProgram(dir, perFrame, 60000);
 
   EXPECT_EQ(status, 0);
   EXPECT_EQ(phase, LEAVING);

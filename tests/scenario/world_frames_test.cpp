@@ -34,19 +34,16 @@ int MarkedCells() {
 TEST(WorldFrames, SavesTitleBuildPlayAndLevelComplete) {
   const auto dir = FramesDir();
   std::string work = MakeTempDir("world-frames");
-  ASSERT_EQ(chdir(work.c_str()), 0);
-  UseHeadlessGraphics(false);
 
   enum { TITLE, BUILD, PLAY, COMPLETE, LEAVE } phase = TITLE;
   TGridBot bot;
   std::vector<std::string> saved;
-  int frames = 0, playFrames = 0;
+  int playFrames = 0;
   auto save = [&](const char* name) {
     std::string path = (dir / name).string();
     if (SaveBackBufferPNG(path)) saved.push_back(name);
   };
-  SetFrameHook([&] {
-    if (++frames > 5000) throw ProgramEnded{-2};  // lost its way
+  auto perFrame = [&] {
     switch (phase) {
       case TITLE:
         if (titleTime == 240) {
@@ -91,19 +88,8 @@ TEST(WorldFrames, SavesTitleBuildPlayAndLevelComplete) {
         if (titleTime == 20) TapKey(KEY_ESCAPE);
         break;
     }
-  });
-  int status = -1;
-  try {
-    StartUp();
-    RunScreenLoop();
-  } catch (const ProgramEnded& e) {
-    status = e.status;
-  }
-  SetFrameHook(nullptr);
-  CloseGraphics();
-  UseHeadlessGraphics(true);
-  FlushKeyState();
-  EXPECT_EQ(status, 0);
+  };
+  EXPECT_EQ(RunWholeProgram(work, perFrame, 5000, true), 0);
   EXPECT_EQ(saved,
             (std::vector<std::string>{"title.png", "build.png", "play.png", "complete.png"}));
 }
@@ -111,17 +97,14 @@ TEST(WorldFrames, SavesTitleBuildPlayAndLevelComplete) {
 TEST(WorldFrames, SavesGameOverAndNameEntry) {
   const auto dir = FramesDir();
   std::string work = MakeTempDir("gameover-frames");
-  ASSERT_EQ(chdir(work.c_str()), 0);
-  UseHeadlessGraphics(false);
 
   enum { TITLE, BUILD, PLAY, OVER, LEAVE } phase = TITLE;
   std::vector<std::string> saved;
-  int frames = 0, playFrames = 0, entryFrames = 0;
+  int playFrames = 0, entryFrames = 0;
   auto save = [&](const char* name) {
     if (SaveBackBufferPNG((dir / name).string())) saved.push_back(name);
   };
-  SetFrameHook([&] {
-    if (++frames > 5000) throw ProgramEnded{-2};
+  auto perFrame = [&] {
     switch (phase) {
       case TITLE:
         if (titleTime == 10) TapKey(KEY_SPACE);
@@ -157,18 +140,7 @@ TEST(WorldFrames, SavesGameOverAndNameEntry) {
         if (titleTime == 20) TapKey(KEY_ESCAPE);
         break;
     }
-  });
-  int status = -1;
-  try {
-    StartUp();
-    RunScreenLoop();
-  } catch (const ProgramEnded& e) {
-    status = e.status;
-  }
-  SetFrameHook(nullptr);
-  CloseGraphics();
-  UseHeadlessGraphics(true);
-  FlushKeyState();
-  EXPECT_EQ(status, 0);
+  };
+  EXPECT_EQ(RunWholeProgram(work, perFrame, 5000, true), 0);
   EXPECT_EQ(saved, (std::vector<std::string>{"gameover.png", "entry.png", "result.png"}));
 }

@@ -13,29 +13,10 @@
 
 namespace {
 
-struct TooLong {};
-
 // Runs the program from start-up with `hook` after every frame until it ends.
 int RunGameWith(const std::function<void()>& hook, int maxFrames) {
   static std::string dir = MakeTempDir("world-scenario");
-  EXPECT_EQ(chdir(dir.c_str()), 0);
-  int frames = 0;
-  SetFrameHook([&] {
-    if (++frames > maxFrames) throw TooLong{};
-    hook();
-  });
-  int status = -1;
-  try {
-    StartUp();
-    RunScreenLoop();
-  } catch (const ProgramEnded& e) {
-    status = e.status;
-  } catch (const TooLong&) {
-    ADD_FAILURE() << "the game ran for more than " << maxFrames << " frames";
-  }
-  SetFrameHook(nullptr);
-  FlushKeyState();
-  return status;
+  return RunWholeProgram(dir, hook, maxFrames);
 }
 
 int CountLineCells() {

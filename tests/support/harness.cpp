@@ -1,5 +1,12 @@
 #include "tests/support/harness.h"
 
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "flow/flow_state.h"
+#include "media/graphics.h"
+#include "media/system.h"
+
 #include <cstdlib>
 #include <filesystem>
 
@@ -19,3 +26,32 @@ std::string MakeTempDir(const std::string& tag) {
   return made ? std::string(made) : std::string();
 }
 
+
+namespace {
+struct TooLong {};
+}  // namespace
+
+int RunWholeProgram(const std::string& dir, const std::function<void()>& perFrame,
+                    int maxFrames, bool withGL) {
+  EXPECT_EQ(chdir(dir.c_str()), 0);
+  UseHeadlessGraphics(!withGL);
+  int frames = 0;
+  SetFrameHook([&] {
+    if (++frames > maxFrames) throw TooLong{};
+    perFrame();
+  });
+  int status = -1;
+  try {
+    StartUp();
+    RunScreenLoop();
+  } catch (const ProgramEnded& e) {
+    status = e.status;
+  } catch (const TooLong&) {
+    ADD_FAILURE() << "the game ran for more than " << maxFrames << " frames";
+  }
+  SetFrameHook(nullptr);
+  CloseGraphics();
+  UseHeadlessGraphics(true);
+  FlushKeyState();
+  return status;
+}

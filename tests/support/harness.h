@@ -1,5 +1,6 @@
 // Test support shared by every test binary.
 #pragma once
+#include <functional>
 #include <string>
 #include "media/input.h"
 #include "media/text.h"
@@ -15,3 +16,10 @@ std::string MakeTempDir(const std::string& tag);
 
 // Kind of the running test binary: "unit", "gl", "audio" or "scenario".
 const char* TestKind();
+
+// Runs the whole program from start-up in the working directory `dir`,
+// calling `perFrame` after every presented frame, until the program ends
+// (its exit status) or `maxFrames` have passed (a test failure, then -1).
+// Real GL is used when `withGL` is set; the headless renderer otherwise.
+int RunWholeProgram(const std::string& dir, const std::function<void()>& perFrame,
+                    int maxFrames, bool withGL = false);
