@@ -377,6 +377,23 @@ PlacedStrokes Word(const char* text, Vec2 origin, double scaleX, double scaleY, 
   return out;
 }
 
+// Stores the average of 3 x 3 samples (R, G, B summed premultiplied, A the
+// summed coverage) as straight colour; what is almost clear becomes clear.
+void StoreStraight(Canvas& c, int x, int y, double R, double G, double B, double A) {
+  R /= 9;
+  G /= 9;
+  B /= 9;
+  A /= 9;
+  if (A < 1.5 / 255.0) {
+    c.At(x, y, 0) = c.At(x, y, 1) = c.At(x, y, 2) = c.At(x, y, 3) = 0;
+    return;
+  }
+  c.At(x, y, 0) = static_cast<float>(Clamp01(R / A));
+  c.At(x, y, 1) = static_cast<float>(Clamp01(G / A));
+  c.At(x, y, 2) = static_cast<float>(Clamp01(B / A));
+  c.At(x, y, 3) = static_cast<float>(A);
+}
+
 // The chrome logo: letters cut from a sky-to-sunset gradient with a bright
 // horizon line, stripes in the lower half, a pale rim and a violet glow.
 bool Logo(const std::string& dir) {
@@ -436,19 +453,7 @@ bool Logo(const std::string& dir) {
           B += b;
           A += a;
         }
-      R /= 9;
-      G /= 9;
-      B /= 9;
-      A /= 9;
-      // Straight (not premultiplied) colour: divide the coverage out again.
-      if (A < 1.5 / 255.0) {
-        c.At(x, y, 0) = c.At(x, y, 1) = c.At(x, y, 2) = c.At(x, y, 3) = 0;
-        continue;
-      }
-      c.At(x, y, 0) = static_cast<float>(Clamp01(R / A));
-      c.At(x, y, 1) = static_cast<float>(Clamp01(G / A));
-      c.At(x, y, 2) = static_cast<float>(Clamp01(B / A));
-      c.At(x, y, 3) = static_cast<float>(A);
+      StoreStraight(c, x, y, R, G, B, A);
     }
   return Save(dir, "titlescreen1.png", c, PngKind::Rgba, 0);
 }
@@ -490,18 +495,7 @@ bool Subtitle(const std::string& dir) {
           B += b;
           A += a;
         }
-      R /= 9;
-      G /= 9;
-      B /= 9;
-      A /= 9;
-      if (A < 1.5 / 255.0) {
-        c.At(x, y, 0) = c.At(x, y, 1) = c.At(x, y, 2) = c.At(x, y, 3) = 0;
-        continue;
-      }
-      c.At(x, y, 0) = static_cast<float>(Clamp01(R / A));
-      c.At(x, y, 1) = static_cast<float>(Clamp01(G / A));
-      c.At(x, y, 2) = static_cast<float>(Clamp01(B / A));
-      c.At(x, y, 3) = static_cast<float>(A);
+      StoreStraight(c, x, y, R, G, B, A);
     }
   return Save(dir, "titlescreen2.png", c, PngKind::Rgba, 0);
 }
