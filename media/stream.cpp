@@ -142,7 +142,7 @@ TCStream::TCStream(FILE* file, int mode) : _cstream(file), _mode(mode) {
   std::fseek(_cstream, 0, SEEK_SET);
 }
 
-TCStream::~TCStream() { Close(); }
+TCStream::~TCStream() { TCStream::Close(); }
 
 void TCStream::SwitchTo(int op) {
   if (_lastOp != 0 && _lastOp != op) std::fseek(_cstream, _pos, SEEK_SET);
