@@ -183,8 +183,6 @@ class TGL2DDriver : public T2DDriver {
     glOrtho(0, g->width, g->height, 0, -1, 1);
   }
 
-  bool Letterboxed() const { return g->outW != g->drawW || g->outH != g->drawH; }
-
   void Flip(bool sync) override {
     if (!g) return;
     int want = sync ? 1 : 0;
@@ -277,14 +275,9 @@ class TGL2DDriver : public T2DDriver {
     glLineWidth(width * (g ? float(g->outW) / g->width : 1.0f));
   }
 
-  void Cls() override {
-    if (Letterboxed() && !glIsEnabled(GL_SCISSOR_TEST)) {
-      // Clearing the whole drawable also keeps the bars black.
-      glClear(GL_COLOR_BUFFER_BIT);
-      return;
-    }
-    glClear(GL_COLOR_BUFFER_BIT);
-  }
+  // Without a viewport the scissor test is off, so a clear also keeps the
+  // bars of a letterboxed full screen black.
+  void Cls() override { glClear(GL_COLOR_BUFFER_BIT); }
 
   void Plot(float x, float y) override {
     GLDisableTexturing();
@@ -338,8 +331,8 @@ class TGL2DDriver : public T2DDriver {
   void DrawPixmap(const TPixmap&, int, int) override {}
 
   std::vector<uint8_t> GrabPixels(int x, int y, int w, int h) override {
-    std::vector<uint8_t> rows(static_cast<size_t>(w) * h * 4);
     if (!g || w <= 0 || h <= 0) return {};
+    std::vector<uint8_t> rows(static_cast<size_t>(w) * h * 4);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadBuffer(GL_BACK);
     // GL's rows start at the bottom of the drawable.

@@ -118,10 +118,11 @@ void DeliverSDLEvents() {
     switch (ev.type) {
       case SDL_KEYDOWN:
         HandleInputEvent({ev.key.repeat ? InputEventKind::KeyRepeat : InputEventKind::KeyDown,
-                          KeyCodeFromScancode(ev.key.keysym.scancode)});
+                          KeyCodeFromKeysym(ev.key.keysym.scancode, ev.key.keysym.sym)});
         break;
       case SDL_KEYUP:
-        HandleInputEvent({InputEventKind::KeyUp, KeyCodeFromScancode(ev.key.keysym.scancode)});
+        HandleInputEvent(
+            {InputEventKind::KeyUp, KeyCodeFromKeysym(ev.key.keysym.scancode, ev.key.keysym.sym)});
         break;
       case SDL_TEXTINPUT:
         QueueUtf8(ev.text.text);
@@ -149,6 +150,13 @@ void DeliverSDLEvents() {
 int KeyCodeFromScancode(int scancode) {
   if (scancode < 0 || scancode >= SDL_NUM_SCANCODES) return 0;
   return scancodeMap[scancode];
+}
+
+int KeyCodeFromKeysym(int scancode, int sym) {
+  // Letters follow the keyboard layout, so that Y, N, H and S are the keys
+  // labelled so on a QWERTZ or AZERTY keyboard too; the rest go by position.
+  if (sym >= 'a' && sym <= 'z') return sym - 'a' + KEY_A;
+  return KeyCodeFromScancode(scancode);
 }
 
 void HandleInputEvent(const InputEvent& e) {

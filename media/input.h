@@ -46,5 +46,7 @@ void SetInputTracking(bool on);              // on while a display is open; both
 bool InputTracking();
 int AppSuspended();                          // 1 while another application is active
 
-// Maps an SDL scancode to a key code (0 when the game has no code for it).
+// Maps an SDL scancode to a key code (0 when the game has no code for it);
+// with the key symbol, letters follow the keyboard layout.
 int KeyCodeFromScancode(int scancode);
+int KeyCodeFromKeysym(int scancode, int sym);

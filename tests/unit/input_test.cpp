@@ -118,5 +118,10 @@ TEST(KeyMap, ScancodesMapToTheGameCodes) {
   EXPECT_EQ(KeyCodeFromScancode(SDL_SCANCODE_LALT), KEY_LALT);
   EXPECT_EQ(KeyCodeFromScancode(SDL_SCANCODE_RALT), KEY_RALT);
   EXPECT_EQ(KeyCodeFromScancode(-3), 0);
+  // Letters follow the layout: the key at QWERTY's Y types 'z' on QWERTZ.
+  EXPECT_EQ(KeyCodeFromKeysym(SDL_SCANCODE_Y, 'z'), 'Z');
+  EXPECT_EQ(KeyCodeFromKeysym(SDL_SCANCODE_Z, 'y'), KEY_Y);
+  EXPECT_EQ(KeyCodeFromKeysym(SDL_SCANCODE_Q, 'a'), 'A');
+  EXPECT_EQ(KeyCodeFromKeysym(SDL_SCANCODE_F12, 0x4000045), KEY_F12);
   EXPECT_EQ(KeyCodeFromScancode(SDL_NUM_SCANCODES), 0);
 }
