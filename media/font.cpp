@@ -40,11 +40,20 @@ std::unique_ptr<TFreeTypeFont> TFreeTypeFont::Load(const Text& url, int size, in
   StreamRef s = OpenFileForReading(url);
   if (!s) return nullptr;
   auto font = std::make_unique<TFreeTypeFont>();
-  font->_buf = std::move(LoadBank(*s)->bytes);
+  const unsigned char* bytes;
+  size_t size_in_bytes;
+  if (auto* ram = dynamic_cast<TRamStream*>(s.get())) {
+    // An embedded file lives as long as the program: FreeType reads it in place.
+    bytes = ram->_buf;
+    size_in_bytes = static_cast<size_t>(ram->_size);
+  } else {
+    font->_buf = std::move(LoadBank(*s)->bytes);
+    bytes = font->_buf.data();
+    size_in_bytes = font->_buf.size();
+  }
   s->Close();
   FT_Face face = nullptr;
-  if (FT_New_Memory_Face(FreeType(), font->_buf.data(), static_cast<FT_Long>(font->_buf.size()), 0,
-                         &face) != 0)
+  if (FT_New_Memory_Face(FreeType(), bytes, static_cast<FT_Long>(size_in_bytes), 0, &face) != 0)
     return nullptr;
   font->_face = face;
   // A bitmap font offers only some sizes: step down to the nearest it has.
