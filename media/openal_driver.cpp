@@ -177,9 +177,11 @@ void TOpenALDriver::Shutdown() {
   _sources = nullptr;
   // Sounds outlive the driver (the game keeps them for the whole run); they
   // lose their buffers and play nothing from now on.
+  static auto* retired = new std::vector<TOpenALSound*>;  // still the game's handles
   for (TOpenALSound* sound : _sounds) {
     alDeleteBuffers(1, &sound->_buffer);
     sound->_buffer = 0;
+    retired->push_back(sound);
   }
   _sounds.clear();
   alcMakeContextCurrent(nullptr);
