@@ -111,6 +111,13 @@ class ServerCase(unittest.TestCase):
         self.port = self.server.port
         self.server.serve_in_thread()
 
+    def settle(self, timeout=2.0):
+        """Waits until the server has let go of every finished connection, so
+        that lingering ones do not count against the next test's caps."""
+        deadline = time.monotonic() + timeout
+        while self.server._admitted and time.monotonic() < deadline:
+            time.sleep(0.01)
+
     def stop(self):
         if self.server is not None:
             self.server.stop()
@@ -371,8 +378,10 @@ class ProtectionTest(ServerCase):
     def test_oversized_requests(self):
         long_line = b"GET /netscores/zephrant/getScores.php?" + b"x" * 2000 + b" HTTP/1.0\r\n\r\n"
         self.assertEqual(status_code(exchange(self.port, long_line)), 414)
+        self.settle()
         many = b"GET /x HTTP/1.0\r\n" + b"".join(b"H%d: v\r\n" % i for i in range(20)) + b"\r\n"
         self.assertEqual(status_code(exchange(self.port, many)), 431)
+        self.settle()
         huge = b"GET /x HTTP/1.0\r\n" + b"X: " + b"y" * 8000 + b"\r\n\r\n"
         self.assertEqual(status_code(exchange(self.port, huge)), 431)
 
@@ -382,8 +391,10 @@ class ProtectionTest(ServerCase):
         started = time.monotonic()
         reply = exchange(self.port, head % b"5000" + b"x" * 100)
         self.assertEqual((status_code(reply), game_lines(reply)), (413, [rules.MALFORMED]))
+        self.settle()
         reply = exchange(self.port, b"POST /netscores/zephrant/updateScores.php HTTP/1.0\r\n\r\n")
         self.assertEqual((status_code(reply), game_lines(reply)), (411, [rules.MALFORMED]))
+        self.settle()
         reply = exchange(self.port, head % b"12abc")
         self.assertEqual((status_code(reply), game_lines(reply)), (400, [rules.MALFORMED]))
         self.assertLess(time.monotonic() - started, 0.5)
@@ -402,6 +413,7 @@ class ProtectionTest(ServerCase):
                 reply += chunk
         self.assertEqual(status_code(reply), 408)
         self.assertLess(time.monotonic() - started, 2.0)
+        self.settle()
         # A short body with the client waiting runs into the same deadline.
         reply = exchange(self.port, b"POST /netscores/zephrant/updateScores.php HTTP/1.0\r\n"
                                     b"Content-Length: 50\r\n\r\nrecID=1")
