@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-struct PngSpec {
+struct PngRecipe {
   int width = 0, height = 0;
   int colorType = PNG_COLOR_TYPE_RGB;  // GRAY, RGB, RGB_ALPHA or PALETTE
   int bitDepth = 8;
@@ -17,7 +17,7 @@ struct PngSpec {
   double gamma = 0;                // written as a gAMA chunk when not 0
 };
 
-inline std::vector<uint8_t> EncodePng(const PngSpec& spec) {
+inline std::vector<uint8_t> EncodePng(const PngRecipe& recipe) {
   std::vector<uint8_t> out;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
@@ -32,15 +32,15 @@ inline std::vector<uint8_t> EncodePng(const PngSpec& spec) {
         v->insert(v->end(), data, data + n);
       },
       nullptr);
-  png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth, spec.colorType,
+  png_set_IHDR(png, info, recipe.width, recipe.height, recipe.bitDepth, recipe.colorType,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  if (spec.colorType == PNG_COLOR_TYPE_PALETTE)
-    png_set_PLTE(png, info, spec.palette.data(), static_cast<int>(spec.palette.size()));
-  if (spec.gamma != 0) png_set_gAMA(png, info, spec.gamma);
+  if (recipe.colorType == PNG_COLOR_TYPE_PALETTE)
+    png_set_PLTE(png, info, recipe.palette.data(), static_cast<int>(recipe.palette.size()));
+  if (recipe.gamma != 0) png_set_gAMA(png, info, recipe.gamma);
   png_write_info(png, info);
-  size_t rowBytes = spec.pixels.size() / static_cast<size_t>(spec.height);
-  for (int y = 0; y < spec.height; ++y)
-    png_write_row(png, const_cast<png_bytep>(&spec.pixels[static_cast<size_t>(y) * rowBytes]));
+  size_t rowBytes = recipe.pixels.size() / static_cast<size_t>(recipe.height);
+  for (int y = 0; y < recipe.height; ++y)
+    png_write_row(png, const_cast<png_bytep>(&recipe.pixels[static_cast<size_t>(y) * rowBytes]));
   png_write_end(png, info);
   png_destroy_write_struct(&png, &info);
   return out;
@@ -48,8 +48,8 @@ inline std::vector<uint8_t> EncodePng(const PngSpec& spec) {
 
 // An 8-bit RGB picture from a function of (x, y) giving 0xRRGGBB.
 template <typename F>
-PngSpec RgbPng(int w, int h, F colour) {
-  PngSpec s{w, h, PNG_COLOR_TYPE_RGB, 8, {}, {}, 0};
+PngRecipe RgbPng(int w, int h, F colour) {
+  PngRecipe s{w, h, PNG_COLOR_TYPE_RGB, 8, {}, {}, 0};
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
       uint32_t c = colour(x, y);

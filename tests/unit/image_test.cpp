@@ -16,9 +16,9 @@
 namespace {
 
 // Registers the PNG under a fresh embedded name; the bytes live for the run.
-Text Embed(const std::string& name, const PngSpec& spec) {
+Text Embed(const std::string& name, const PngRecipe& recipe) {
   static std::map<std::string, std::vector<uint8_t>> kept;
-  kept[name] = EncodePng(spec);
+  kept[name] = EncodePng(recipe);
   RegisterEmbeddedFile(AsciiText(name), kept[name].data(), static_cast<int>(kept[name].size()));
   return AsciiText("incbin::" + name);
 }
@@ -96,12 +96,12 @@ TEST(Pixmaps, WindowsShareAndPasteConverts) {
 
 TEST(Png, ColourTypesDecodeWithoutGamma) {
   auto grey =
-      LoadPixmap(Embed("t-grey.png", PngSpec{2, 1, PNG_COLOR_TYPE_GRAY, 8, {7, 200}, {}, 0.8}));
+      LoadPixmap(Embed("t-grey.png", PngRecipe{2, 1, PNG_COLOR_TYPE_GRAY, 8, {7, 200}, {}, 0.8}));
   ASSERT_NE(grey, nullptr);
   EXPECT_EQ(grey->format, PF_I8);
   EXPECT_EQ(grey->Row(0)[1], 200);  // the gAMA chunk is ignored
 
-  auto low = LoadPixmap(Embed("t-grey2.png", PngSpec{4, 1, PNG_COLOR_TYPE_GRAY, 2, {0x1B}, {}, 0}));
+  auto low = LoadPixmap(Embed("t-grey2.png", PngRecipe{4, 1, PNG_COLOR_TYPE_GRAY, 2, {0x1B}, {}, 0}));
   ASSERT_NE(low, nullptr);
   EXPECT_EQ(low->format, PF_I8);
   EXPECT_EQ(low->Row(0)[0], 0);
@@ -109,20 +109,20 @@ TEST(Png, ColourTypesDecodeWithoutGamma) {
 
   auto pal = LoadPixmap(
       Embed("t-pal.png",
-            PngSpec{2, 1, PNG_COLOR_TYPE_PALETTE, 8, {1, 0}, {{1, 2, 3}, {250, 100, 50}}, 0}));
+            PngRecipe{2, 1, PNG_COLOR_TYPE_PALETTE, 8, {1, 0}, {{1, 2, 3}, {250, 100, 50}}, 0}));
   ASSERT_NE(pal, nullptr);
   EXPECT_EQ(pal->format, PF_RGB888);
   EXPECT_EQ(pal->ReadPixel(0, 0), 0xFFFA6432u);
 
   auto rgba = LoadPixmap(
-      Embed("t-rgba.png", PngSpec{1, 1, PNG_COLOR_TYPE_RGB_ALPHA, 8, {9, 8, 7, 6}, {}, 0}));
+      Embed("t-rgba.png", PngRecipe{1, 1, PNG_COLOR_TYPE_RGB_ALPHA, 8, {9, 8, 7, 6}, {}, 0}));
   ASSERT_NE(rgba, nullptr);
   EXPECT_EQ(rgba->format, PF_RGBA8888);
   EXPECT_EQ(rgba->ReadPixel(0, 0), 0x06090807u);
 
   auto deep = LoadPixmap(
       Embed("t-16.png",
-            PngSpec{1, 1, PNG_COLOR_TYPE_RGB, 16, {0x12, 0x34, 0xAB, 0xCD, 0xFF, 0x00}, {}, 0}));
+            PngRecipe{1, 1, PNG_COLOR_TYPE_RGB, 16, {0x12, 0x34, 0xAB, 0xCD, 0xFF, 0x00}, {}, 0}));
   ASSERT_NE(deep, nullptr);
   EXPECT_EQ(deep->ReadPixel(0, 0), 0xFF12ABFFu);  // high bytes kept
 }
@@ -168,13 +168,13 @@ TEST(Images, BlackIsTransparentAndTakesItsNeighboursColour) {
   TImage* plain = LoadImageFile(url, IMAGE_FILTERED);
   EXPECT_EQ(LockImageFrame(plain, 0)->format, PF_RGB888);
   TImage* own = LoadImageFile(
-      Embed("t-own.png", PngSpec{1, 1, PNG_COLOR_TYPE_RGB_ALPHA, 8, {0, 0, 0, 77}, {}, 0}));
+      Embed("t-own.png", PngRecipe{1, 1, PNG_COLOR_TYPE_RGB_ALPHA, 8, {0, 0, 0, 77}, {}, 0}));
   EXPECT_EQ(Argb(own, 0, 0, 0), 0x4D000000u);
 }
 
 TEST(Images, StripsAreCutLeftToRightThenDown) {
   // 384 x 48: two rows of sixteen 24 x 24 cells, each cell's grey level its number.
-  PngSpec sheet{384, 48, PNG_COLOR_TYPE_GRAY, 8, {}, {}, 0};
+  PngRecipe sheet{384, 48, PNG_COLOR_TYPE_GRAY, 8, {}, {}, 0};
   for (int y = 0; y < 48; ++y)
     for (int x = 0; x < 384; ++x)
       sheet.pixels.push_back(static_cast<uint8_t>(10 + x / 24 + 16 * (y / 24)));
@@ -193,7 +193,7 @@ TEST(Images, StripsAreCutLeftToRightThenDown) {
   EXPECT_EQ(LoadImageStrip(url, 24, 24, 16, 17), nullptr);
   EXPECT_EQ(LoadImageStrip(url, 0, 24, 0, 1), nullptr);
 
-  PngSpec row{384, 24, PNG_COLOR_TYPE_GRAY, 8, std::vector<uint8_t>(384 * 24, 50), {}, 0};
+  PngRecipe row{384, 24, PNG_COLOR_TYPE_GRAY, 8, std::vector<uint8_t>(384 * 24, 50), {}, 0};
   Text rowUrl = Embed("t-row.png", row);
   EXPECT_NE(LoadImageStrip(rowUrl, 24, 24, 0, 16), nullptr);
   EXPECT_EQ(LoadImageStrip(rowUrl, 24, 24, 0, 17), nullptr);

@@ -28,13 +28,13 @@ uint32_t BigEndian32(const uint8_t* p) {
   return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
 
-struct PngSpec {
+struct PngExpected {
   const char* name;
   uint32_t width, height;
   int colourType;  // 0 grey, 2 RGB, 6 RGBA
 };
 
-constexpr PngSpec PNGS[] = {
+constexpr PngExpected PNGS[] = {
     {"tiles4-24x24.png", 384, 192, 0}, {"tiles10-24x24.png", 384, 24, 0}, {"wedge.png", 128, 128, 2},
     {"gfx_star.png", 128, 128, 0},     {"gfx_explosion.png", 96, 96, 2},  {"ship.png", 64, 64, 2},
     {"chaser.png", 64, 64, 2},         {"titlescreen1.png", 452, 128, 6}, {"titlescreen2.png", 443, 32, 6},
@@ -43,16 +43,16 @@ constexpr PngSpec PNGS[] = {
 
 TEST(MediaFiles, PicturesHaveTheirSizeAndPlainEightBitFormat) {
   static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-  for (const PngSpec& spec : PNGS) {
-    SCOPED_TRACE(spec.name);
-    const std::vector<uint8_t> data = ReadFile(AssetPath(spec.name));
+  for (const PngExpected& want : PNGS) {
+    SCOPED_TRACE(want.name);
+    const std::vector<uint8_t> data = ReadFile(AssetPath(want.name));
     ASSERT_GT(data.size(), 33u);
     ASSERT_TRUE(std::equal(signature, signature + 8, data.begin()));
     ASSERT_EQ(std::string(data.begin() + 12, data.begin() + 16), "IHDR");
-    EXPECT_EQ(BigEndian32(&data[16]), spec.width);
-    EXPECT_EQ(BigEndian32(&data[20]), spec.height);
+    EXPECT_EQ(BigEndian32(&data[16]), want.width);
+    EXPECT_EQ(BigEndian32(&data[20]), want.height);
     EXPECT_EQ(data[24], 8) << "bit depth";
-    EXPECT_EQ(data[25], spec.colourType) << "colour type";
+    EXPECT_EQ(data[25], want.colourType) << "colour type";
     EXPECT_EQ(data[28], 0) << "interlace";
     // Walk every chunk: no palette, no transparency chunk, a proper end.
     bool sawEnd = false;
@@ -68,14 +68,14 @@ TEST(MediaFiles, PicturesHaveTheirSizeAndPlainEightBitFormat) {
   }
 }
 
-struct OggSpec {
+struct OggExpected {
   const char* name;
   int channels;
   long rate;
   ogg_int64_t frames;
 };
 
-constexpr OggSpec OGGS[] = {
+constexpr OggExpected OGGS[] = {
     {"music_ingame.ogg", 2, 22050, 4068288}, {"music_title.ogg", 2, 22050, 4146559},
     {"snd_chaser_turn.ogg", 1, 44100, 12073}, {"snd_collision.ogg", 1, 44100, 19198},
     {"snd_die.ogg", 1, 44100, 109452},         {"snd_make_gap.ogg", 1, 44100, 10346},
@@ -84,32 +84,32 @@ constexpr OggSpec OGGS[] = {
 };
 
 TEST(MediaFiles, SoundsHaveTheirChannelsRateAndExactLength) {
-  for (const OggSpec& spec : OGGS) {
-    SCOPED_TRACE(spec.name);
+  for (const OggExpected& want : OGGS) {
+    SCOPED_TRACE(want.name);
     OggVorbis_File vf;
-    ASSERT_EQ(ov_fopen(AssetPath(spec.name).c_str(), &vf), 0);
+    ASSERT_EQ(ov_fopen(AssetPath(want.name).c_str(), &vf), 0);
     const vorbis_info* vi = ov_info(&vf, -1);
-    EXPECT_EQ(vi->channels, spec.channels);
-    EXPECT_EQ(vi->rate, spec.rate);
-    EXPECT_EQ(ov_pcm_total(&vf, -1), spec.frames);
+    EXPECT_EQ(vi->channels, want.channels);
+    EXPECT_EQ(vi->rate, want.rate);
+    EXPECT_EQ(ov_pcm_total(&vf, -1), want.frames);
     ov_clear(&vf);
   }
 }
 
 TEST(MediaFiles, FontsAreTrueTypeWithTheirGlyphCountAndPrintableAscii) {
-  struct FontSpec {
+  struct FontExpected {
     const char* name;
     long glyphs;
   };
-  const FontSpec fonts[] = {{"CasualEncounter.ttf", 236}, {"SFTheraminGothic.ttf", 200}};
+  const FontExpected fonts[] = {{"CasualEncounter.ttf", 236}, {"SFTheraminGothic.ttf", 200}};
   FT_Library lib;
   ASSERT_EQ(FT_Init_FreeType(&lib), 0);
-  for (const FontSpec& spec : fonts) {
-    SCOPED_TRACE(spec.name);
+  for (const FontExpected& want : fonts) {
+    SCOPED_TRACE(want.name);
     FT_Face face;
-    ASSERT_EQ(FT_New_Face(lib, AssetPath(spec.name).c_str(), 0, &face), 0);
+    ASSERT_EQ(FT_New_Face(lib, AssetPath(want.name).c_str(), 0, &face), 0);
     EXPECT_TRUE(FT_IS_SFNT(face));
-    EXPECT_EQ(face->num_glyphs, spec.glyphs);
+    EXPECT_EQ(face->num_glyphs, want.glyphs);
     EXPECT_EQ(face->units_per_EM, 2048);
     FT_ULong glyfLength = 0;
     EXPECT_EQ(FT_Load_Sfnt_Table(face, TTAG_glyf, 0, nullptr, &glyfLength), 0) << "glyf outlines";

@@ -169,8 +169,8 @@ bool Star(const std::string& dir) {
           const double nx = -gx / nlen, ny = -gy / nlen, nz = 1.0 / nlen;
           const double lz = 0.55;
           const double diffuse = std::max(0.0, nx * light.x + ny * light.y + nz * lz);
-          const double spec = std::pow(std::max(0.0, nx * light.x * 0.6 + ny * light.y * 0.6 + nz * 0.8), 24.0);
-          acc += std::min(1.0, 0.18 + 0.55 * h + 0.35 * diffuse * h + 0.55 * spec);
+          const double specular = std::pow(std::max(0.0, nx * light.x * 0.6 + ny * light.y * 0.6 + nz * 0.8), 24.0);
+          acc += std::min(1.0, 0.18 + 0.55 * h + 0.35 * diffuse * h + 0.55 * specular);
         }
       c.At(x, y, 0) = static_cast<float>(acc / 9.0);
     }
