@@ -45,15 +45,13 @@ constexpr const char16_t* CREDIT_LINES[4] = {
 };
 constexpr int CREDIT_Y[4] = {100, 180, 220, 260};
 
-void DrawCentred2x(const Text& text, int y) { DrawString(text, 400 - StringWidth(text), y); }
-
 void StartUpScreen() {
   SetDrawScale(2, 2);
   SetColor(255, 255, 255);
-  DrawCentred2x(u"QUARV - Zephrant", 60);
-  for (int i = 0; i < 4; ++i) DrawCentred2x(CREDIT_LINES[i], CREDIT_Y[i]);
+  DrawCentredText2x(u"QUARV - Zephrant", 60);
+  for (int i = 0; i < 4; ++i) DrawCentredText2x(CREDIT_LINES[i], CREDIT_Y[i]);
   FlushKeyState();
-  DrawCentred2x(u"*** LOADING/UNPACKING MEDIA ***", 280);
+  DrawCentredText2x(u"*** LOADING/UNPACKING MEDIA ***", 280);
   SetDrawScale(1, 1);
   Flip(-1);
 }
@@ -247,6 +245,11 @@ void DrawPanelBox(float alpha, int r, int g, int b) {
 
 void DrawCentredText(const Text& text, float y) {
   DrawString(text, static_cast<float>(400 - StringWidth(text) / 2), y);
+}
+
+// StringWidth measures unscaled text, so at scale 2 the width is the offset.
+void DrawCentredText2x(const Text& text, float y) {
+  DrawString(text, static_cast<float>(400 - StringWidth(text)), y);
 }
 
 void DrawWipe(int w) {

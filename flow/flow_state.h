@@ -36,4 +36,5 @@ void EndOfGame();
 void DrawWipe(int w);
 void DrawPanelBox(float alpha, int r, int g, int b);  // the 700 x 450 panel with its outline
 void DrawCentredText(const Text& text, float y);      // centred on x = 400 at scale 1
+void DrawCentredText2x(const Text& text, float y);    // centred on x = 400 at scale 2
 void LevelSettings(int lvl, Text& label, int& layout, int& count, int& speed, int& rate);

@@ -70,7 +70,7 @@ void DrawKeyList(int t) {
     if (line.start >= t) continue;
     SetAlpha(t < line.start + 40 ? 0.025f * (t - line.start) : 1.0f);
     Text text = line.text;
-    DrawString(text, float(400 - StringWidth(text)), float(line.y));
+    DrawCentredText2x(text, float(line.y));
   }
   SetDrawScale(1, 1);
   SetAlpha(1);

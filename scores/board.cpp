@@ -131,7 +131,7 @@ void BoardPanelStep() {
   SetColor(255, 0, 255);
   SetCurrentFont(smallFont);
   Text title = boardPage == 1 ? u"-= LOCAL HIGH SCORES =-" : u"-= ONLINE HIGH SCORES =-";
-  DrawString(title, static_cast<float>(400 - StringWidth(title)), 90);
+  DrawCentredText2x(title, 90);
 
   DrawRows();
 
@@ -145,7 +145,7 @@ void BoardPanelStep() {
   SetColorHSL(Frac(0.05f * boardAnim), 0.5f, 0.4f);
   if (const char16_t* help = HELP_LINES[((boardAnim - FADE_FRAMES) / HELP_PHASE_FRAMES) % 5]) {
     Text line = help;
-    DrawString(line, static_cast<float>(400 - StringWidth(line)), 510);
+    DrawCentredText2x(line, 510);
   }
   SetDrawScale(1, 1);
 

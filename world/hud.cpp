@@ -73,7 +73,7 @@ void DrawHud() {
 
   SetDrawScale(2, 2);
   Text frame = u"FRAME " + levelLabel;
-  DrawString(frame, float(400 - StringWidth(frame)), 560);
+  DrawCentredText2x(frame, 560);
   Text score = ScoreText(ReadScore());
   SetColorHSL(0.5f - ((ElapsedMillis() % 5000) * 0.001f) / 5, 0.5f, 0.5f);
   DrawString(score, float(200 - StringWidth(score)), 560);
