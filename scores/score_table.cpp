@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "flow/flow_state.h"
+#include "flow/options.h"
 #include "media/clock.h"
 #include "media/file_util.h"
 #include "media/graphics.h"
@@ -108,7 +109,7 @@ class TBudgetStream : public TStream {
 // Writes both tables and their checksum to a temporary file and puts it in
 // place of vek.hsf only once it is complete and on disk.
 bool WriteTablesToFile() {
-  Text finalPath = SCORE_FILE_NAME;
+  Text finalPath = WritePath(SCORE_FILE_NAME);
   Text tmpPath = finalPath + TEMP_SUFFIX;
   StreamRef file = OpenFileForWriting(tmpPath);
   if (!file) {
@@ -158,7 +159,7 @@ enum class FileState { Missing, Damaged, Good };
 // loaded. A file too short for its 1025 records and checksum counts as
 // damaged, like a checksum that does not match.
 FileState ReadScoreFile() {
-  StreamRef file = OpenFileForReading(SCORE_FILE_NAME);
+  StreamRef file = OpenFileForReading(WritePath(SCORE_FILE_NAME));
   if (!file) return FileState::Missing;
   std::vector<Text> rows(ONLINE_ROWS + LOCAL_ROWS);
   uint32_t sum = 0;
@@ -236,13 +237,13 @@ void LoadScoreFile() {
       if (Current2D()) ShowDeferredScoreNotice();
     }
     if (!WriteDefaultScoreFile()) {
-      PrintLine(u"high scores: playing with the default tables; " + Text(SCORE_FILE_NAME) +
-                u" cannot be written here");
+      PrintLine(u"high scores: playing with the default tables; " + WritePath(SCORE_FILE_NAME) +
+                u" cannot be written");
       return;
     }
   }
   FillDefaultTables();
-  PrintLine(u"high scores: " + Text(SCORE_FILE_NAME) +
+  PrintLine(u"high scores: " + WritePath(SCORE_FILE_NAME) +
             u" does not read back; playing with the default tables");
 }
 

@@ -1,0 +1,76 @@
+#include "flow/options.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "media/folders.h"
+
+namespace {
+
+Text writeFolder;
+
+constexpr const char* HELP_TEXT =
+    "Usage: zephrant [OPTION]...\n"
+    "QUARV: Zephrant, an arcade game: steer the ship along the lines of the grid,\n"
+    "paint every cell and keep away from the chasers.\n"
+    "\n"
+    "  --user-data    keep the high scores, and everything else the game writes,\n"
+    "                 in $XDG_DATA_HOME/zephrant (~/.local/share/zephrant when\n"
+    "                 XDG_DATA_HOME is not set) instead of the current folder\n"
+    "  -h, --help     show this help and exit\n"
+    "  -V, --version  show the version and exit\n"
+    "\n"
+    "Keys: cursor keys steer, SPACE opens a gap and starts a game, ESC leaves a\n"
+    "game and quits from the title, H shows the high scores (S synchronises them\n"
+    "with the online board), F12 switches between window and full screen.\n"
+    "Gamepad: d-pad or left stick steer, A is SPACE, B is ESC, X is H, Y is S,\n"
+    "Back is F12. In the name entry up and down choose the letter, right adds\n"
+    "one, left removes one, A or Start ends the entry.\n";
+
+constexpr const char* VERSION_TEXT = "zephrant (QUARV: Zephrant) 1.02\n";
+
+// --user-data: the folder is made now, so that the first save finds it.
+// A folder that cannot be made is reported; the game still plays, and its
+// saves fail as in a folder without write permission.
+void UseUserDataFolder() {
+  Text folder = UserDataFolder(u"zephrant");
+  if (folder.empty()) {
+    std::fputs("zephrant: no home folder; writing into the current folder\n", stderr);
+    return;
+  }
+  Text error;
+  if (!MakeFolder(folder, error))
+    std::fprintf(stderr, "zephrant: cannot make the data folder: %s\n", ByteString(error).c_str());
+  SetWriteFolder(folder + u"/");
+}
+
+}  // namespace
+
+int ParseOptions(int argc, const char* const* argv) {
+  bool userData = false;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+      std::fputs(HELP_TEXT, stdout);
+      return 0;
+    }
+    if (std::strcmp(arg, "--version") == 0 || std::strcmp(arg, "-V") == 0) {
+      std::fputs(VERSION_TEXT, stdout);
+      return 0;
+    }
+    if (std::strcmp(arg, "--user-data") == 0) {
+      userData = true;
+      continue;
+    }
+    std::fprintf(stderr, "zephrant: unknown option '%s'\nTry 'zephrant --help' for more.\n", arg);
+    return 2;
+  }
+  if (userData) UseUserDataFolder();
+  return -1;
+}
+
+const Text& WriteFolder() { return writeFolder; }
+
+Text WritePath(const Text& name) { return writeFolder + name; }
+
+void SetWriteFolder(const Text& folder) { writeFolder = folder; }
