@@ -65,11 +65,15 @@ TEST(NameEntry, AcceptsLettersSpaceAndDashToSemicolonOnly) {
   playerName.clear();
   newEntryIndex = 3;
   int frames = 0;
-  EXPECT_EQ(EntryResult("Ab!_ -./09:;<\r", frames), u"Ab -./09:;");
+  EXPECT_EQ(EntryResult("Ab!_ -./09:;<,@[`{zZaA\r", frames), u"Ab -./09:;zZaA");
   EXPECT_EQ(entryLabel, u"Local Score #4");
   EXPECT_TRUE(gotHighScore);
-  EXPECT_EQ(frames, 15);  // one typed character per frame
+  EXPECT_EQ(frames, 24);  // one typed character per frame
 
+  playerName.clear();
+  EXPECT_EQ(EntryResult("ABCDEFGHIJKLMNOPQRS\r", frames), u"ABCDEFGHIJKLMNOPQRS");
+  EXPECT_EQ(EntryResult("T\r", frames), u"ABCDEFGHIJKLMNOPQRST");  // the 20th still goes in
+  EXPECT_EQ(EntryResult("U\r", frames), u"ABCDEFGHIJKLMNOPQRST");  // the 21st does not
   playerName.clear();
   EXPECT_EQ(EntryResult("ABCDEFGHIJKLMNOPQRSTUVWXY\r", frames), u"ABCDEFGHIJKLMNOPQRST");
   EXPECT_EQ(EntryResult("\b\bxy\r", frames), u"ABCDEFGHIJKLMNOPQRxy");
@@ -86,7 +90,9 @@ TEST_F(GameOver, SpaceOnlyCountsFromThePromptAndOnlyOnce) {
   tickRate = 70;
   std::string before = FileBytes("vek.hsf");
   int frames = Run([&](int frame) {
-    if (frame == 3) { EXPECT_EQ(tickRate, 67); }
+    if (frame == 3) {
+      EXPECT_EQ(tickRate, 67);
+    }
     if (frame == 100 || frame == 198) TapKey(KEY_SPACE);  // read while playState <= 200
     if (frame == 210 || frame == 215) TapKey(KEY_SPACE);
   });

@@ -140,14 +140,15 @@ TEST_F(Online, UploadRequestsByteForByte) {
 
 TEST_F(Online, StatusesCompareAsTextAndRetriesEnd) {
   localScores[0] = CipherText(MakeScoreRecord(u"x", u"A1", 500, u"1"));
-  // "10" sorts before "5": accepted at once.
-  {
-    ScriptedServer server([](int n, const std::string&) {
-      return HttpReply(n % 2 == 0 ? "bof\nR\n1\n" : "bof\n10\n");
+  // "5" and what sorts before it ("10" too) are accepted at once; what sorts
+  // after it is retried once, then the next attempt's "1" is accepted.
+  for (std::string status : {"5", "4", "49", "10", "", "50", "6", "9", "A"}) {
+    ScriptedServer server([&](int n, const std::string&) {
+      return HttpReply(n % 2 == 0 ? "bof\nR\n1\n" : n == 1 ? "bof\n" + status + "\n" : "bof\n1\n");
     });
     SetScoreServerHost(server.Host());
-    EXPECT_EQ(PostOnlineScore(0), 1);
-    EXPECT_EQ(server.Requests().size(), 2u);
+    EXPECT_EQ(PostOnlineScore(0), 1) << status;
+    EXPECT_EQ(server.Requests().size(), status <= "5" ? 2u : 4u) << status;
   }
   // An error on every attempt: five retries after the first, then done.
   {
