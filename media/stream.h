@@ -28,7 +28,8 @@ class TIO {
   }
   virtual void Flush() {}
   virtual void Close() {}
-  virtual int Read(void* buf, int count) = 0;         // bytes read, 0 at end or on error
+  virtual int Failed() { return 0; }           // 1 once the stream gave up (time-out, byte cap)
+  virtual int Read(void* buf, int count) = 0;  // bytes read, 0 at end or on error
   virtual int Write(const void* buf, int count) = 0;  // bytes written
 };
 
@@ -64,6 +65,7 @@ class TStreamWrapper : public TStream {
  public:
   explicit TStreamWrapper(StreamRef inner) : _stream(std::move(inner)) {}
   int Eof() override { return _stream->Eof(); }
+  int Failed() override { return _stream->Failed(); }
   int Pos() override { return _stream->Pos(); }
   int Size() override { return _stream->Size(); }
   int Seek(int pos) override { return _stream->Seek(pos); }
@@ -95,10 +97,13 @@ void CloseStream(const StreamRef& s);
 int RegisterEmbeddedFile(const Text& name, const void* data, int size);  // 0 if already there
 
 // --- TCP ---
-// Connecting and each wait for received bytes give up after this long;
-// a time-out counts as a refused connection or a closed peer.
+// One deadline for a whole connection: the host-name lookup, connecting,
+// sending and every byte of the reply must fit in it. A connection that runs
+// past it, or is sent more than the byte cap, is closed and reports Failed.
 void SetSocketTimeoutMillis(int ms);
 int SocketTimeoutMillis();
+void SetSocketByteCap(int bytes);
+int SocketByteCap();
 constexpr int MAX_LINE_BYTES = 65536;  // ReadLine keeps this much of a line, drops the rest
 
 // --- Diagnostics ---

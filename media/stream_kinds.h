@@ -92,17 +92,30 @@ class TSocket {
 
 class TSocketStream : public TStream {
  public:
-  TSocketStream(TSocket socket, bool autoClose)
-      : _socket(std::move(socket)), _autoClose(autoClose) {}
+  // deadlineMs on the steady clock (SteadyMillis); byteCap bytes may be read.
+  TSocketStream(TSocket socket, bool autoClose, int64_t deadlineMs = INT64_MAX,
+                int byteCap = INT32_MAX)
+      : _socket(std::move(socket)),
+        _autoClose(autoClose),
+        _deadline(deadlineMs),
+        _budget(byteCap) {}
   ~TSocketStream() override;
   int Eof() override;  // never blocks; seeing the peer's close closes the socket
   void Close() override;
-  int Read(void* buf, int count) override;  // waits at most SocketTimeoutMillis
+  int Failed() override { return _failed; }
+  int Read(void* buf, int count) override;  // waits until the deadline at most
   int Write(const void* buf, int count) override;
 
   TSocket _socket;
   int _autoClose = 1;
+  int64_t _deadline;
+  int _budget;
+  int _failed = 0;
+
+ private:
+  void GiveUp();  // closes the socket and remembers why
 };
+int64_t SteadyMillis();
 // "host" or "host:port"; false when the host part is empty.
 bool ParseTcpPath(const Text& path, std::string& host, int& port);
 StreamRef OpenTcpStream(const std::string& host, int port);  // null when it cannot connect

@@ -8,18 +8,24 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <cstring>
 
 #include "media/stream_kinds.h"
 
 namespace {
 
-// Ten seconds: longer than any sane server needs to answer over the
-// internet, short enough that a player facing a dead server is not left
-// staring at "please wait" for minutes (the system's own TCP time-outs run
-// to several minutes). Tests shorten it.
+// Ten seconds for a whole connection, lookup to last byte: longer than any
+// sane server needs to answer over the internet, short enough that a player
+// facing a dead, silent or dribbling server is not left staring at "please
+// wait" (the system's own TCP time-outs run to minutes). Tests shorten it.
 int socketTimeoutMs = 10000;
+// A board of 1000 lines is about 32 KiB; a replay a few more. Anything far
+// beyond that is a broken or hostile server.
+int socketByteCap = 1 << 20;
 
 // poll() that survives signals, spending at most the time-out in total.
 int PollFor(int fd, short events, int timeoutMs) {
@@ -31,10 +37,61 @@ int PollFor(int fd, short events, int timeoutMs) {
   }
 }
 
+int Remaining(int64_t deadline) {
+  return static_cast<int>(std::clamp<int64_t>(deadline - SteadyMillis(), 0, INT_MAX));
+}
+
+// getaddrinfo_a with a bounded wait: a resolver that never answers costs
+// the rest of the connection's time, not minutes. A lookup still running
+// when we give up keeps its request block (the resolver writes into it
+// later), so that block is let go of on purpose.
+struct Lookup {
+  std::string host;
+  addrinfo hints{};
+  gaicb request{};
+  gaicb* list[1] = {&request};
+};
+
+bool LookupIPv4(const std::string& host, int64_t deadline, sockaddr_in& addr) {
+  auto* lookup = new Lookup;
+  lookup->host = host;
+  lookup->hints.ai_family = AF_INET;
+  lookup->hints.ai_socktype = SOCK_STREAM;
+  lookup->request.ar_name = lookup->host.c_str();
+  lookup->request.ar_request = &lookup->hints;
+  if (::getaddrinfo_a(GAI_NOWAIT, lookup->list, 1, nullptr) != 0) {
+    delete lookup;
+    return false;
+  }
+  int status;
+  while ((status = ::gai_error(&lookup->request)) == EAI_INPROGRESS) {
+    int left = Remaining(deadline);
+    if (left == 0) break;
+    timespec wait{left / 1000, (left % 1000) * 1000000L};
+    const gaicb* waiting[1] = {&lookup->request};
+    ::gai_suspend(waiting, 1, &wait);
+  }
+  if (status == EAI_INPROGRESS && ::gai_cancel(&lookup->request) == EAI_NOTCANCELED)
+    return false;  // still running: the resolver owns the block now
+  addrinfo* found = lookup->request.ar_result;
+  bool ok = ::gai_error(&lookup->request) == 0 && found;
+  if (ok) std::memcpy(&addr, found->ai_addr, sizeof addr);
+  if (found) ::freeaddrinfo(found);
+  delete lookup;
+  return ok;
+}
+
 }  // namespace
+
+int64_t SteadyMillis() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 void SetSocketTimeoutMillis(int ms) { socketTimeoutMs = ms > 0 ? ms : 1; }
 int SocketTimeoutMillis() { return socketTimeoutMs; }
+void SetSocketByteCap(int bytes) { socketByteCap = bytes > 0 ? bytes : 1; }
+int SocketByteCap() { return socketByteCap; }
 
 // --- TSocket ---
 
@@ -62,8 +119,17 @@ void TSocketStream::Close() {
   if (_autoClose) _socket.Close();
 }
 
+void TSocketStream::GiveUp() {
+  _failed = 1;
+  _socket.Close();
+}
+
 int TSocketStream::Eof() {
   if (!_socket.IsOpen()) return 1;
+  if (Remaining(_deadline) == 0) {
+    GiveUp();
+    return 1;
+  }
   int revents = PollFor(_socket.fd(), POLLIN, 0);
   if (!(revents & (POLLIN | POLLHUP | POLLERR))) return 0;
   int waiting = 0;
@@ -74,16 +140,18 @@ int TSocketStream::Eof() {
 
 int TSocketStream::Read(void* buf, int count) {
   if (!_socket.IsOpen() || count <= 0) return 0;
-  if (PollFor(_socket.fd(), POLLIN, socketTimeoutMs) == 0) {
-    // Nothing arrived in time: treat the server as gone, so readers that
-    // loop until Eof stop instead of waiting for ever.
-    _socket.Close();
+  if (_budget <= 0 || PollFor(_socket.fd(), POLLIN, Remaining(_deadline)) == 0) {
+    // Too much, or nothing in time: the server counts as gone, so readers
+    // that loop until Eof stop, and the exchange as failed.
+    GiveUp();
     return 0;
   }
   ssize_t n;
-  do n = ::recv(_socket.fd(), buf, static_cast<size_t>(count), 0);
+  do n = ::recv(_socket.fd(), buf, static_cast<size_t>(std::min(count, _budget)), 0);
   while (n < 0 && errno == EINTR);
-  return n > 0 ? static_cast<int>(n) : 0;
+  if (n <= 0) return 0;
+  _budget -= static_cast<int>(n);
+  return static_cast<int>(n);
 }
 
 int TSocketStream::Write(const void* buf, int count) {
@@ -106,14 +174,9 @@ bool ParseTcpPath(const Text& path, std::string& host, int& port) {
 }
 
 StreamRef OpenTcpStream(const std::string& host, int port) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) return nullptr;
-  sockaddr_in addr;
-  std::memcpy(&addr, found->ai_addr, sizeof addr);
-  ::freeaddrinfo(found);
+  int64_t deadline = SteadyMillis() + socketTimeoutMs;
+  sockaddr_in addr{};
+  if (!LookupIPv4(host, deadline, addr)) return nullptr;
   addr.sin_port = htons(static_cast<uint16_t>(port));
 
   TSocket sock(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -125,7 +188,7 @@ StreamRef OpenTcpStream(const std::string& host, int port) {
   ::fcntl(sock.fd(), F_SETFL, flags | O_NONBLOCK);
   if (::connect(sock.fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
     if (errno != EINPROGRESS) return nullptr;
-    if (!(PollFor(sock.fd(), POLLOUT, socketTimeoutMs) & (POLLOUT | POLLERR | POLLHUP)))
+    if (!(PollFor(sock.fd(), POLLOUT, Remaining(deadline)) & (POLLOUT | POLLERR | POLLHUP)))
       return nullptr;
     int err = 0;
     socklen_t len = sizeof err;
@@ -133,10 +196,11 @@ StreamRef OpenTcpStream(const std::string& host, int port) {
   }
   ::fcntl(sock.fd(), F_SETFL, flags);
 
-  // Sends that cannot drain (a stalled peer) give up after the same time.
-  timeval tv{socketTimeoutMs / 1000, (socketTimeoutMs % 1000) * 1000};
+  // Sends that cannot drain (a stalled peer) give up within the same time.
+  int left = std::max(Remaining(deadline), 1);
+  timeval tv{left / 1000, (left % 1000) * 1000};
   ::setsockopt(sock.fd(), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-  return std::make_shared<TSocketStream>(std::move(sock), true);
+  return std::make_shared<TSocketStream>(std::move(sock), true, deadline, socketByteCap);
 }
 
 namespace {

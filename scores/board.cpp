@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "flow/flow_state.h"
 #include "flow/media_set.h"
 #include "flow/title.h"
 #include "media/clock.h"
@@ -10,7 +11,6 @@
 #include "media/input.h"
 #include "media/stream.h"
 #include "scores/online.h"
-#include "flow/flow_state.h"
 #include "scores/score_table.h"
 #include "world/scoring.h"
 
@@ -156,8 +156,9 @@ void BoardPanelStep() {
 }
 
 // Downloads the board, offers at most one pending local entry (the best one
-// that beats the board's last line), marks every such entry as offered and
-// downloads the board again; only a second download that succeeded is saved.
+// that beats the board's last line), marks every such entry as offered once
+// that upload went through, and downloads the board again; only a second
+// download that succeeded is saved.
 void SyncOnlineScores() {
   SetColor(255, 255, 255);
   onlineRank = -1;
@@ -171,14 +172,18 @@ void SyncOnlineScores() {
     return;
   }
 
+  // An upload that failed (the player declined to retry) marks nothing: the
+  // entries stay pending for the next synchronisation.
   int lowest = TextToInt(onlineRows[999][2]);
   bool offered = false;
   for (int i = 0; i < LOCAL_ROWS; ++i) {
     Text record = CipherText(localScores[i]);
     if (TextToInt(MidText(record, 23, 7)) <= lowest || MidText(record, 30, 1) != u"1") continue;
     if (!offered) {
-      while (PostOnlineScore(i) == 2) {
+      int posted;
+      while ((posted = PostOnlineScore(i)) == 2) {
       }
+      if (posted == 0) break;
       offered = true;
     }
     localScores[i] = CipherText(LeftText(record, 29) + u"0");

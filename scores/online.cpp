@@ -1,9 +1,10 @@
 #include "scores/online.h"
-#include "flow/flow_state.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
+#include "flow/flow_state.h"
 #include "media/clock.h"
 #include "media/graphics.h"
 #include "media/image.h"
@@ -62,14 +63,32 @@ void SendPost(TStream& s, const Text& body) {
   s.WriteLine(u"\n");
 }
 
-// Reads until the server closes (or the stream layer's time-out closes the
-// connection for it).
+bool HasBof(const Text& line) { return FindText(line, u"bof") != 0; }
+
+// Reads until the server closes, handing over the lines that follow the
+// first line holding "bof" (that line itself included when withBof is set).
+// The exchange counts only when the server closed in time and within the
+// stream's byte cap, and sent a "bof" line: a reply without one, or one cut
+// off by the deadline, is a failure and never an empty success.
 template <typename F>
-void ReadReply(TStream& s, F onLine) {
-  for (int n = 0; n < MAX_REPLY_LINES && !s.Eof(); ++n) onLine(s.ReadLine());
+bool ReadReply(TStream& s, bool withBof, F onLine) {
+  bool inData = false;
+  for (int n = 0; n < MAX_REPLY_LINES && !s.Eof(); ++n) {
+    Text line = s.ReadLine();
+    if (!inData) {
+      inData = HasBof(line);
+      if (!inData || !withBof) continue;
+    }
+    onLine(line);
+  }
+  return inData && !s.Failed();
 }
 
-bool HasBof(const Text& line) { return FindText(line, u"bof") != 0; }
+// What is kept of a reply line: a record id, challenge or status is short,
+// and a board field is cut to what a score record holds (the score to the
+// longest text of a 32-bit number, so it reads as the same value).
+constexpr int KEPT_LINE = 64;
+constexpr int KEPT_NAME = 20, KEPT_LEVEL = 2, KEPT_SCORE = 11;
 
 int RetryPrompt() {
   for (;;) {
@@ -91,7 +110,7 @@ void StoreBoardLine(int mode, int r, const Text& line) {
   int comma1 = FindText(line, u",");
   int comma2 = comma1 ? FindText(line, u",", comma1 + 1) : 0;
   Text name = comma1 ? LeftText(line, comma1 - 1) : line;
-  if (mode == 2 && comma2 && name == onlineName) onlineRank = r + 1;
+  if (mode == 2 && comma1 && name == onlineName) onlineRank = r + 1;
   if (line.empty()) {
     PrintLine(u"ARGH the data was zero length!");
     return;
@@ -100,10 +119,10 @@ void StoreBoardLine(int mode, int r, const Text& line) {
     PrintLine(u"ARGH the data is not name,level,score!");
     return;
   }
-  Text level = MidText(line, comma1 + 1, comma2 - comma1 - 1);
-  Text score = MidText(line, comma2 + 1);
+  Text level = MidText(line, comma1 + 1, std::min(comma2 - comma1 - 1, KEPT_LEVEL));
+  Text score = MidText(line, comma2 + 1, KEPT_SCORE);
   if (mode == 1) {
-    onlineRows[r][0] = name;
+    onlineRows[r][0] = LeftText(name, KEPT_NAME);
     onlineRows[r][1] = level;
     onlineRows[r][2] = score;
   } else {
@@ -170,25 +189,24 @@ int FetchOnlineScores(int mode) {
     return RetryPrompt();
   }
   int r = 0;
-  bool inData = false;
-  ReadReply(*s, [&](const Text& line) {
-    if (!inData) {
-      inData = HasBof(line);
-      return;
-    }
+  bool read = ReadReply(*s, false, [&](const Text& line) {
     // Lines past the tables are read and dropped.
     if (r < BOARD_ROWS) StoreBoardLine(mode, r, line);
     ++r;
   });
   s->Close();
+  if (!read) {
+    PrintLine(u"No board in the reply");
+    return RetryPrompt();
+  }
   FlushKeyState();
   return 1;
 }
 
 // Error statuses are retried with a fresh challenge while the counter lasts;
-// once it is used up the upload ends as done: the server has answered every
-// time, another attempt cannot change its mind, and the caller then marks
-// the entry as offered instead of asking the server again and again.
+// once it is used up the upload has failed like a lost connection: the
+// player gets the retry prompt, and the entry stays pending instead of being
+// marked as offered, since a busy or refusing server must not cost a score.
 int PostOnlineScore(int row) {
   std::vector<Text> challengeLines(REPLY_BUFFER), updateLines(REPLY_BUFFER);
   Text record = CipherText(localScores[row >= 0 && row < 27 ? row : 0]);
@@ -213,13 +231,15 @@ int PostOnlineScore(int row) {
       break;
     }
     int entry = 0;
-    bool inData = false;
-    ReadReply(*challenge, [&](const Text& line) {
-      if (!inData) inData = HasBof(line);  // the "bof" line itself is entry 0
-      if (inData && entry < REPLY_BUFFER) challengeLines[entry] = line;
-      if (inData) ++entry;
+    bool read = ReadReply(*challenge, true, [&](const Text& line) {
+      // the "bof" line itself is entry 0
+      if (entry < REPLY_BUFFER) challengeLines[entry++] = LeftText(line, KEPT_LINE);
     });
     challenge->Close();
+    if (!read) {
+      failed = true;
+      break;
+    }
 
     Text body = UploadBody(challengeLines, record);
     update = OpenScoreConnection();
@@ -233,15 +253,13 @@ int PostOnlineScore(int row) {
       break;
     }
     entry = 0;
-    inData = false;
-    ReadReply(*update, [&](const Text& line) {
-      if (HasBof(line)) {
-        inData = true;
-        return;
-      }
-      if (inData && entry < REPLY_BUFFER) updateLines[entry] = line;
-      if (inData) ++entry;
+    read = ReadReply(*update, false, [&](const Text& line) {
+      if (!HasBof(line) && entry < REPLY_BUFFER) updateLines[entry++] = LeftText(line, KEPT_LINE);
     });
+    if (!read) {
+      failed = true;
+      break;
+    }
 
     // Statuses compare as text: anything after "5" is an error.
     const Text& status = updateLines[0];
@@ -258,7 +276,10 @@ int PostOnlineScore(int row) {
     --counter;
     update->Close();
     update.reset();
-    if (counter < 0) break;
+    if (counter < 0) {
+      failed = true;  // refused every time: the entry waits for another try
+      break;
+    }
   }
   if (update) update->Close();
   if (failed) return RetryPrompt();

@@ -277,9 +277,37 @@ TEST(Tcp, ASilentServerTimesOut) {
   auto waited = std::chrono::steady_clock::now() - start;
   EXPECT_GE(waited, std::chrono::milliseconds(250));
   EXPECT_LT(waited, std::chrono::milliseconds(3000));
-  EXPECT_TRUE(s->Eof());  // a time-out counts as a closed peer
+  EXPECT_TRUE(s->Eof());  // a time-out counts as a closed peer, and a failure
+  EXPECT_TRUE(s->Failed());
   done = true;
   SetSocketTimeoutMillis(10000);
+}
+
+TEST(Tcp, OneDeadlineAndOneByteCapForTheWholeConnection) {
+  // A server that keeps sending a byte now and then never resets the clock.
+  std::atomic<bool> done{false};
+  LoopbackServer dribbling([&done](int fd) {
+    while (!done && ::send(fd, "x", 1, MSG_NOSIGNAL) == 1)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  });
+  SetSocketTimeoutMillis(300);
+  StreamRef s = OpenStreamUrl(dribbling.Url(), true, true);
+  ASSERT_NE(s, nullptr);
+  auto start = std::chrono::steady_clock::now();
+  while (!s->Eof()) s->ReadLine();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
+  EXPECT_TRUE(s->Failed());
+  done = true;
+  SetSocketTimeoutMillis(10000);
+
+  LoopbackServer flooding([](int fd) { SendText(fd, std::string(5000, 'y') + "\n"); });
+  SetSocketByteCap(1000);
+  s = OpenStreamUrl(flooding.Url(), true, true);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(s->ReadLine().size(), 1000u);
+  EXPECT_TRUE(s->Eof());
+  EXPECT_TRUE(s->Failed());
+  SetSocketByteCap(1 << 20);
 }
 
 TEST(Tcp, AnOverlongLineIsCutAndTheRestDropped) {
