@@ -10,6 +10,7 @@ import socket
 import sqlite3
 import subprocess
 import sys
+import logging
 import tempfile
 import threading
 import time
@@ -24,6 +25,8 @@ from zscores.board import ScoreBoard  # noqa: E402
 from zscores.cli import DEFAULT_CONSTANTS  # noqa: E402
 from zscores.service import Limits, ScoreService  # noqa: E402
 from zscores.wire import ScoreHTTPServer  # noqa: E402
+
+logging.getLogger("zephrant.server").setLevel(logging.ERROR)   # no refusal counts here
 
 PYTHON = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else sys.executable
 CONSTANTS = rules.read_challenge_constants(DEFAULT_CONSTANTS)
@@ -200,7 +203,7 @@ class WireTest(ServerCase):
 
 class BoardTest(ServerCase):
     limits = {"uploads_per_minute": 1000, "challenges_per_minute": 1000,
-              "connections_per_address": 64}
+              "connections_per_address": 64, "challenges_per_client": 64}
 
     def test_best_first_ties_in_order_of_arrival(self):
         for name, score in [("Ann", 500), ("Bob", 700), ("Cid", 500), ("Dee", 0),
@@ -248,14 +251,21 @@ class BoardTest(ServerCase):
         self.assertEqual(len(lines), 1000)
         self.assertEqual(lines[0], "P0000,A1,2000")
         self.assertEqual(lines[-1], "P0999,A1,1001")
-        # Equal to the 1000th score arrives after it: off the board, not kept.
+        # Equal to the 1000th score arrives after it: off the board, but kept.
         self.assertEqual(self.upload("Late", "A1", 1001), rules.OFF_THE_BOARD)
         self.assertEqual(self.upload("Good", "A1", 1002), rules.STORED)
         lines = self.board_lines()
         self.assertEqual(len(lines), 1000)
         self.assertEqual(lines[998:], ["P0998,A1,1002", "Good,A1,1002"])
         with closing(sqlite3.connect(self.db)) as db:
-            self.assertEqual(db.execute("SELECT COUNT(*) FROM scores").fetchone()[0], 1000)
+            self.assertEqual(db.execute("SELECT COUNT(*) FROM scores").fetchone()[0], 1007)
+        # Nothing that fell off was lost: removing lines lets the next ones up,
+        # and the running server sees the change made from outside at once.
+        with closing(sqlite3.connect(self.db)) as db, db:
+            db.execute("UPDATE scores SET removed = 1 WHERE name IN ('P0000', 'Good')")
+        lines = self.board_lines()
+        self.assertEqual(lines[0], "P0001,A1,1999")
+        self.assertEqual(lines[-2:], ["P0999,A1,1001", "Late,A1,1001"])
 
 
 class ChallengeTest(ServerCase):
@@ -294,19 +304,34 @@ class ChallengeTest(ServerCase):
         self.assertEqual(self.post(upload_body(record_id, CONSTANTS.solution(challenge),
                                                "Ann", "A1", 1)), [rules.CHALLENGE_NOT_MET])
 
-    def test_outstanding_challenges_are_capped(self):
+    def test_no_group_of_addresses_can_fill_the_challenge_book(self):
         self.stop()
-        self.start(outstanding_challenges=2)
+        self.start(challenges_per_client=2, challenges_per_block=3, outstanding_challenges=4,
+                   challenges_per_minute=1000)
         self.challenge()
         self.challenge()
         reply = self.get("challenge.php")
-        self.assertEqual(status_code(reply), 503)
+        self.assertEqual(status_code(reply), 429)
         self.assertEqual(game_lines(reply), [rules.BUSY_RECORD_ID, "0"])
         # The game answers the busy line anyway; that upload is told "busy".
         self.assertEqual(self.post(upload_body("busy", CONSTANTS.solution(0), "Ann", "A1", 1)),
                          [rules.BUSY])
+        self.challenge(source="127.0.0.2")          # the /24 has one more
+        self.assertEqual(status_code(self.get("challenge.php", source="127.0.0.3")), 429)
+        # A full book makes room by dropping the oldest: never busy for all.
+        self.challenge(source="127.1.0.1")
+        record_id, challenge = self.challenge(source="127.2.0.1")
+        self.assertEqual(self.service.challenges.outstanding(), 4)
+        self.assertEqual(self.post(upload_body(record_id, CONSTANTS.solution(challenge),
+                                               "Ann", "A1", 1), source="127.2.0.1"), ["1"])
         self.clock.now += 121          # expired ones make room again
         self.assertRegex(self.challenge()[0], r"^[0-9a-f]{16}$")
+        # IPv6 clients count by /64 (a whole home), blocks by /48.
+        from zscores.guard import client_block, client_group
+        self.assertEqual(client_group("2001:db8:1:2:aaaa::1"), "2001:db8:1:2::/64")
+        self.assertEqual(client_group("2001:db8:1:2:bbbb::9"), "2001:db8:1:2::/64")
+        self.assertEqual(client_block("2001:db8:1:77::1"), "2001:db8:1::/48")
+        self.assertEqual(client_group("::ffff:10.0.0.7"), "10.0.0.7")
 
 
 class ValidationTest(ServerCase):
@@ -419,6 +444,54 @@ class ProtectionTest(ServerCase):
                                     b"Content-Length: 50\r\n\r\nrecID=1")
         self.assertEqual(status_code(reply), 408)
 
+    def test_every_refusal_has_a_status_line_and_bof(self):
+        head = b"POST /netscores/zephrant/updateScores.php HTTP/1.0\r\nContent-Length: %s\r\n\r\n"
+        for request, code in [(head % "\u00b2\u00b3".encode(), 400),   # digits, not ASCII ones
+                              (head % "\u0661".encode(), 400),
+                              (b"GARBAGE\r\n\r\n", 400), (b"GET /\r\n\r\n", 404),
+                              (b"\xff\xfe /x y z\r\n\r\n", 400), (b"GET / HTTP/9.9\r\n\r\n", 505)]:
+            with self.subTest(request=request):
+                reply = exchange(self.port, request)
+                self.assertEqual(status_code(reply), code)
+                self.assertIsNotNone(game_lines(reply))
+                self.settle()
+
+    def test_a_full_pool_refuses_with_bof_and_slow_clients_give_way(self):
+        self.stop()
+        self.start(request_timeout=5.0, connections=4, connections_per_address=2,
+                   evict_after=0.2)
+        idle = [socket.create_connection(("127.0.0.1", self.port), source_address=(a, 0))
+                for a in ("127.0.0.2", "127.0.0.2", "127.0.0.3", "127.0.0.3")]
+        try:
+            # Within their first moments they are not evicted: refused, with "bof".
+            reply = exchange(self.port, game_post("x=1"), source="127.0.0.4")
+            self.assertEqual((status_code(reply), game_lines(reply)), (503, [rules.BUSY]))
+            reply = self.get("challenge.php", source="127.0.0.4")
+            self.assertEqual(game_lines(reply), [rules.BUSY_RECORD_ID, "0"])
+            self.settle()
+            time.sleep(0.3)
+            # Later, each new client makes the longest-waiting one give way.
+            for source in ("127.0.0.5", "127.0.0.6"):
+                self.assertEqual(status_code(self.get("getScores.php", source=source)), 200)
+        finally:
+            for s in idle:
+                s.close()
+
+    def test_behind_a_trusted_proxy_the_forwarded_address_counts(self):
+        self.stop()
+        self.start(challenges_per_minute=1)
+        self.server.trusted_proxies = frozenset({"127.0.0.9"})
+        via = b"GET /netscores/zephrant/challenge.php HTTP/1.0\r\nX-Forwarded-For: %s\r\n\r\n"
+        for client in (b"10.0.0.1", b"10.0.0.2", b"1.2.3.4, 10.0.0.3"):
+            reply = exchange(self.port, via % client, source="127.0.0.9")
+            self.assertRegex(game_lines(reply)[0], r"^[0-9a-f]{16}$")
+        reply = exchange(self.port, via % b"10.0.0.1", source="127.0.0.9")
+        self.assertEqual(game_lines(reply)[0], rules.BUSY_RECORD_ID)
+        # From anyone else the header means nothing.
+        self.challenge(source="127.0.0.8")
+        reply = exchange(self.port, via % b"10.0.0.4", source="127.0.0.8")
+        self.assertEqual(game_lines(reply)[0], rules.BUSY_RECORD_ID)
+
     def test_connections_per_address_are_capped(self):
         self.stop()
         self.start(request_timeout=5.0)
@@ -493,12 +566,16 @@ class CommandLineTest(unittest.TestCase):
                                      "--db", "board.db", cwd=tmp)
             for _ in range(3):
                 self.assertEqual(game_lines(exchange(port, game_get("getScores.php"))), [])
-            self.assertEqual(status_code(exchange(port, b"GET /\x1b[2J\r HTTP/1.0\r\n\r\n")), 404)
+            self.assertEqual(status_code(exchange(
+                port, b"GET /netscores/zephrant/getScores.php?\x1b[2J\r HTTP/1.0\r\n\r\n")), 200)
+            for _ in range(3):      # refusals are counted, not logged one by one
+                self.assertEqual(status_code(exchange(port, b"GET /x HTTP/1.0\r\n\r\n")), 404)
             proc.send_signal(signal.SIGTERM)
             self.assertEqual(proc.wait(timeout=5), 0)
             log = proc.stderr.read()
-            self.assertEqual(log.count("getScores.php"), 3, log)
-            self.assertEqual(len(log.splitlines()), 5, log)     # the banner, then one per request
+            self.assertEqual(log.count("getScores.php"), 4, log)
+            self.assertEqual(len(log.splitlines()), 6, log)     # the banner, one per request
+            self.assertIn("refused 3 in the last", log)          # and the refusals counted
             self.assertNotIn("\x1b", log)
             self.assertIn("\\x1b[2J\\x0d", log)
             self.assertTrue(os.path.exists(os.path.join(tmp, "board.db")))

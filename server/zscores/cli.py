@@ -38,6 +38,10 @@ def add_common_options(parser: argparse.ArgumentParser, port_default: int):
     parser.add_argument("--per-address-connections", type=int, default=None,
                         help=f"connections from one address at once "
                              f"(default {d.connections_per_address})")
+    parser.add_argument("--trusted-proxy", action="append", default=[], metavar="ADDRESS",
+                        help="a reverse proxy in front of the server: for connections from "
+                             "it the client is the last address in X-Forwarded-For "
+                             "(may be given more than once)")
     parser.add_argument("--quiet", action="store_true", help="no request log")
 
 
@@ -70,7 +74,8 @@ def run(args, db_path: str, handler=ScoreRequestHandler, prepare=None,
         return 2
     try:
         server = ScoreHTTPServer(args.host, args.port, ScoreService(board, constants,
-                                 limits_from(args)), handler)
+                                 limits_from(args)), handler,
+                                 trusted_proxies=args.trusted_proxy)
     except OSError as e:
         print(f"zephrant_server: cannot listen on {args.host}:{args.port}: {e.strerror}",
               file=sys.stderr)
@@ -93,5 +98,6 @@ def run(args, db_path: str, handler=ScoreRequestHandler, prepare=None,
         pass
     finally:
         server.server_close()
+        server.log_refusals()
         board.close()
     return 0

@@ -17,6 +17,11 @@ CHALLENGE_NOT_MET = "6"  # wrong answer, or the record id is unknown, used or ex
 MALFORMED = "7"       # missing, repeated or unacceptable fields, or an oversized request
 BUSY = "8"            # rate limit for this address, challenge cap reached, storage failure
 IMPOSSIBLE = "9"      # a score the game cannot have produced (above 9 999 999)
+# Refusals the game shows no message for; they sort after "5", so it retries
+# a few times and then keeps the entry for a later synchronisation.
+NO_REPLAY = "71"      # no verified replay of exactly this score from this client
+NAME_TAKEN = "72"     # the name belongs to another player's key
+BANNED = "73"         # the name, key or address is banned by the operator
 
 # The record id handed out instead of a real one when no challenge could be
 # issued; an upload quoting it is answered BUSY rather than CHALLENGE_NOT_MET.

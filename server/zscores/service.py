@@ -9,7 +9,7 @@ from dataclasses import dataclass
 
 from . import rules
 from .board import BoardError, ScoreBoard
-from .guard import ChallengeBook, RateLimiter
+from .guard import ChallengeBook, RateLimiter, RefusalCounts, client_group
 
 
 @dataclass
@@ -17,14 +17,19 @@ class Limits:
     request_line: int = 1024        # bytes, CR LF included
     head_bytes: int = 4096          # request line and headers together
     headers: int = 16               # header lines
-    body: int = 1024                # largest Content-Length accepted
+    body: int = 1024                # largest Content-Length of an upload
     request_timeout: float = 10.0   # seconds for a whole request to arrive
     linger: float = 2.0             # seconds to drain the client before closing
-    connections: int = 64           # connections served at once
-    connections_per_address: int = 8
-    challenges_per_minute: int = 20  # per client address
-    uploads_per_minute: int = 20     # per client address
-    outstanding_challenges: int = 1000
+    connections: int = 256          # connections served at once
+    connections_per_address: int = 8  # per IPv4 address or IPv6 /64
+    # A connection that has not sent its whole request after this long gives
+    # way to a new one when all are taken (the game sends at once).
+    evict_after: float = 1.0
+    challenges_per_minute: int = 20  # per client
+    uploads_per_minute: int = 20     # per client
+    outstanding_challenges: int = 10000
+    challenges_per_client: int = 4  # outstanding at once, per address or /64
+    challenges_per_block: int = 64  # outstanding at once, per IPv4 /24 or IPv6 /48
     challenge_ttl: float = 120.0    # seconds a challenge stays answerable
 
 
@@ -33,6 +38,7 @@ class Reply:
     code: int          # HTTP status
     body: bytes        # starts with "bof\n" for every answer the game should read
     note: str          # for the request log
+    counted: bool = False  # a refusal under load: counted instead of logged
 
 
 def bof_reply(code: int, lines, note: str) -> Reply:
@@ -46,9 +52,12 @@ class ScoreService:
         self.constants = constants
         self.limits = limits
         self.challenges = ChallengeBook(limits.challenge_ttl,
-                                        limits.outstanding_challenges, clock)
+                                        limits.outstanding_challenges, clock,
+                                        per_client=limits.challenges_per_client,
+                                        per_block=limits.challenges_per_block)
         self.challenge_rate = RateLimiter(limits.challenges_per_minute, 60.0, clock)
         self.upload_rate = RateLimiter(limits.uploads_per_minute, 60.0, clock)
+        self.refusals = RefusalCounts()
 
     def get_scores(self) -> Reply:
         text = self.board.board_text()
@@ -58,17 +67,17 @@ class ScoreService:
     def get_challenge(self, address: str) -> Reply:
         # When no challenge can be issued the reply still has the two lines the
         # game reads, with a record id that the upload script answers "8".
-        if not self.challenge_rate.allow(address):
-            return bof_reply(429, [rules.BUSY_RECORD_ID, 0], "challenge rate limited")
+        if not self.challenge_rate.allow(client_group(address)):
+            return self.refuse(bof_reply(429, [rules.BUSY_RECORD_ID, 0], "challenge rate"))
         issued = self.challenges.issue(address)
         if issued is None:
-            return bof_reply(503, [rules.BUSY_RECORD_ID, 0], "challenge book full")
+            return self.refuse(bof_reply(429, [rules.BUSY_RECORD_ID, 0], "challenges held"))
         record_id, challenge = issued
         return bof_reply(200, [record_id, challenge], f"challenge {record_id}")
 
     def update_scores(self, address: str, body: bytes) -> Reply:
-        if not self.upload_rate.allow(address):
-            return self.status(429, rules.BUSY, "upload rate limited")
+        if not self.upload_rate.allow(client_group(address)):
+            return self.refuse(self.status(429, rules.BUSY, "upload rate"))
         fields = rules.parse_upload_body(body.rstrip(b"\r\n"))
         if fields is None:
             return self.status(400, rules.MALFORMED, "fields missing or repeated")
@@ -94,6 +103,12 @@ class ScoreService:
         except BoardError as e:
             return self.status(503, rules.BUSY, f"storage failed: {e}")
         return self.status(200, status, f"{name!r} {level} {score}")
+
+    def refuse(self, reply: Reply) -> Reply:
+        """A refusal under load: counted, not logged one by one."""
+        reply.counted = True
+        self.refusals.add(f"{reply.code} {reply.note}")
+        return reply
 
     @staticmethod
     def status(code: int, status: str, note: str) -> Reply:

@@ -11,6 +11,10 @@ The game writes its requests by hand and they are a little odd, so:
 Closing a socket with unread bytes in it makes the kernel answer with a reset,
 which can throw away the reply the client has not read yet. So every
 connection is half-closed first and drained for a moment ("lingering close").
+
+Every answer, refusals included, is a status line, headers and a body that
+starts with "bof" and carries a status the game understands: a reply without
+"bof" would leave the game guessing.
 """
 
 import io
@@ -23,6 +27,7 @@ from socketserver import TCPServer
 from urllib.parse import urlsplit
 
 from . import rules
+from .guard import client_group
 from .service import Reply, ScoreService, bof_reply
 
 SCRIPT_DIR = "/netscores/zephrant/"
@@ -61,11 +66,22 @@ class _DeadlineReader(io.RawIOBase):
         return count
 
 
+def refusal_lines(code: int, request_start: bytes = b""):
+    """What a refusal says after "bof": an upload gets a status, anything else
+    the busy challenge (which an upload quoting it turns into "8"); a busy
+    server says "8", a broken request "7"."""
+    if code not in (408, 429, 503):
+        return [rules.MALFORMED]
+    if request_start.startswith(b"POST"):
+        return [rules.BUSY]
+    return [rules.BUSY_RECORD_ID, "0"]
+
+
 class ScoreRequestHandler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.0"
+    # A request line without a version still gets a status line and headers.
+    default_request_version = "HTTP/1.0"
     server_version = "ZephrantScores/1.0"
-    error_content_type = "text/plain; charset=us-ascii"
-    error_message_format = "error %(code)d: %(message)s\n"
 
     def version_string(self):
         return self.server_version
@@ -78,6 +94,9 @@ class ScoreRequestHandler(BaseHTTPRequestHandler):
         self.started = time.monotonic()
         self.code = None
         self.note = ""
+        self.counted = False
+        self.headers = None
+        self.raw_requestline = b""
         self.requestline = ""
         self.command = None
         self.request_version = "HTTP/1.0"     # until the request line says otherwise
@@ -107,6 +126,7 @@ class ScoreRequestHandler(BaseHTTPRequestHandler):
             if len(self.headers) > self.limits.headers:
                 self.send_error(431, "Too many headers")
                 return
+            self.server.request_arrived(self.connection)
             method = getattr(self, "do_" + self.command, None)
             if method is None:
                 self.send_error(501, f"Unsupported method {self.command!r}")
@@ -115,6 +135,8 @@ class ScoreRequestHandler(BaseHTTPRequestHandler):
             self.wfile.flush()
         except RequestTooLarge:
             self._fail(431, "Request too large")
+        except UnicodeError:
+            self._fail(400, "Bad request")
         except TimeoutError:
             if self.code is None:
                 self._fail(408, "Request timed out")
@@ -139,7 +161,24 @@ class ScoreRequestHandler(BaseHTTPRequestHandler):
         return urlsplit(self.path).path
 
     def address(self) -> str:
-        return self.client_address[0]
+        """The client: the peer, or behind a trusted reverse proxy the address
+        the proxy put last in X-Forwarded-For."""
+        peer = self.client_address[0]
+        if peer in self.server.trusted_proxies and self.headers is not None:
+            forwarded = self.headers.get_all("X-Forwarded-For") or []
+            hops = [h.strip() for h in ",".join(forwarded).split(",") if h.strip()]
+            if hops:
+                return hops[-1]
+        return peer
+
+    def send_error(self, code, message=None, explain=None):
+        message = message or self.responses.get(code, ("error",))[0]
+        self.reply(bof_reply(code, refusal_lines(code, self.raw_requestline or b""),
+                             message.lower()))
+        if code >= 400:
+            phrase = self.responses.get(code, ("error",))[0].lower()
+            self.server.service.refusals.add(f"{code} {phrase}")
+            self.counted = True
 
     def do_GET(self):
         script = self.script()
@@ -163,7 +202,7 @@ class ScoreRequestHandler(BaseHTTPRequestHandler):
             self.reply(ScoreService.status(411, rules.MALFORMED, "no single Content-Length"))
             return
         text = lengths[0].strip()
-        if not text.isdigit() or len(text) > 9:
+        if not (text.isascii() and text.isdigit()) or len(text) > 9:
             self.reply(ScoreService.status(400, rules.MALFORMED, "bad Content-Length"))
             return
         length = int(text)
@@ -185,6 +224,7 @@ class ScoreRequestHandler(BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(reply.body)
         self.note = reply.note
+        self.counted = self.counted or reply.counted
 
     # -- logging: one line per request, written by the server ---------------
 
@@ -205,19 +245,31 @@ def _printable(text: str, limit: int = 160) -> str:
     return "".join(c if " " <= c <= "~" else f"\\x{ord(c):02x}" for c in text)
 
 
+class _Admitted:
+    __slots__ = ("group", "since", "reading")
+
+    def __init__(self, group, since):
+        self.group = group
+        self.since = since
+        self.reading = True     # until the whole request has arrived
+
+
 class ScoreHTTPServer(ThreadingHTTPServer):
     daemon_threads = True
     block_on_close = False      # a hung client must not hold up shutting down
     allow_reuse_address = True
-    request_queue_size = 64
+    request_queue_size = 128
+    count_interval = 60.0       # seconds between two log lines of refusal counts
 
     def __init__(self, host: str, port: int, service: ScoreService,
-                 handler=ScoreRequestHandler):
+                 handler=ScoreRequestHandler, trusted_proxies=()):
         self.address_family = socket.AF_INET6 if ":" in host else socket.AF_INET
         self.service = service
-        self._admitted = {}       # socket -> client address
-        self._per_address = {}
+        self.trusted_proxies = frozenset(trusted_proxies)
+        self._admitted = {}       # socket -> _Admitted
+        self._per_group = {}
         self._count_lock = threading.Lock()
+        self._next_count = time.monotonic() + self.count_interval
         super().__init__((host, port), handler)
 
     def server_bind(self):
@@ -230,31 +282,74 @@ class ScoreHTTPServer(ThreadingHTTPServer):
         return self.server_address[1]
 
     # -- admission: a bounded number of connections at once ------------------
+    #
+    # Each client (address or IPv6 /64) gets a share of the pool. When the
+    # pool is full, the connection that has waited longest for its request
+    # gives way to the new one, so clients that trickle their requests (or
+    # send none) cannot keep players out; the game sends its request at once
+    # and is long served by then.
 
     def process_request(self, request, client_address):
         address = client_address[0]
+        group = client_group(address)
         limits = self.service.limits
+        now = time.monotonic()
+        evict = None
         with self._count_lock:
-            full = (len(self._admitted) >= limits.connections or
-                    self._per_address.get(address, 0) >= limits.connections_per_address)
+            behind_proxy = address in self.trusted_proxies
+            full = (not behind_proxy and
+                    self._per_group.get(group, 0) >= limits.connections_per_address)
+            if not full and len(self._admitted) >= limits.connections:
+                evict = self._oldest_reading(now - limits.evict_after)
+                full = evict is None
             if not full:
-                self._admitted[request] = address
-                self._per_address[address] = self._per_address.get(address, 0) + 1
+                self._admitted[request] = _Admitted(group, now)
+                self._per_group[group] = self._per_group.get(group, 0) + 1
+        if evict is not None:
+            self.service.refusals.add("408 gave way to a new connection")
+            try:
+                evict.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
         if full:
-            self._refuse(request, address)
+            self._refuse(request)
             return
         super().process_request(request, client_address)
 
-    def _refuse(self, request, address):
+    def _oldest_reading(self, before):
+        oldest = None
+        for sock, entry in self._admitted.items():
+            if entry.reading and entry.since <= before and (
+                    oldest is None or entry.since < self._admitted[oldest].since):
+                oldest = sock
+        if oldest is not None:
+            self._admitted[oldest].reading = False      # evicted once only
+        return oldest
+
+    def request_arrived(self, request):
+        with self._count_lock:
+            entry = self._admitted.get(request)
+            if entry is not None:
+                entry.reading = False
+
+    def _refuse(self, request):
+        # Said at once, without waiting for the request: the first bytes tell
+        # an upload (which gets status 8) from the rest (the busy challenge).
+        try:
+            start = request.recv(8, socket.MSG_PEEK | socket.MSG_DONTWAIT)
+        except OSError:
+            start = b""
+        body = bof_reply(503, refusal_lines(503, start), "").body
         try:
             request.setblocking(False)
             request.send(b"HTTP/1.0 503 Service Unavailable\r\n"
-                         b"Content-Length: 0\r\nConnection: close\r\n\r\n")
+                         b"Content-Type: text/plain; charset=us-ascii\r\n"
+                         b"Content-Length: %d\r\nConnection: close\r\n\r\n" % len(body) + body)
             request.shutdown(socket.SHUT_WR)
         except OSError:
             pass
         request.close()
-        log.info('%s - 503 0ms too many connections', address)
+        self.service.refusals.add("503 too many connections")
 
     def shutdown_request(self, request):
         try:
@@ -269,22 +364,39 @@ class ScoreHTTPServer(ThreadingHTTPServer):
         finally:
             request.close()
             with self._count_lock:
-                address = self._admitted.pop(request, None)
-                if address is not None:
-                    left = self._per_address[address] - 1
+                entry = self._admitted.pop(request, None)
+                if entry is not None:
+                    left = self._per_group[entry.group] - 1
                     if left:
-                        self._per_address[address] = left
+                        self._per_group[entry.group] = left
                     else:
-                        del self._per_address[address]
+                        del self._per_group[entry.group]
 
     def handle_error(self, request, client_address):
         log.exception("%s - handler failed", client_address[0])
 
+    # -- logging: a line per request served, counts of refusals -------------
+
     def log_request_line(self, handler):
+        if handler.counted:
+            return
         elapsed = (time.monotonic() - handler.started) * 1000
         log.info('%s "%s" %s %.0fms %s', handler.client_address[0],
                  _printable(handler.requestline or "-"), handler.code or "-",
                  elapsed, _printable(handler.note))
+
+    def service_actions(self):
+        now = time.monotonic()
+        if now >= self._next_count:
+            self._next_count = now + self.count_interval
+            self.log_refusals()
+
+    def log_refusals(self):
+        counts = self.service.refusals.drain()
+        if counts:
+            log.warning("refused %d in the last %.0f s: %s", sum(counts.values()),
+                        self.count_interval,
+                        ", ".join(f"{n} x {why}" for why, n in counts.most_common()))
 
     def serve_in_thread(self) -> threading.Thread:
         thread = threading.Thread(target=self.serve_forever, name="score-server",
@@ -295,3 +407,4 @@ class ScoreHTTPServer(ThreadingHTTPServer):
     def stop(self):
         self.shutdown()
         self.server_close()
+        self.log_refusals()
