@@ -36,7 +36,9 @@ def main(argv=None) -> int:
     parser = argparse.ArgumentParser(description="Zephrant score server for tests")
     cli.add_common_options(parser, port_default=0)
     parser.set_defaults(print_port=True, challenges_per_minute=1000,
-                        uploads_per_minute=1000, per_address_connections=64)
+                        uploads_per_minute=1000, per_address_connections=64, unverified=True)
+    parser.add_argument("--verified", dest="unverified", action="store_false",
+                        help="require a verified replay for every upload, as the real server")
     parser.add_argument("--db", default=None,
                         help="SQLite file (default: a temporary one, removed on exit)")
     parser.add_argument("--mode", choices=misbehave.MODES, default="normal",
@@ -48,6 +50,9 @@ def main(argv=None) -> int:
     args = parser.parse_args(argv)
 
     def prepare(server):
+        service = server.service
+        service.challenges.per_client = service.challenges.per_block = 1000
+        service.replay_rate.limit = service.key_rate.limit = 1000
         if args.challenge is not None:
             server.service.challenges.rng = _Fixed(args.challenge)
         misbehave.install(server, args.mode, args.seed)

@@ -24,6 +24,7 @@ from zscores import rules  # noqa: E402
 from zscores.board import ScoreBoard  # noqa: E402
 from zscores.cli import DEFAULT_CONSTANTS  # noqa: E402
 from zscores.service import Limits, ScoreService  # noqa: E402
+from zscores.verify import Verifier  # noqa: E402
 from zscores.wire import ScoreHTTPServer  # noqa: E402
 
 logging.getLogger("zephrant.server").setLevel(logging.ERROR)   # no refusal counts here
@@ -94,6 +95,7 @@ class ServerCase(unittest.TestCase):
     """Starts a server on a free loopback port with its own board file."""
 
     limits = {}
+    verifier = None         # uploads need no replay unless a case brings a verifier
 
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory()
@@ -109,7 +111,9 @@ class ServerCase(unittest.TestCase):
     def start(self, **overrides):
         limits = Limits(**{**self.limits, **overrides})
         self.board = ScoreBoard(self.db)
-        self.service = ScoreService(self.board, CONSTANTS, limits, clock=self.clock)
+        self.service = ScoreService(self.board, CONSTANTS, limits, clock=self.clock,
+                                    verifier=self.verifier,
+                                    require_replay=self.verifier is not None)
         self.server = ScoreHTTPServer("127.0.0.1", 0, self.service)
         self.port = self.server.port
         self.server.serve_in_thread()
@@ -519,6 +523,122 @@ class PersistenceTest(ServerCase):
         self.assertEqual(self.upload("Ann", "D4", 4000), rules.NOT_BETTER)
 
 
+class ModerationTest(ServerCase):
+    limits = {"uploads_per_minute": 1000, "challenges_per_minute": 1000}
+
+    def admin(self, *args):
+        import io
+        import zephrant_admin
+        out = io.StringIO()
+        return zephrant_admin.main(["--db", self.db, *args], out=out), out.getvalue()
+
+    def test_the_running_server_sees_each_change_at_once(self):
+        for name, score in [("Ann", 300), ("Cheat", 9999999), ("Bob", 200)]:
+            self.upload(name, "A1", score)
+        self.assertEqual(self.board_lines()[0], "Cheat,A1,9999999")     # cached now
+        code, listing = self.admin("list", "--name", "Cheat")
+        cheat_id = listing.splitlines()[1].split()[0]
+        self.assertEqual(self.admin("remove", cheat_id)[0], 0)
+        self.assertEqual(self.board_lines(), ["Ann,A1,300", "Bob,A1,200"])
+        self.assertEqual(self.admin("restore", cheat_id)[0], 0)
+        self.assertEqual(len(self.board_lines()), 3)
+        self.assertEqual(self.admin("ban", "name", "Cheat")[0], 0)
+        self.assertEqual(self.board_lines(), ["Ann,A1,300", "Bob,A1,200"])
+        self.assertEqual(self.upload("Cheat", "A1", 9999999), rules.BANNED)
+        self.admin("ban", "address", "127.0.0.1")
+        self.assertEqual(self.board_lines(), [])
+        self.assertEqual(self.admin("bans")[1], "address 127.0.0.1\nname Cheat\n")
+        self.admin("unban", "address", "127.0.0.1")
+        self.assertEqual(self.admin("unban", "name", "nobody")[0], 1)
+        # A backup taken while the server runs holds the board.
+        copy = os.path.join(self.tmp.name, "copy.db")
+        self.assertEqual(self.admin("backup", copy)[0], 0)
+        self.assertEqual(ScoreBoard(copy).rows(), [("Ann", "A1", "300"), ("Bob", "A1", "200")])
+        self.assertEqual(self.board._db.execute("PRAGMA synchronous").fetchone()[0], 2)  # FULL
+
+    def test_a_version_1_board_is_carried_over(self):
+        self.stop()
+        os.remove(self.db)
+        with closing(sqlite3.connect(self.db)) as db, db:
+            db.executescript("""CREATE TABLE scores (id INTEGER PRIMARY KEY AUTOINCREMENT,
+                name TEXT NOT NULL UNIQUE, level TEXT NOT NULL, score INTEGER NOT NULL,
+                created REAL NOT NULL, address TEXT NOT NULL);
+                INSERT INTO scores (name, level, score, created, address)
+                VALUES ('Old', 'B2', 77, 0, '1.2.3.4');
+                PRAGMA user_version=1;""")
+        self.start()
+        self.assertEqual(self.board_lines(), ["Old,B2,77"])
+        self.assertEqual(self.upload("Old", "B3", 78), rules.STORED)
+
+
+def real_verifier():
+    """The built game, as ctest names it, or the usual build folder."""
+    program = os.environ.get("ZEPHRANT_BIN") or os.path.join(SERVER_DIR, os.pardir, "build",
+                                                             "zephrant")
+    return program if os.access(program, os.X_OK) else None
+
+
+def recorded_replay():
+    """A replay recorded by the game (the regression replays), with the
+    score and level its header claims."""
+    folder = os.path.join(SERVER_DIR, os.pardir, "tests", "replays")
+    names = sorted(n for n in os.listdir(folder) if n.endswith(".zrp")) \
+        if os.path.isdir(folder) else []
+    if not names:
+        return None
+    with open(os.path.join(folder, names[-1]), "rb") as f:
+        data = f.read()
+    return data, int.from_bytes(data[8:12], "little"), data[12:14].decode("ascii")
+
+
+class VerifiedUploadTest(ServerCase):
+    """Uploads checked by the game's own verifier, run as the server runs it."""
+
+    limits = {"uploads_per_minute": 1000, "challenges_per_minute": 1000}
+    key = "0123456789abcdef" * 2
+
+    def setUp(self):
+        program, self.recorded = real_verifier(), recorded_replay()
+        if program is None or self.recorded is None:
+            self.skipTest("needs the built game and a recorded replay")
+        self.verifier = Verifier(program, workers=1, queue=1)
+        super().setUp()
+
+    def send_replay(self, replay, name="Ann", key=None, source="127.0.0.1"):
+        head = (f"POST http://{HOST}/netscores/zephrant/replay.php HTTP/1.0\r\n"
+                f"Content-Length: {len(replay)}\r\nX-Zephrant-Key: {key or self.key}\r\n"
+                f"X-Zephrant-Name: {name}\r\n\r\n").encode()
+        return game_lines(exchange(self.port, head + replay, source=source, timeout=60))
+
+    def test_only_a_replay_of_exactly_that_score_stores_it(self):
+        replay, score, level = self.recorded
+        # The curl forgery: right challenge answer, no replay.
+        self.assertEqual(self.upload("Ann", level, score), rules.NO_REPLAY)
+        # A replay whose header claims more than its game made.
+        forged = replay[:8] + (score + 1000).to_bytes(4, "little") + replay[12:]
+        self.assertEqual(self.send_replay(forged), [rules.NO_REPLAY])
+        self.assertEqual(self.upload("Ann", level, score + 1000), rules.NO_REPLAY)
+        self.assertEqual(self.send_replay(b"ZRPL" + b"\0" * 40), [rules.NO_REPLAY])
+        # The real one, then an upload of another score: refused.
+        self.assertEqual(self.send_replay(replay), [rules.STORED, str(score), level])
+        self.assertEqual(self.upload("Ann", level, score + 1), rules.NO_REPLAY)
+        # The real one, then its own score: stored, and served back as it came.
+        self.assertEqual(self.send_replay(replay), [rules.STORED, str(score), level])
+        self.assertEqual(self.upload("Ann", level, score), rules.STORED)
+        self.assertEqual(self.board_lines(), [f"Ann,{level},{score}"])
+        lines = game_lines(self.get("replay.php?line=1"))
+        self.assertEqual((lines[0], bytes.fromhex("".join(lines[1:]))), ("replay", replay))
+        self.assertEqual(game_lines(self.get("replay.php?line=2")), ["none"])
+        # The stored replay sent again by someone else, or the name by another key.
+        self.assertEqual(self.send_replay(replay, name="Eve", key="f" * 32, source="127.0.0.2"),
+                         [rules.NO_REPLAY])
+        self.assertEqual(self.send_replay(replay, key="e" * 32), [rules.NAME_TAKEN])
+
+    def test_a_busy_verifier_refuses_with_a_status(self):
+        self.service.verifier = Verifier("/bin/sleep", workers=0, queue=0)
+        self.assertEqual(self.send_replay(self.recorded[0]), [rules.BUSY])
+
+
 class ConstantsTest(unittest.TestCase):
     def test_header_values_and_broken_headers(self):
         self.assertTrue(100_000 <= CONSTANTS.k <= 999_999)
@@ -563,7 +683,7 @@ class CommandLineTest(unittest.TestCase):
     def test_server_prints_its_port_logs_each_request_and_stops_on_sigterm(self):
         with tempfile.TemporaryDirectory() as tmp:
             proc, port = self.launch("zephrant_server.py", "--port", "0", "--print-port",
-                                     "--db", "board.db", cwd=tmp)
+                                     "--db", "board.db", "--unverified", cwd=tmp)
             for _ in range(3):
                 self.assertEqual(game_lines(exchange(port, game_get("getScores.php"))), [])
             self.assertEqual(status_code(exchange(

@@ -33,8 +33,10 @@ CREATE TABLE IF NOT EXISTS scores (
     address TEXT    NOT NULL,
     key     TEXT    NOT NULL DEFAULT '',
     removed INTEGER NOT NULL DEFAULT 0,
-    replay  BLOB
+    replay  BLOB,
+    replay_hash TEXT
 );
+CREATE INDEX IF NOT EXISTS scores_replay ON scores (replay_hash);
 CREATE INDEX IF NOT EXISTS scores_rank ON scores (score DESC, id ASC);
 CREATE INDEX IF NOT EXISTS scores_name ON scores (name, score DESC);
 CREATE TABLE IF NOT EXISTS owners (
@@ -150,6 +152,12 @@ class ScoreBoard:
                                    (self._ids[line - 1],)).fetchone()
             return row[0] if row and row[0] else None
 
+    def replay_stored(self, digest: str):
+        """(key, name) of the stored score that came with this replay, or None."""
+        with self._lock:
+            return self._db.execute("SELECT key, name FROM scores WHERE replay_hash = ?",
+                                    (digest,)).fetchone()
+
     def owner(self, name: str):
         with self._lock:
             row = self._db.execute("SELECT key FROM owners WHERE name = ?", (name,)).fetchone()
@@ -163,17 +171,19 @@ class ScoreBoard:
                 (name, key, address)).fetchone() is not None
 
     def submit(self, name: str, level: str, score: int, address: str,
-               now: float = None, key: str = "", replay: bytes = None) -> str:
+               now: float = None, key: str = "", replay: bytes = None,
+               replay_hash: str = None) -> str:
         """Enters one validated score; returns STORED, NOT_BETTER, OFF_THE_BOARD
         or NAME_TAKEN. A key, when given, must own the name or claims it."""
         now = time.time() if now is None else now
         with self._lock:
             try:
-                return self._submit(name, level, score, address, now, key, replay)
+                return self._submit(name, level, score, address, now, key, replay,
+                                    replay_hash)
             except sqlite3.Error as e:
                 raise BoardError(str(e)) from e
 
-    def _submit(self, name, level, score, address, now, key, replay):
+    def _submit(self, name, level, score, address, now, key, replay, replay_hash):
         db = self._db
         db.execute("BEGIN IMMEDIATE")
         try:
@@ -188,8 +198,9 @@ class ScoreBoard:
                 db.execute("ROLLBACK")
                 return rules.NOT_BETTER
             db.execute(
-                "INSERT INTO scores (name, level, score, created, address, key, replay)"
-                " VALUES (?, ?, ?, ?, ?, ?, ?)", (name, level, score, now, address, key, replay))
+                "INSERT INTO scores (name, level, score, created, address, key, replay,"
+                " replay_hash) VALUES (?, ?, ?, ?, ?, ?, ?, ?)",
+                (name, level, score, now, address, key, replay, replay_hash))
             if key:
                 db.execute("INSERT OR IGNORE INTO owners (name, key) VALUES (?, ?)", (name, key))
             db.execute("COMMIT")

@@ -9,10 +9,12 @@ import sys
 from . import rules
 from .board import BoardError, ScoreBoard
 from .service import Limits, ScoreService
+from .verify import Verifier
 from .wire import ScoreHTTPServer, ScoreRequestHandler
 
 SERVER_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DEFAULT_CONSTANTS = os.path.join(SERVER_DIR, os.pardir, "scores", "challenge_constants.h")
+DEFAULT_VERIFIER = os.path.join(SERVER_DIR, os.pardir, "build", "zephrant")
 
 
 def add_common_options(parser: argparse.ArgumentParser, port_default: int):
@@ -42,6 +44,16 @@ def add_common_options(parser: argparse.ArgumentParser, port_default: int):
                         help="a reverse proxy in front of the server: for connections from "
                              "it the client is the last address in X-Forwarded-For "
                              "(may be given more than once)")
+    parser.add_argument("--verifier", default=os.path.normpath(DEFAULT_VERIFIER),
+                        help="the game's program, run as `PROGRAM --verify FILE` to check "
+                             "each replay (default: %(default)s)")
+    parser.add_argument("--verify-workers", type=int, default=2,
+                        help="replays verified at once (default %(default)s)")
+    parser.add_argument("--verify-queue", type=int, default=16,
+                        help="replays waiting for a worker before more are refused "
+                             "(default %(default)s)")
+    parser.add_argument("--unverified", action="store_true",
+                        help="store uploads without a verified replay (no cheat protection)")
     parser.add_argument("--quiet", action="store_true", help="no request log")
 
 
@@ -72,9 +84,19 @@ def run(args, db_path: str, handler=ScoreRequestHandler, prepare=None,
     except Exception as e:      # sqlite3 refuses a file that is not a database
         print(f"zephrant_server: {db_path}: {e}", file=sys.stderr)
         return 2
+    verifier = None
+    if os.access(args.verifier, os.X_OK):
+        verifier = Verifier(os.path.abspath(args.verifier), workers=args.verify_workers,
+                            queue=args.verify_queue)
+    elif not args.unverified:
+        print(f"zephrant_server: {args.verifier}: no verifier to run (build the game, give "
+              f"--verifier, or --unverified)", file=sys.stderr)
+        board.close()
+        return 2
+    service = ScoreService(board, constants, limits_from(args), verifier=verifier,
+                           require_replay=not args.unverified)
     try:
-        server = ScoreHTTPServer(args.host, args.port, ScoreService(board, constants,
-                                 limits_from(args)), handler,
+        server = ScoreHTTPServer(args.host, args.port, service, handler,
                                  trusted_proxies=args.trusted_proxy)
     except OSError as e:
         print(f"zephrant_server: cannot listen on {args.host}:{args.port}: {e.strerror}",

@@ -82,7 +82,8 @@ class MisbehavingHandler(ScoreRequestHandler):
 
     def do_POST(self):
         text = (self.headers.get("Content-Length") or "0").strip()
-        if text.isdigit() and int(text) <= self.limits.body:
+        if text.isascii() and text.isdigit() and int(text) <= self.limits.replay_bytes:
+            self.reader.budget += int(text)
             self.rfile.read(int(text))
         self.misbehave()
 

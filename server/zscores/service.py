@@ -4,12 +4,16 @@ Every reply body starts with the line "bof": the game skips everything before
 the first line that contains it.
 """
 
+import re
 import time
 from dataclasses import dataclass
 
 from . import rules
 from .board import BoardError, ScoreBoard
 from .guard import ChallengeBook, RateLimiter, RefusalCounts, client_group
+from .verify import ReplayDesk, Verified
+
+KEY = re.compile(r"[0-9a-f]{32}")     # a player's key: 128 random bits in hex
 
 
 @dataclass
@@ -31,6 +35,9 @@ class Limits:
     challenges_per_client: int = 4  # outstanding at once, per address or /64
     challenges_per_block: int = 64  # outstanding at once, per IPv4 /24 or IPv6 /48
     challenge_ttl: float = 120.0    # seconds a challenge stays answerable
+    replay_bytes: int = 256 * 1024  # largest replay accepted
+    replays_per_minute: int = 10    # per client and per key
+    verify_wait: float = 8.0        # seconds an upload waits for its replay's verdict
 
 
 @dataclass
@@ -38,7 +45,8 @@ class Reply:
     code: int          # HTTP status
     body: bytes        # starts with "bof\n" for every answer the game should read
     note: str          # for the request log
-    counted: bool = False  # a refusal under load: counted instead of logged
+    counted: bool = False  # a refusal: counted instead of logged
+    reason: str = ""       # what a refusal is counted as
 
 
 def bof_reply(code: int, lines, note: str) -> Reply:
@@ -47,7 +55,15 @@ def bof_reply(code: int, lines, note: str) -> Reply:
 
 class ScoreService:
     def __init__(self, board: ScoreBoard, constants: rules.ChallengeConstants,
-                 limits: Limits, clock=time.monotonic):
+                 limits: Limits, clock=time.monotonic, verifier=None,
+                 require_replay: bool = True):
+        """Without `require_replay` uploads are stored without a replay (a
+        board for tests, or one that trusts its players)."""
+        self.verifier = verifier
+        self.require_replay = require_replay
+        self.desk = ReplayDesk(clock)
+        self.replay_rate = RateLimiter(limits.replays_per_minute, 60.0, clock)
+        self.key_rate = RateLimiter(limits.replays_per_minute, 60.0, clock)
         self.board = board
         self.constants = constants
         self.limits = limits
@@ -98,11 +114,63 @@ class ScoreService:
         problem, score = rules.parse_score(fields["score"])
         if problem is not None:
             return self.status(400, problem, "bad score")
+        if self.board.banned(name, "", address):
+            return self.status(200, rules.BANNED, "banned")
+        key = replay = digest = None
+        if self.require_replay:
+            waiting = self.desk.take(address, name, self.limits.verify_wait)
+            if waiting == "busy":
+                return self.status(200, rules.BUSY, "replay still being verified")
+            if waiting is None or (waiting.score, waiting.level) != (score, level):
+                return self.status(200, rules.NO_REPLAY, f"no replay of {level} {score}")
+            key, replay, digest = waiting.key, waiting.replay, waiting.hash
         try:
-            status = self.board.submit(name, level, score, address)
+            status = self.board.submit(name, level, score, address, key=key or "",
+                                       replay=replay, replay_hash=digest)
         except BoardError as e:
             return self.status(503, rules.BUSY, f"storage failed: {e}")
         return self.status(200, status, f"{name!r} {level} {score}")
+
+    def post_replay(self, address: str, key: str, name: str, replay: bytes) -> Reply:
+        """Verifies the replay of the upload that follows: "1", the score and
+        the level it reached when it is valid; a refusal status otherwise."""
+        if not KEY.fullmatch(key) or not rules.valid_name(name):
+            return self.status(400, rules.MALFORMED, "replay without a good key or name")
+        if not self.replay_rate.allow(client_group(address)) or not self.key_rate.allow(key):
+            return self.refuse(self.status(429, rules.BUSY, "replay rate"))
+        if self.board.banned(name, key, address):
+            return self.status(200, rules.BANNED, "banned")
+        owner = self.board.owner(name)
+        if owner is not None and owner != key:
+            return self.status(200, rules.NAME_TAKEN, f"{name!r} belongs to another key")
+        if self.verifier is None:
+            return self.status(503, rules.BUSY, "no verifier")
+        verified = None
+        self.desk.begin(address, name)
+        try:
+            verdict = self.verifier.verify(replay)
+            if verdict is None:
+                return self.refuse(self.status(503, rules.BUSY, "verifier queue full"))
+            if not verdict.ok:
+                return self.status(200, rules.NO_REPLAY, f"replay {verdict.why}")
+            stored = self.board.replay_stored(verdict.hash)
+            if stored is not None and tuple(stored) != (key, name):
+                return self.status(200, rules.NO_REPLAY, "replay of someone's stored score")
+            verified = Verified(key, verdict.score, verdict.level, verdict.hash, replay, 0.0)
+            return bof_reply(200, [rules.STORED, verdict.score, verdict.level],
+                             f"replay {name!r} {verdict.level} {verdict.score}"
+                             f" {verdict.frames} frames")
+        finally:
+            self.desk.finish(address, name, verified)
+
+    def get_replay(self, line: int) -> Reply:
+        """The replay of board line `line` (1-based) as hex lines after "replay"."""
+        replay = self.board.replay_of_line(line)
+        if replay is None:
+            return bof_reply(404, ["none"], f"no replay for line {line}")
+        hexed = replay.hex()
+        return bof_reply(200, ["replay"] + [hexed[i:i + 128] for i in range(0, len(hexed), 128)],
+                         f"replay of line {line}, {len(replay)} bytes")
 
     def refuse(self, reply: Reply) -> Reply:
         """A refusal under load: counted, not logged one by one."""
@@ -110,6 +178,14 @@ class ScoreService:
         self.refusals.add(f"{reply.code} {reply.note}")
         return reply
 
+    def count(self, reply: Reply):
+        if reply.reason and not reply.counted:
+            reply.counted = True
+            self.refusals.add(f"{reply.code} {reply.reason}")
+
     @staticmethod
     def status(code: int, status: str, note: str) -> Reply:
-        return bof_reply(code, [status], f"status {status}: {note}")
+        reply = bof_reply(code, [status], f"status {status}: {note}")
+        if status > "5":        # turned away: counted, never a log line each
+            reply.reason = f"status {status}"
+        return reply

@@ -34,6 +34,7 @@ SCRIPT_DIR = "/netscores/zephrant/"
 BOARD = SCRIPT_DIR + "getScores.php"
 CHALLENGE = SCRIPT_DIR + "challenge.php"
 UPDATE = SCRIPT_DIR + "updateScores.php"
+REPLAY = SCRIPT_DIR + "replay.php"
 
 log = logging.getLogger("zephrant.server")
 
@@ -49,20 +50,20 @@ class _DeadlineReader(io.RawIOBase):
     def __init__(self, sock, deadline: float, budget: int):
         self._sock = sock
         self._deadline = deadline
-        self._budget = budget
+        self.budget = budget
 
     def readable(self):
         return True
 
     def readinto(self, buffer):
-        if self._budget <= 0:
+        if self.budget <= 0:
             raise RequestTooLarge()
         remaining = self._deadline - time.monotonic()
         if remaining <= 0:
             raise TimeoutError("request deadline passed")
         self._sock.settimeout(remaining)
-        count = self._sock.recv_into(buffer, min(len(buffer), self._budget))
-        self._budget -= count
+        count = self._sock.recv_into(buffer, min(len(buffer), self.budget))
+        self.budget -= count
         return count
 
 
@@ -101,9 +102,12 @@ class ScoreRequestHandler(BaseHTTPRequestHandler):
         self.command = None
         self.request_version = "HTTP/1.0"     # until the request line says otherwise
         self.rfile.close()
-        self.rfile = io.BufferedReader(_DeadlineReader(
-            self.connection, self.started + self.limits.request_timeout,
-            self.limits.head_bytes + self.limits.body + 64))
+        # The head first; a POST's body gets its own allowance once its
+        # length is known to be acceptable.
+        self.reader = _DeadlineReader(self.connection,
+                                      self.started + self.limits.request_timeout,
+                                      self.limits.head_bytes + 64)
+        self.rfile = io.BufferedReader(self.reader)
 
     def handle(self):
         try:
@@ -189,12 +193,19 @@ class ScoreRequestHandler(BaseHTTPRequestHandler):
             self.reply(service.get_challenge(self.address()))
         elif script == UPDATE:
             self.reply(ScoreService.status(405, rules.MALFORMED, "upload must be a POST"))
+        elif script == REPLAY:
+            query = urlsplit(self.path).query
+            line = query[5:] if query.startswith("line=") else ""
+            if not (line.isascii() and line.isdigit()) or len(line) > 4:
+                self.reply(ScoreService.status(400, rules.MALFORMED, "replay.php?line=N"))
+            else:
+                self.reply(service.get_replay(int(line)))
         else:
             self.send_error(404, "Not found")
 
     def do_POST(self):
         script = self.script()
-        if script != UPDATE:
+        if script not in (UPDATE, REPLAY):
             self.send_error(405 if script in (BOARD, CHALLENGE) else 404)
             return
         lengths = self.headers.get_all("Content-Length") or []
@@ -206,14 +217,21 @@ class ScoreRequestHandler(BaseHTTPRequestHandler):
             self.reply(ScoreService.status(400, rules.MALFORMED, "bad Content-Length"))
             return
         length = int(text)
-        if length > self.limits.body:
+        if length > (self.limits.body if script == UPDATE else self.limits.replay_bytes):
             self.reply(ScoreService.status(413, rules.MALFORMED, f"body of {length} bytes"))
             return
+        self.reader.budget += length
         body = self.rfile.read(length)
         if len(body) < length:
             self.reply(ScoreService.status(400, rules.MALFORMED, "body cut short"))
             return
-        self.reply(self.server.service.update_scores(self.address(), body))
+        self.server.request_arrived(self.connection)
+        service = self.server.service
+        if script == UPDATE:
+            self.reply(service.update_scores(self.address(), body))
+        else:
+            self.reply(service.post_replay(self.address(), self.headers.get("X-Zephrant-Key", ""),
+                                           self.headers.get("X-Zephrant-Name", ""), body))
 
     def reply(self, reply: Reply):
         self.connection.settimeout(self.limits.request_timeout)
@@ -224,6 +242,7 @@ class ScoreRequestHandler(BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(reply.body)
         self.note = reply.note
+        self.server.service.count(reply)
         self.counted = self.counted or reply.counted
 
     # -- logging: one line per request, written by the server ---------------
