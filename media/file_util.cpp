@@ -1,7 +1,11 @@
 #include "media/file_util.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdio>
 #include <string>
@@ -41,3 +45,74 @@ bool SyncAndReplaceFile(const Text& tmpPath, const Text& finalPath) {
 }
 
 void SetReplaceFileFailure(bool fail) { failReplace = fail; }
+
+bool WriteFileAtomically(const Text& path, const std::vector<uint8_t>& bytes) {
+  std::string dest = ByteString(path), tmp = dest + ".tmp";
+  unlink(tmp.c_str());  // a leftover of a crash; a link there goes, not its target
+  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  bool ok = done == bytes.size() && !failReplace && fsync(fd) == 0;
+  ok = close(fd) == 0 && ok;
+  if (!ok || std::rename(tmp.c_str(), dest.c_str()) != 0) {
+    unlink(tmp.c_str());
+    return false;
+  }
+  SyncPath(DirectoryOf(dest), O_RDONLY | O_DIRECTORY);
+  return true;
+}
+
+bool ReadSmallFile(const Text& path, size_t maxBytes, std::vector<uint8_t>& bytes) {
+  bytes.clear();
+  int fd = open(ByteString(path).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<size_t>(st.st_size) <= maxBytes;
+  if (ok) {
+    bytes.resize(static_cast<size_t>(st.st_size));
+    size_t done = 0;
+    while (done < bytes.size()) {
+      ssize_t n = read(fd, bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+    ok = done == bytes.size();
+  }
+  close(fd);
+  if (!ok) bytes.clear();
+  return ok;
+}
+
+bool EnsureFolder(const Text& path) {
+  std::string p = ByteString(path);
+  struct stat st {};
+  if (lstat(p.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  return mkdir(p.c_str(), 0755) == 0;
+}
+
+std::vector<Text> FolderFileNames(const Text& path) {
+  std::vector<Text> names;
+  DIR* dir = opendir(ByteString(path).c_str());
+  if (!dir) return names;
+  while (const dirent* e = readdir(dir)) {
+    std::string name = e->d_name;
+    if (name != "." && name != "..") names.push_back(AsciiText(name));
+  }
+  closedir(dir);
+  return names;
+}
+
+bool RemovePlainFile(const Text& path) { return unlink(ByteString(path).c_str()) == 0; }
+
+long long PlainFileSize(const Text& path) {
+  struct stat st {};
+  if (stat(ByteString(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return static_cast<long long>(st.st_size);
+}

@@ -2,11 +2,29 @@
 // old one, are forced to disk and then renamed over it, so a crash or a full
 // disk leaves either the old file or the new one, never half of either.
 #pragma once
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
 #include "media/text.h"
 
 // Forces tmpPath to disk, renames it over finalPath and forces the directory
 // entry too. On any failure tmpPath is removed and finalPath is untouched.
 bool SyncAndReplaceFile(const Text& tmpPath, const Text& finalPath);
+
+// --- Small files kept whole ---
+// Writes `bytes` to `path` through a temporary file beside it, created
+// afresh (never through a link), forced to disk and renamed over `path`.
+// False on any failure (a full disk, a read-only folder); `path` is then as
+// it was and no temporary file is left.
+bool WriteFileAtomically(const Text& path, const std::vector<uint8_t>& bytes);
+// Reads a plain file of at most maxBytes, never through a link. False when
+// it is missing, is not a plain file or is longer.
+bool ReadSmallFile(const Text& path, size_t maxBytes, std::vector<uint8_t>& bytes);
+long long PlainFileSize(const Text& path);     // -1 when missing or not a plain file
+bool EnsureFolder(const Text& path);            // a folder there, made when missing; links refused
+std::vector<Text> FolderFileNames(const Text& path);  // names of its entries; empty when unreadable
+bool RemovePlainFile(const Text& path);         // removes a file or link, never a folder
 
 // --- Test seam ---
 void SetReplaceFileFailure(bool fail);  // while set, every replacement fails before the rename

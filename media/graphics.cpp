@@ -115,8 +115,15 @@ void CloseGraphics() {
   current.reset();  // the display goes with its TGraphics
 }
 
+namespace {
+int framesFlipped = 0;
+}  // namespace
+
+int FramesFlipped() { return framesFlipped; }
+
 void Flip(int sync) {
   if (!current) return;
+  ++framesFlipped;
   T2DDriver* d = current->_driver;
   TFramePacing& p = framePacing;
   if (sync != -1) {

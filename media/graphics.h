@@ -101,6 +101,7 @@ void CloseGraphics();
 void Flip(int sync = -1);          // -1 paces by the display's rate, 0 at once, 1 on vertical blank
 void SetAppTitle(const Text& title);
 extern int graphicsSeq;            // bumped at every open and close, never 0 once opened
+int FramesFlipped();               // Flip calls with a display open, since the program started
 T2DGraphics* Current2D();          // null when no display is open
 T2DDriver* Current2DDriver();
 

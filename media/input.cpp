@@ -5,6 +5,7 @@
 #include <array>
 #include <deque>
 #include <string>
+#include <vector>
 
 #include "media/display_internal.h"
 
@@ -20,6 +21,20 @@ int appTerminate = 0;
 bool tracking = false;
 bool polling = false;
 std::deque<InputEvent> injected;
+PollObserver pollObserver = nullptr;
+PollSupplier pollSupplier = nullptr;
+LiveEventSink liveSink = nullptr;
+// The events the running PollSystem handed to the game, for the observer.
+std::vector<InputEvent> polled;
+
+// The window's events reach the game, or the live sink while a recording
+// supplies the game's.
+void Deliver(const InputEvent& e) {
+  if (!pollSupplier)
+    HandleInputEvent(e);
+  else if (liveSink)
+    liveSink(e);
+}
 
 void FlushKeys() {
   keyStates.fill(0);
@@ -103,10 +118,10 @@ void QueueUtf8(const char* s) {
     for (int i = 0; i < extra && (*p & 0xC0) == 0x80; ++i, ++p) cp = (cp << 6) | (*p & 0x3F);
     if (cp >= 0x10000) {
       cp -= 0x10000;
-      HandleInputEvent({InputEventKind::Char, static_cast<int>(0xD800 + (cp >> 10))});
-      HandleInputEvent({InputEventKind::Char, static_cast<int>(0xDC00 + (cp & 0x3FF))});
+      Deliver({InputEventKind::Char, static_cast<int>(0xD800 + (cp >> 10))});
+      Deliver({InputEventKind::Char, static_cast<int>(0xDC00 + (cp & 0x3FF))});
     } else {
-      HandleInputEvent({InputEventKind::Char, static_cast<int>(cp)});
+      Deliver({InputEventKind::Char, static_cast<int>(cp)});
     }
   }
 }
@@ -117,26 +132,26 @@ void DeliverSDLEvents() {
   while (SDL_PollEvent(&ev)) {
     switch (ev.type) {
       case SDL_KEYDOWN:
-        HandleInputEvent({ev.key.repeat ? InputEventKind::KeyRepeat : InputEventKind::KeyDown,
+        Deliver({ev.key.repeat ? InputEventKind::KeyRepeat : InputEventKind::KeyDown,
                           KeyCodeFromKeysym(ev.key.keysym.scancode, ev.key.keysym.sym)});
         break;
       case SDL_KEYUP:
-        HandleInputEvent(
+        Deliver(
             {InputEventKind::KeyUp, KeyCodeFromKeysym(ev.key.keysym.scancode, ev.key.keysym.sym)});
         break;
       case SDL_TEXTINPUT:
         QueueUtf8(ev.text.text);
         break;
       case SDL_QUIT:
-        HandleInputEvent({InputEventKind::Close, 0});
+        Deliver({InputEventKind::Close, 0});
         break;
       case SDL_WINDOWEVENT:
         if (ev.window.event == SDL_WINDOWEVENT_CLOSE) {
-          HandleInputEvent({InputEventKind::Close, 0});
+          Deliver({InputEventKind::Close, 0});
         } else if (ev.window.event == SDL_WINDOWEVENT_FOCUS_LOST) {
-          HandleInputEvent({InputEventKind::FocusLost, 0});
+          Deliver({InputEventKind::FocusLost, 0});
         } else if (ev.window.event == SDL_WINDOWEVENT_FOCUS_GAINED) {
-          HandleInputEvent({InputEventKind::FocusGained, 0});
+          Deliver({InputEventKind::FocusGained, 0});
         }
         DisplayHandleWindowEvent(ev.window);
         break;
@@ -162,6 +177,9 @@ int KeyCodeFromKeysym(int scancode, int sym) {
 void HandleInputEvent(const InputEvent& e) {
   if (!tracking) return;
   bool keyInRange = e.code >= 1 && e.code <= 255;
+  if (polling && pollObserver && (keyInRange || e.kind >= InputEventKind::Char)) {
+    polled.push_back(e);
+  }
   switch (e.kind) {
     case InputEventKind::KeyDown:
       if (!keyInRange) return;
@@ -202,13 +220,26 @@ void InjectInputEvent(const InputEvent& e) { injected.push_back(e); }
 void PollSystem() {
   if (polling) return;
   polling = true;
+  // A supplier may end a replay by throwing; the next poll must still run.
+  struct Done {
+    ~Done() { polling = false; }
+  } done;
+  polled.clear();
   DeliverSDLEvents();
   while (!injected.empty()) {
     InputEvent e = injected.front();
     injected.pop_front();
-    HandleInputEvent(e);
+    Deliver(e);
   }
-  polling = false;
+  if (pollSupplier) pollSupplier();
+  if (pollObserver) pollObserver(polled.data(), static_cast<int>(polled.size()));
+}
+
+void SetPollObserver(PollObserver observer) { pollObserver = observer; }
+
+void SetPollSupplier(PollSupplier supplier, LiveEventSink live) {
+  pollSupplier = supplier;
+  liveSink = live;
 }
 
 int KeyHits(int key) {

@@ -50,3 +50,15 @@ int AppSuspended();                          // 1 while another application is a
 // with the key symbol, letters follow the keyboard layout.
 int KeyCodeFromScancode(int scancode);
 int KeyCodeFromKeysym(int scancode, int sym);
+
+// --- Taps for recording and replaying games ---
+// The observer sees, after every PollSystem, the events that poll handed to
+// the game (only those the polled state takes in, possibly none).
+using PollObserver = void (*)(const InputEvent* events, int count);
+void SetPollObserver(PollObserver observer);  // nullptr: none
+// While a supplier is set, PollSystem calls it instead of delivering the
+// window's and the injected events; it hands its own to HandleInputEvent.
+// The window's and the injected events go to `live` meanwhile.
+using PollSupplier = void (*)();
+using LiveEventSink = void (*)(const InputEvent& e);
+void SetPollSupplier(PollSupplier supplier, LiveEventSink live);  // nullptrs: none

@@ -372,7 +372,14 @@ void CloseStream(const StreamRef& s) {
 
 // --- Diagnostics ---
 
+namespace {
+bool printQuiet = false;
+}  // namespace
+
+void SetPrintLineQuiet(bool quiet) { printQuiet = quiet; }
+
 void PrintLine(const Text& text) {
+  if (printQuiet) return;
   std::string bytes = ByteString(text);
   bytes += "\r\n";
   std::fwrite(bytes.data(), 1, bytes.size(), stdout);

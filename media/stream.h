@@ -108,3 +108,4 @@ constexpr int MAX_LINE_BYTES = 65536;  // ReadLine keeps this much of a line, dr
 
 // --- Diagnostics ---
 void PrintLine(const Text& text);  // standard output, CR LF, flushed
+void SetPrintLineQuiet(bool quiet);  // while set, PrintLine writes nothing
