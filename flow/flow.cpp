@@ -13,6 +13,7 @@
 #include "media/random.h"
 #include "media/stream.h"
 #include "media/system.h"
+#include "replay/replay.h"
 #include "scores/game_over.h"
 #include "scores/score_table.h"
 #include "world/chaser.h"
@@ -34,6 +35,7 @@ int wipeStep = 0;
 ChannelRef musicChannel;
 float musicVolume = 0.0f;
 float musicMaster = 1.0f;
+bool logicOnly = false;
 
 namespace {
 // The four credit lines of the start-up screen.
@@ -69,7 +71,7 @@ void LevelSettings(int lvl, Text& label, int& layout, int& count, int& speed, in
   rate = 60 + 10 * ((lvl - 1) / 24);
 }
 
-void StartUp() {
+void StartUp(bool loadScores) {
   RegisterMediaFiles();
   SetAppTitle(u"QUARV: Zephrant v1.02");
   if (SelectAudioDriver(u"OpenAL")) {
@@ -88,7 +90,7 @@ void StartUp() {
   SeedRandom(ElapsedMillis());
   SetScore(0);
   SetHealth(0);
-  LoadScoreFile();
+  if (loadScores) LoadScoreFile();
   OpenGraphics(800, 600, 0, 50, 0);
   ShowDeferredScoreNotice();
   StartUpScreen();
@@ -137,20 +139,20 @@ void StartLevel() {
   // would stall the scheduler, so a tick lasts at least 1 ms.
   tickMs = 1000 / tickRate;
   if (tickMs < 1) tickMs = 1;
-  lastTick = ElapsedMillis() - tickMs;
+  lastTick = GameClock() - tickMs;
 }
 
 int TicksToRun() {
   int elapsed;
   do {
-    elapsed = ElapsedMillis() - lastTick;
+    elapsed = GameClock() - lastTick;
     DelayMillis(1);
   } while (elapsed == 0);
   ticksDue = elapsed / tickMs;
   if (ticksDue > tickRate / 2) {
     // More than half a second behind: give up catching up.
     ticksDue = 2;
-    lastTick = ElapsedMillis() - tickMs;
+    lastTick = GameClock() - tickMs;
   }
   if (ticksDue > 5) ticksDue = 5;
   if (ticksDue < 0) ticksDue = 0;
@@ -204,8 +206,15 @@ void EndOfGame() {
   FlushKeyState();
 }
 
+// Every game is recorded from New game to its end.
 void RunGame() {
+  BeginGameRecord();
   NewGame();
+  PlayLevels();
+  EndGameRecord();
+}
+
+void PlayLevels() {
   for (;;) {
     StartLevel();
     RunPlayFrames();

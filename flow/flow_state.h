@@ -17,15 +17,20 @@ extern int wipeStep;      // closing wipe, 0 = none, 1 .. 25
 extern ChannelRef musicChannel;
 extern float musicVolume;
 extern float musicMaster;
+// Set while a replay is verified: frames keep everything the outcome
+// depends on (the logic, the cell count, the random calls of drawing, the
+// polls) and draw nothing.
+extern bool logicOnly;
 
 constexpr int PLAY_ON = 0, PLAY_DEAD = 1, PLAY_NEXT_LEVEL = 2, PLAY_QUIT = 3;
 
 // --- Screens and sequences ---
 [[noreturn]] void RunProgram();  // start-up, then the screen loop for ever
-void StartUp();                  // everything up to the first title frame
+void StartUp(bool loadScores = true);  // everything up to the first title frame
 [[noreturn]] void RunScreenLoop();  // title, game, title ... (never returns)
 void RunGame();                  // one game from New game to End of game
 void NewGame();
+void PlayLevels();               // from the first level start to the end of the game
 void StartLevel();               // Level start: label, layout, variant, rate, build
 void RunPlayFrames();            // play frames while playState = 0
 void PlayFrame();                // one play frame

@@ -1,6 +1,8 @@
 // The light map, the grid glow and the scan lines.
 #include "flow/light.h"
 
+#include "flow/flow_state.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -27,6 +29,7 @@ uint32_t LightPixel(int r, int g, int b) {
 }
 
 void AddLight(int x, int y, int r, int g, int b) {
+  if (logicOnly) return;
   int i = x / 12 + 2, j = y / 12 + 2;
   if (i < 0 || i >= LIGHT_W || j < 0 || j >= LIGHT_H) return;  // off the map: nothing lights up
   lightMap[i][j][0] += r;
@@ -37,6 +40,7 @@ void AddLight(int x, int y, int r, int g, int b) {
 // In place: the left and upper neighbours already hold this pass's values,
 // so light creeps one cell up and left per pass but cascades down and right.
 void SmoothLightMap() {
+  if (logicOnly) return;
   for (int j = 1; j <= 48; j++) {
     for (int i = 1; i <= 68; i++) {
       int next[3];
@@ -57,6 +61,7 @@ void ClearLightMap() {
 }
 
 void BlankLightImage() {
+  if (logicOnly) return;
   TPixmap* pixmap = lightImage ? LockImageFrame(lightImage, 0, true, true) : nullptr;
   if (pixmap) {
     for (int j = 1; j <= 48; j++)
@@ -66,6 +71,7 @@ void BlankLightImage() {
 }
 
 void DrawLightMap() {
+  if (logicOnly) return;
   TPixmap* pixmap = lightImage ? LockImageFrame(lightImage, 0, true, true) : nullptr;
   if (pixmap) {
     for (int j = 1; j <= 48; j++) {
@@ -90,6 +96,7 @@ void DrawLightMap() {
 }
 
 void RefreshGridImage() {
+  if (logicOnly) return;
   TPixmap* pixmap = gridImage ? LockImageFrame(gridImage, 0, true, true) : nullptr;
   if (pixmap) {
     for (int x = 0; x <= 33; x++) {
@@ -108,6 +115,7 @@ void RefreshGridImage() {
 }
 
 void DrawGridGlow() {
+  if (logicOnly) return;
   int px = 0, py = 0;
   if (player) {
     px = (400 - player->x) / 24;
@@ -135,6 +143,7 @@ void DrawGridGlow() {
 }
 
 void DrawScanlines() {
+  if (logicOnly) return;
   SetDrawScale(1, 1);
   SetLineWidth(2);
   SetAlpha(0.25f);

@@ -139,3 +139,11 @@ void LoadMediaSet() {
   ClearLevelGrid();
   FinishLoadingSounds();  // every sound is ready before the title starts
 }
+
+void LoadOutcomeMedia() {
+  if (shipImage && chaserImage) return;
+  SetBlend(BLEND_ALPHA);
+  SetAutoCentreHandle(true);
+  shipImage = LoadImageFile(u"incbin::ship.png");
+  chaserImage = LoadImageFile(u"incbin::chaser.png");
+}

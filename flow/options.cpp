@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "media/folders.h"
+#include "replay/verify.h"
 
 namespace {
 
@@ -17,6 +18,10 @@ constexpr const char* HELP_TEXT =
     "  --user-data    keep the high scores, and everything else the game writes,\n"
     "                 in $XDG_DATA_HOME/zephrant (~/.local/share/zephrant when\n"
     "                 XDG_DATA_HOME is not set) instead of the current folder\n"
+    "  --verify FILE  replay the recorded game in FILE without a window and print\n"
+    "                 its score, level, frame count and state hash (exit status\n"
+    "                 0 valid, 1 no readable FILE, 2 invalid, 3 other rules)\n"
+    "  --watch FILE   show the recorded game in FILE in the window; ESC ends it\n"
     "  -h, --help     show this help and exit\n"
     "  -V, --version  show the version and exit\n"
     "\n"
@@ -58,6 +63,10 @@ int ParseOptions(int argc, const char* const* argv) {
       std::fputs(VERSION_TEXT, stdout);
       return 0;
     }
+    if (std::strcmp(arg, "--verify") == 0)
+      return RunVerifyCommand(i + 1 < argc ? argv[i + 1] : nullptr);
+    if (std::strcmp(arg, "--watch") == 0)
+      return RunWatchCommand(i + 1 < argc ? argv[i + 1] : nullptr);
     if (std::strcmp(arg, "--user-data") == 0) {
       userData = true;
       continue;

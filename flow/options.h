@@ -3,8 +3,9 @@
 #include "media/text.h"
 
 // Reads the command line. Returns -1 when the game is to start; otherwise
-// the program's exit status: 0 after --help or --version, 2 after an
-// option it does not know (with a hint on standard error).
+// the program's exit status: 0 after --help or --version, that of
+// --verify FILE or --watch FILE after running it, 2 after an option it does
+// not know (with a hint on standard error).
 int ParseOptions(int argc, const char* const* argv);
 
 // The folder the score file and every other file the game writes live in:

@@ -13,6 +13,7 @@
 #include "media/graphics.h"
 #include "media/image.h"
 #include "media/stream.h"
+#include "replay/replay.h"
 #include "scores/game_over.h"
 #include "world/scoring.h"
 
@@ -267,18 +268,23 @@ void ShowDeferredScoreNotice() {
 bool ScoreNoticePending() { return noticePending; }
 
 // A score equal to an entry goes below it: only a strictly higher score
-// takes a row.
+// takes a row. A replay played back takes the row its recording took and
+// leaves the table and its file alone.
 void InsertLocalScore() {
   int s = ReadScore();
   newEntryIndex = 25;
   for (int i = LOCAL_ROWS - 1; i >= 0; --i)
     if (s > RecordScore(localScores[i])) newEntryIndex = i;
-  for (int i = LOCAL_ROWS - 1; i >= newEntryIndex; --i) localScores[i + 1] = localScores[i];
+  newEntryIndex = TableAnswer(newEntryIndex);
+  bool replaying = ReplayPlaying();
+  if (!replaying)
+    for (int i = LOCAL_ROWS - 1; i >= newEntryIndex; --i) localScores[i + 1] = localScores[i];
   if (newEntryIndex == 25) {
     gotHighScore = false;
     return;
   }
   EnterScoreName();
+  if (replaying) return;
   localScores[newEntryIndex] = CipherText(MakeScoreRecord(playerName, levelLabel, s, u"1"));
   SaveScoreFile();
 }

@@ -15,7 +15,7 @@ echo "== static analysis =="
 # The particle types repeat their base's field names on purpose: each
 # concrete type keeps its own copies and the inherited four stay 0.
 cppcheck --quiet --std=c++20 --enable=warning,performance,portability --error-exitcode=1 \
-  --suppress=duplInheritedMember:world/particles.h -I . flow world scores media
+  --suppress=duplInheritedMember:world/particles.h -I . flow world scores media replay
 echo "== normal build =="
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== sanitizer build =="

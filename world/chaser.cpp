@@ -46,6 +46,7 @@ void TChaser::New() {
 }
 
 void TChaser::Draw() {
+  if (logicOnly) return;
   int T = lastTick;
   SetDrawRotation(float((T / 2) % 360));
   SetDrawScale(scale, scale);

@@ -55,6 +55,11 @@ float BonusGaugeDegrees() {
 void DrawHud() {
   SetCurrentFont(smallFont);
   if (CloseRequested()) EndProgram(0);
+  if (logicOnly) {
+    SetDrawScale(1, 1);  // the ship's collision test reads the scale the panel leaves
+    SetDrawRotation(0);
+    return;
+  }
 
   DrawGauge(
       50, 570, float(combo), [](int a) { SetColorHSL(a * 0.003f / 3, 1.0f, 0.5f); },

@@ -22,4 +22,5 @@ int SelectLayout(int n);  // 1..6: the table the next BuildLevel reads; returns 
 int SelectedLayout();
 void ClearLevelGrid();  // every cell 0
 void BuildLevel();      // reads the layout, places the actors, animates the build (own frames)
-void DrawLevel();       // the tiles of this frame; recounts cellsLeft; level-1 instructions
+void DrawLevel();        // the tiles of this frame; recounts cellsLeft; level-1 instructions
+void CountLevelCells();  // DrawLevel without the drawing: cellsLeft and the flicker's random calls

@@ -139,6 +139,12 @@ void UpdateParticles() {
 }
 
 void DrawParticles() {
+  if (logicOnly) {
+    for (auto& p : particles)
+      if (!p->removed)
+        for (int n = p->FlickerCalls(); n > 0; --n) RandomInt(0, 7);
+    return;
+  }
   iterating++;
   for (auto& p : particles)
     if (!p->removed) p->Draw();

@@ -15,6 +15,7 @@ class TParticle {
   virtual void Delete() {}
   virtual void Draw() = 0;
   virtual int Update() = 0;
+  virtual int FlickerCalls() const { return 0; }  // random calls one Draw makes
   void Remove();  // takes this particle out of play; safe during iteration
 };
 
@@ -35,6 +36,7 @@ class TExplosion : public TParticle {
 
 class TDebris : public TParticle {
  public:
+  int FlickerCalls() const override { return y > 0 ? 2 : 0; }
   float x = 0, y = 0;
   float dx = 0, dy = 0;
   float alpha = 0;

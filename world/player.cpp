@@ -50,6 +50,7 @@ void TPlayer::New() {
 }
 
 void TPlayer::Draw() {
+  if (logicOnly) return;
   SetDrawRotation(spin);
   SetDrawScale(scale, scale);
   SetColor(255, 255, 255);

@@ -1,0 +1,213 @@
+#include "replay/replay.h"
+
+#include <cstring>
+
+#include "flow/flow_state.h"
+#include "media/clock.h"
+#include "media/graphics.h"
+#include "media/input.h"
+#include "media/random.h"
+#include "replay/replay_store.h"
+#include "scores/game_over.h"
+#include "scores/score_table.h"
+#include "world/chaser.h"
+#include "world/level.h"
+#include "world/particles.h"
+#include "world/player.h"
+#include "world/scoring.h"
+
+namespace {
+
+enum class Mode { Idle, Recording, Playing };
+
+Mode mode = Mode::Idle;
+ReplayData data;  // being recorded, or played back
+std::vector<uint8_t> lastReplay;
+int startFrames = 0;
+uint64_t polls = 0;
+uint32_t lastClock = 0;  // recording: the previous clock value
+// Playing back
+bool pacedPlayback = false;
+LiveEventSink liveSink = nullptr;
+bool playbackArmed = false;  // set up, waiting for BeginGameRecord
+size_t nextClock = 0, nextEvent = 0, nextAnswer = 0;
+int playbackClock = 0;
+int realStart = 0;
+
+void RecordPoll(const InputEvent* events, int count) {
+  ++polls;
+  for (int i = 0; i < count; ++i) data.events.push_back({polls, events[i]});
+}
+
+void CheckFrames() {
+  if (uint32_t(FramesFlipped() - startFrames) > data.frames)
+    throw ReplayBroken{"the game runs longer than recorded"};
+}
+
+void SupplyPoll() {
+  CheckFrames();
+  ++polls;
+  while (nextEvent < data.events.size() && data.events[nextEvent].poll == polls)
+    HandleInputEvent(data.events[nextEvent++].event);
+}
+
+void StopTaps() {
+  SetPollObserver(nullptr);
+  SetPollSupplier(nullptr, nullptr);
+}
+
+struct Fnv {
+  uint64_t h = 0xcbf29ce484222325ull;
+  void Bytes(const void* p, size_t n) {
+    const auto* b = static_cast<const uint8_t*>(p);
+    for (size_t i = 0; i < n; ++i) h = (h ^ b[i]) * 0x100000001b3ull;
+  }
+  void Int(int v) {
+    uint32_t u = uint32_t(v);
+    uint8_t b[4] = {uint8_t(u), uint8_t(u >> 8), uint8_t(u >> 16), uint8_t(u >> 24)};
+    Bytes(b, 4);
+  }
+  void Float(float f) {
+    uint32_t u;
+    std::memcpy(&u, &f, 4);
+    Int(int(u));
+  }
+  void Text16(const Text& t) {
+    Int(int(t.size()));
+    for (char16_t c : t) Int(c);
+  }
+};
+
+void HashChaser(Fnv& f, const TChaser* c) {
+  if (!c) return f.Int(-1);
+  for (int v : {c->id, c->x, c->y, c->dx, c->dy, c->dx2, c->dy2, c->spin, c->move}) f.Int(v);
+}
+
+}  // namespace
+
+uint64_t GameStateHash() {
+  Fnv f;
+  for (int v :
+       {ReadScore(), ReadHealth(), level, playState, wipeStep, combo, bonus, maxBonus, cellsLeft,
+        tickRate, chaserCount, chaserSpeed, RandomState(), newEntryIndex, int(gotHighScore)})
+    f.Int(v);
+  f.Text16(levelLabel);
+  f.Text16(playerName);
+  f.Bytes(levelGrid, sizeof levelGrid);
+  if (player) {
+    const TPlayer& p = *player;
+    for (int v :
+         {p.x, p.y, p.dx, p.dy, p.dx2, p.dy2, p.spin, p.move, p.untouched, p.block, p.bx, p.by})
+      f.Int(v);
+  }
+  HashChaser(f, chaser1);
+  HashChaser(f, chaser2);
+  f.Int(ParticleCount());
+  for (const auto& p : particles) {
+    if (p->removed) continue;
+    if (const auto* e = dynamic_cast<const TExplosion*>(p.get())) {
+      for (float v : {e->x, e->y, e->dx, e->dy, e->alpha}) f.Float(v);
+    } else if (const auto* d = dynamic_cast<const TDebris*>(p.get())) {
+      for (float v : {d->x, d->y, d->dx, d->dy, d->alpha}) f.Float(v);
+    }
+  }
+  return f.h;
+}
+
+void BeginGameRecord() {
+  polls = 0;
+  startFrames = FramesFlipped();
+  if (playbackArmed) {
+    playbackArmed = false;
+    mode = Mode::Playing;
+    SeedRandom(data.randomState);
+    combo = data.combo;
+    playerName = data.playerName;
+    realStart = ElapsedMillis();
+    playbackClock = realStart;
+    SetPollObserver(nullptr);
+    SetPollSupplier(SupplyPoll, liveSink);
+    return;
+  }
+  if (mode == Mode::Playing) return;
+  mode = Mode::Recording;
+  data = ReplayData{};
+  data.randomState = RandomState();
+  data.combo = combo;
+  data.playerName = playerName;
+  lastClock = uint32_t(ElapsedMillis());
+  data.clockSteps.reserve(4096);
+  data.events.reserve(1024);
+  SetPollObserver(RecordPoll);
+}
+
+void EndGameRecord() {
+  if (mode != Mode::Recording) return;
+  StopTaps();
+  mode = Mode::Idle;
+  data.score = ReadScore();
+  data.levelLabel = levelLabel;
+  data.frames = uint32_t(FramesFlipped() - startFrames);
+  data.stateHash = GameStateHash();
+  lastReplay = EncodeReplay(data);
+  if (!data.tableAnswers.empty() && data.tableAnswers[0] < REPLAY_NO_ENTRY)
+    StoreEntryReplay(data.tableAnswers[0], lastReplay);
+}
+
+int GameClock() {
+  if (mode == Mode::Recording) {
+    uint32_t now = uint32_t(ElapsedMillis());
+    data.clockSteps.push_back(now - lastClock);
+    lastClock = now;
+    return int(now);
+  }
+  if (mode != Mode::Playing) return ElapsedMillis();
+  CheckFrames();
+  if (nextClock >= data.clockSteps.size()) throw ReplayBroken{"the clock reads run out"};
+  playbackClock = int(uint32_t(playbackClock) + data.clockSteps[nextClock++]);
+  if (pacedPlayback)
+    while (playbackClock - ElapsedMillis() > 0) DelayMillis(1);
+  return playbackClock;
+}
+
+int TableAnswer(int row) {
+  if (mode == Mode::Recording) {
+    data.tableAnswers.push_back(uint8_t(row));
+    return row;
+  }
+  if (mode != Mode::Playing) return row;
+  if (nextAnswer >= data.tableAnswers.size()) throw ReplayBroken{"the table answers run out"};
+  return data.tableAnswers[nextAnswer++];
+}
+
+bool ReplayPlaying() { return mode == Mode::Playing || playbackArmed; }
+
+const std::vector<uint8_t>& LastGameReplay() { return lastReplay; }
+
+void StartPlayback(const ReplayData& recorded, bool paced, LiveEventSink live) {
+  StopTaps();
+  data = recorded;
+  pacedPlayback = paced;
+  liveSink = live;
+  playbackArmed = true;
+  mode = Mode::Idle;
+  nextClock = nextEvent = nextAnswer = 0;
+}
+
+bool FinishPlayback(std::string& why) {
+  bool playing = mode == Mode::Playing;
+  uint32_t frames = uint32_t(FramesFlipped() - startFrames);
+  AbandonPlayback();
+  if (!playing) return why = "the game did not start", false;
+  if (nextClock != data.clockSteps.size()) return why = "clock reads left over", false;
+  if (nextEvent != data.events.size()) return why = "events left over", false;
+  if (nextAnswer != data.tableAnswers.size()) return why = "table answers left over", false;
+  if (frames != data.frames) return why = "the game ended before the recorded frame count", false;
+  return true;
+}
+
+void AbandonPlayback() {
+  StopTaps();
+  playbackArmed = false;
+  mode = Mode::Idle;
+}

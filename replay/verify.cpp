@@ -1,0 +1,187 @@
+#include "replay/verify.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <vector>
+
+#include "flow/flow_state.h"
+#include "flow/media_set.h"
+#include "flow/title.h"
+#include "media/clock.h"
+#include "media/file_util.h"
+#include "media/graphics.h"
+#include "media/input.h"
+#include "media/random.h"
+#include "media/stream.h"
+#include "media/system.h"
+#include "replay/replay.h"
+#include "scores/game_over.h"
+#include "scores/score_table.h"
+#include "world/scoring.h"
+
+namespace {
+
+std::string ResultLine(const ReplayData& d, uint64_t hash) {
+  char line[128];
+  std::snprintf(line, sizeof line, "score=%d level=%s frames=%" PRIu32 " hash=%016" PRIx64, d.score,
+                ByteString(d.levelLabel).c_str(), d.frames, hash);
+  return line;
+}
+
+// Decodes, and reports what is wrong with bytes that do not decode.
+bool Decode(const uint8_t* bytes, size_t size, ReplayData& d, VerifyResult& r) {
+  std::string why;
+  switch (DecodeReplay(bytes, size, d, why)) {
+    case ReplayParse::Ok: return true;
+    case ReplayParse::OtherRules:
+      r.status = VERIFY_OTHER_RULES;
+      r.line = "other rules: the replay has rules " + std::to_string(d.rulesVersion) +
+               ", this game " + std::to_string(REPLAY_RULES_VERSION);
+      return false;
+    case ReplayParse::Invalid: break;
+  }
+  r.status = VERIFY_INVALID;
+  r.line = "invalid: " + why;
+  return false;
+}
+
+// Runs one game from the recording. True when it used up the recording
+// exactly; otherwise `why` says where it left it.
+bool PlayRecorded(const ReplayData& d, bool paced, LiveEventSink live, std::string& why) {
+  StartPlayback(d, paced, live);
+  SetDrawScale(1, 1);
+  SetDrawRotation(0);
+  SetDrawOrigin(0, 0);
+  try {
+    RunGame();
+  } catch (const ReplayBroken& broken) {
+    AbandonPlayback();
+    why = broken.why;
+    return false;
+  }
+  return FinishPlayback(why);
+}
+
+// The game state a watch inside the running game must not disturb.
+struct SavedGame {
+  int score = ReadScore(), health = ReadHealth(), lvl = level, state = playState;
+  int rnd = RandomState(), comboNow = combo, entry = newEntryIndex;
+  bool high = gotHighScore;
+  Text label = levelLabel, name = playerName;
+  void Restore() const {
+    SetScore(score);
+    SetHealth(health);
+    level = lvl;
+    playState = state;
+    SeedRandom(rnd);
+    combo = comboNow;
+    newEntryIndex = entry;
+    gotHighScore = high;
+    levelLabel = label;
+    playerName = name;
+  }
+};
+
+bool watchStopped = false;
+
+void WatchLiveEvent(const InputEvent& e) {
+  if ((e.kind == InputEventKind::KeyDown && e.code == KEY_ESCAPE) ||
+      e.kind == InputEventKind::Close) {
+    watchStopped = true;
+    throw ReplayBroken{"stopped by the viewer"};
+  }
+}
+
+// Plays the replay in the open window with the loaded media, then leaves
+// the game as after a game that was left with ESC.
+void Watch(const ReplayData& d) {
+  watchStopped = false;
+  std::string why;
+  if (!PlayRecorded(d, true, WatchLiveEvent, why) && !watchStopped)
+    PrintLine(u"replay: " + AsciiText(why));
+  EndOfGame();
+}
+
+}  // namespace
+
+VerifyResult VerifyReplayBytes(const uint8_t* bytes, size_t size) {
+  VerifyResult r;
+  ReplayData d;
+  if (!Decode(bytes, size, d, r)) return r;
+  // Leaves the caller's display, game state and print-out as they were.
+  bool opened = !Current2D();
+  if (opened) OpenGraphics(800, 600, 0, 50, 0);
+  LoadOutcomeMedia();
+  SavedGame saved;
+  bool wasLogicOnly = logicOnly;
+  logicOnly = true;
+  SetPrintLineQuiet(true);
+  std::string why;
+  bool ended = PlayRecorded(d, false, nullptr, why);
+  uint64_t hash = GameStateHash();
+  bool asRecorded = ReadScore() == d.score && levelLabel == d.levelLabel && hash == d.stateHash;
+  SetPrintLineQuiet(false);
+  logicOnly = wasLogicOnly;
+  saved.Restore();
+  if (opened) CloseGraphics();
+  if (!ended) {
+    r.line = "invalid: " + why;
+  } else if (!asRecorded) {
+    r.line = "invalid: the game ends otherwise than the header says";
+  } else {
+    r.status = VERIFY_VALID;
+    r.line = ResultLine(d, hash);
+  }
+  return r;
+}
+
+int RunVerifyCommand(const char* path) {
+  VerifyResult r;
+  std::vector<uint8_t> bytes;
+  long long size = path ? PlainFileSize(AsciiText(path)) : -1;
+  if (!path) {
+    r = {VERIFY_USAGE, "usage: zephrant --verify FILE"};
+  } else if (size < 0 ||
+             (size <= REPLAY_MAX_FILE && !ReadSmallFile(AsciiText(path), REPLAY_MAX_FILE, bytes))) {
+    r = {VERIFY_USAGE, std::string("cannot read ") + path};
+  } else if (size > REPLAY_MAX_FILE) {
+    r = {VERIFY_INVALID, "invalid: file too large"};
+  } else {
+    // No window, no sound: a headless display and a clock that never waits.
+    UseHeadlessGraphics(true);
+    UseVirtualClock(0);
+    SetPrintLineQuiet(true);
+    RegisterMediaFiles();
+    r = VerifyReplayBytes(bytes.data(), bytes.size());
+  }
+  std::printf("%s\n", r.line.c_str());
+  std::fflush(stdout);
+  return r.status;
+}
+
+int RunWatchCommand(const char* path) {
+  std::vector<uint8_t> bytes;
+  ReplayData d;
+  VerifyResult r;
+  if (!path || !ReadSmallFile(AsciiText(path), REPLAY_MAX_FILE, bytes)) {
+    std::printf("usage: zephrant --watch FILE (a replay that can be read)\n");
+    return VERIFY_USAGE;
+  }
+  if (!Decode(bytes.data(), bytes.size(), d, r)) {
+    std::printf("%s\n", r.line.c_str());
+    return VERIFY_USAGE;
+  }
+  StartUp(false);
+  Watch(d);
+  return 0;
+}
+
+bool WatchReplayInGame(const uint8_t* bytes, size_t size) {
+  ReplayData d;
+  VerifyResult r;
+  if (!Decode(bytes, size, d, r)) return false;
+  SavedGame saved;
+  Watch(d);
+  saved.Restore();
+  return true;
+}
