@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include "flow/options.h"
 #include "media/file_util.h"
 #include "media/stream.h"
 #include "replay/replay_file.h"
@@ -39,7 +40,7 @@ void PruneReplays() {
 
 }  // namespace
 
-Text ReplayFolder() { return u"vek.replays"; }
+Text ReplayFolder() { return WritePath(u"vek.replays"); }
 
 Text EntryReplayPath(int row) { return ReplayFolder() + u"/" + EntryKey(row) + REPLAY_SUFFIX; }
 
