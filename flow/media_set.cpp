@@ -140,10 +140,12 @@ void LoadMediaSet() {
   FinishLoadingSounds();  // every sound is ready before the title starts
 }
 
-void LoadOutcomeMedia() {
-  if (shipImage && chaserImage) return;
+bool LoadOutcomeMedia() {
+  if (shipImage && chaserImage) return true;
+  RegisterMediaFiles();
   SetBlend(BLEND_ALPHA);
   SetAutoCentreHandle(true);
   shipImage = LoadImageFile(u"incbin::ship.png");
   chaserImage = LoadImageFile(u"incbin::chaser.png");
+  return shipImage && chaserImage;
 }

@@ -87,10 +87,11 @@ void HashChaser(Fnv& f, const TChaser* c) {
 
 uint64_t GameStateHash() {
   Fnv f;
-  for (int v :
-       {ReadScore(), ReadHealth(), level, playState, wipeStep, combo, bonus, maxBonus, cellsLeft,
-        tickRate, chaserCount, chaserSpeed, RandomState(), newEntryIndex, int(gotHighScore)})
+  for (int v : {ReadScore(), ReadHealth(), level, playState, wipeStep, combo, bonus, maxBonus,
+                cellsLeft, tickRate, chaserCount, chaserSpeed, RandomState()})
     f.Int(v);
+  // The row the score took (a game left with ESC was never offered one).
+  f.Int(data.tableAnswers.empty() ? -1 : data.tableAnswers[0]);
   f.Text16(levelLabel);
   f.Text16(playerName);
   f.Bytes(levelGrid, sizeof levelGrid);

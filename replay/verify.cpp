@@ -111,7 +111,11 @@ VerifyResult VerifyReplayBytes(const uint8_t* bytes, size_t size) {
   // Leaves the caller's display, game state and print-out as they were.
   bool opened = !Current2D();
   if (opened) OpenGraphics(800, 600, 0, 50, 0);
-  LoadOutcomeMedia();
+  if (!LoadOutcomeMedia()) {
+    if (opened) CloseGraphics();
+    r.line = "invalid: the ship and chaser pictures cannot be loaded";
+    return r;
+  }
   SavedGame saved;
   bool wasLogicOnly = logicOnly;
   logicOnly = true;
@@ -151,7 +155,6 @@ int RunVerifyCommand(const char* path) {
     UseHeadlessGraphics(true);
     UseVirtualClock(0);
     SetPrintLineQuiet(true);
-    RegisterMediaFiles();
     r = VerifyReplayBytes(bytes.data(), bytes.size());
   }
   std::printf("%s\n", r.line.c_str());

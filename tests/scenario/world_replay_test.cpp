@@ -8,6 +8,7 @@
 
 #include "flow/flow_state.h"
 #include "flow/title.h"
+#include "media/clock.h"
 #include "replay/replay.h"
 #include "replay/replay_store.h"
 #include "replay/verify.h"
@@ -94,4 +95,117 @@ TEST(ReplayScenario, ALostGameVerifiesToItsScoreAndIsKeptWithItsEntry) {
   EXPECT_TRUE(LoadEntryReplay(newEntryIndex, stored));
   EXPECT_EQ(stored, bytes);
   EXPECT_FALSE(LoadEntryReplay(newEntryIndex == 0 ? 1 : 0, stored));
+}
+
+// The real millisecond clock, as in the window: frames paced at 50 a
+// second, ticks as they fall due.
+TEST(ReplayScenario, AGameOnTheRealClockVerifiesInAFreshProcess) {
+  std::string dir = MakeTempDir("replay-real-clock");
+  UseRealClock();
+  TGridBot bot;
+  int framesPlayed = 0, finalScore = -1;
+  int status = RunWholeProgram(
+      dir,
+      [&] {
+        if (titleTime == 20 && framesPlayed == 0) TapKey(KEY_SPACE);
+        if (framesPlayed >= 300) {
+          if (titleTime == 4) {  // back on the title: the game is over
+            finalScore = ReadScore();
+            TapKey(KEY_ESCAPE);
+          }
+        } else if (player && chaser1 && playState == PLAY_ON && maxBonus > 0) {
+          bot.PaintStep(chaserCount);
+          if (++framesPlayed % 60 == 0) TapKey(KEY_SPACE);
+          if (framesPlayed == 300) TapKey(KEY_ESCAPE);
+        }
+      },
+      5000);
+  UseVirtualClock(1000);
+  ASSERT_EQ(status, 0);
+  const std::vector<uint8_t> bytes = LastGameReplay();
+  auto [line, code] = VerifyInFreshProcess(bytes, dir);
+  EXPECT_EQ(code, VERIFY_VALID) << line;
+  EXPECT_EQ(line.rfind("score=" + std::to_string(finalScore) + " level=A1 ", 0), 0u) << line;
+}
+
+namespace {
+
+// A bot game from the title: paints its way up to level `lastLevel` and
+// leaves it with ESC, or with `lose` runs into the chasers once it has
+// `lose` points and plays the game-over sequence to its end.
+bool PlayBotGame(const std::string& dir, int lastLevel, int lose) {
+  enum { TITLE, PLAY, OVER, DONE } phase = TITLE;
+  TGridBot bot;
+  int startTitleTime = 0, framesOver = 0, framesPlayed = 0, spaceLevel = 0;
+  int status = RunWholeProgram(
+      dir,
+      [&] {
+        switch (phase) {
+          case TITLE:
+            if (titleTime == 20) TapKey(KEY_SPACE);
+            if (player && chaser1 && playState == PLAY_ON && maxBonus > 0) {
+              startTitleTime = titleTime;
+              phase = PLAY;
+            }
+            break;
+          case PLAY:
+            if (playState == PLAY_ON && level == lastLevel && !lose) {
+              TapKey(KEY_ESCAPE);
+              phase = OVER;
+            } else if (playState == PLAY_ON) {
+              // A gap now and then on the first level and among the fast chasers.
+              if (++framesPlayed % 150 == 0 && (level == 1 || level >= 19)) TapKey(KEY_SPACE);
+              if (lose && ReadScore() >= lose)
+                bot.ChaseStep();
+              else
+                bot.PaintStep(chaserCount);
+            } else if (ReadHealth() < 1) {
+              bot.LetGo();
+              phase = OVER;
+            } else if (playState > 200 && bonus == 0 && spaceLevel != level) {
+              bot.LetGo();
+              TapKey(KEY_SPACE);
+              spaceLevel = level;
+            }
+            break;
+          case OVER:
+            if (++framesOver % 25 == 0) {
+              TypeText("Bot\r");
+              TapKey(KEY_SPACE);
+            }
+            if (titleTime > 0 && titleTime < startTitleTime) {
+              TapKey(KEY_ESCAPE);
+              phase = DONE;
+            }
+            break;
+          default: break;
+        }
+      },
+      400000);
+  return status == 0 && phase == DONE;
+}
+
+}  // namespace
+
+// Re-records the regression replays under tests/replays when
+// ZEPHRANT_RECORD_REPLAYS names that folder (scripts/record-replays.sh).
+TEST(ReplayScenario, RecordRegressionReplays) {
+  const char* out = std::getenv("ZEPHRANT_RECORD_REPLAYS");
+  if (!out) GTEST_SKIP() << "set by scripts/record-replays.sh";
+  struct Game {
+    const char* name;
+    int lastLevel, lose;
+  };
+  for (Game g :
+       {Game{"bot_level1", 2, 0}, Game{"game_over", 0, 2000}, Game{"fast_chasers", 20, 0}}) {
+    ASSERT_TRUE(PlayBotGame(MakeTempDir("record"), g.lastLevel, g.lose)) << g.name;
+    const std::vector<uint8_t>& bytes = LastGameReplay();
+    VerifyResult r = VerifyReplayBytes(bytes.data(), bytes.size());
+    ASSERT_EQ(r.status, VERIFY_VALID) << g.name << ": " << r.line;
+    std::string base = std::string(out) + "/" + g.name;
+    std::ofstream(base + ".zrp", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    std::ofstream(base + ".expected") << "rules=" << REPLAY_RULES_VERSION << "\n" << r.line << "\n";
+    std::printf("%s: %s (%zu bytes)\n", g.name, r.line.c_str(), bytes.size());
+  }
 }
