@@ -27,7 +27,8 @@ constexpr const char* HELP_TEXT =
     "\n"
     "Keys: cursor keys steer, SPACE opens a gap and starts a game, ESC leaves a\n"
     "game and quits from the title, H shows the high scores (S synchronises them\n"
-    "with the online board), F12 switches between window and full screen.\n"
+    "with the online board; W marks a local entry's replay, ENTER watches it),\n"
+    "F12 switches between window and full screen.\n"
     "Gamepad: d-pad or left stick steer, A is SPACE, B is ESC, X is H, Y is S,\n"
     "Back is F12. In the name entry up and down choose the letter, right adds\n"
     "one, left removes one, A or Start ends the entry.\n";

@@ -17,6 +17,7 @@ constexpr int KEY_A = 65;         // letters 65..90, upper-case code whatever th
 constexpr int KEY_H = 72;
 constexpr int KEY_N = 78;
 constexpr int KEY_S = 83;
+constexpr int KEY_W = 87;
 constexpr int KEY_Y = 89;
 constexpr int KEY_F1 = 112;       // F1..F12 are 112..123
 constexpr int KEY_F12 = 123;

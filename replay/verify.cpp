@@ -176,7 +176,7 @@ int RunWatchCommand(const char* path) {
   }
   StartUp(false);
   Watch(d);
-  return 0;
+  EndProgram(0);
 }
 
 bool WatchReplayInGame(const uint8_t* bytes, size_t size) {

@@ -1,6 +1,8 @@
 #include "scores/board.h"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "flow/flow_state.h"
 #include "flow/media_set.h"
@@ -10,6 +12,8 @@
 #include "media/image.h"
 #include "media/input.h"
 #include "media/stream.h"
+#include "replay/replay_store.h"
+#include "replay/verify.h"
 #include "scores/online.h"
 #include "scores/score_table.h"
 #include "world/scoring.h"
@@ -19,6 +23,7 @@ int boardAnim = 0;
 int boardPage = 1;
 int localTop = 0;
 int onlineTop = 0;
+int watchRow = -1;
 
 namespace {
 
@@ -35,6 +40,7 @@ constexpr const char16_t* HELP_LINES[] = {
     u"Cursor up/down to scroll current board.",
     u"Press the SPACE BAR to go back.",
     u"Press (S) to synchronize the online scores.",
+    u"(W) picks a local replay, ENTER watches it.",
     nullptr,  // a pause before the lines come round again
 };
 
@@ -51,7 +57,43 @@ void DrawPanelBackground() {
   DrawPanelBox(boardAnim < FADE_FRAMES ? 0.045f * boardAnim : 0.9f, 40, 5, 40);
 }
 
+// W: the marker moves to the next local entry that has a replay, and the
+// page scrolls to show it.
+void PickNextReplay() {
+  boardPage = 1;
+  std::vector<uint8_t> bytes;
+  for (int step = 1; step <= LOCAL_ROWS; ++step) {
+    int row = (watchRow + step + LOCAL_ROWS) % LOCAL_ROWS;
+    if (!LoadEntryReplay(row, bytes)) continue;
+    watchRow = row;
+    if (row < localTop) localTop = row;
+    if (row >= localTop + VISIBLE_ROWS) localTop = std::min(row - VISIBLE_ROWS + 1, LOCAL_TOP_MAX);
+    return;
+  }
+  watchRow = -1;
+}
+
+// ENTER: the marked entry's game plays in the window; ESC ends it early.
+void WatchPickedReplay() {
+  std::vector<uint8_t> bytes;
+  if (boardPage != 1 || watchRow < 0 || !LoadEntryReplay(watchRow, bytes)) return;
+  WatchReplayInGame(bytes.data(), bytes.size());
+  musicChannel = musicTitle ? musicTitle->Cue() : nullptr;
+  if (musicChannel) {
+    musicChannel->SetVolume(musicMaster * musicVolume);
+    musicChannel->SetPaused(false);
+  }
+  SetAlpha(1);
+  SetDrawScale(1, 1);
+  SetDrawRotation(0);
+  SetColor(255, 255, 255);
+  SetBlend(BLEND_LIGHT);
+  FlushKeyState();
+}
+
 void ReadPanelKeys() {
+  if (KeyHits(KEY_W)) PickNextReplay();
+  if (KeyHits(KEY_ENTER)) WatchPickedReplay();
   if (KeyHits(KEY_S)) {
     SetCurrentFont(bigFont);
     SyncOnlineScores();
@@ -78,6 +120,11 @@ void DrawRows() {
     float y = static_cast<float>(130 + 24 * (r - top));
     Text record = CipherText(boardPage == 1 ? localScores[r] : onlineBoard[r]);
     SetColorHSL(Frac(0.1f * r + 0.025f * (titleTime / 4)), 0.6f, 0.6f);
+    if (boardPage == 1 && r == watchRow) {
+      SetColor(0, 64, 0);
+      DrawRect(90, y, 308, 13);
+      SetColorHSL(Frac(0.1f * r + 0.025f * (titleTime / 4)), 0.6f, 0.6f);
+    }
     if (boardPage == 2 && r == onlineRank - 1) {
       SetColor(128, 0, 0);
       DrawRect(90, y, 308, 13);
@@ -143,7 +190,9 @@ void BoardPanelStep() {
 
   SetDrawScale(2, 2);
   SetColorHSL(Frac(0.05f * boardAnim), 0.5f, 0.4f);
-  if (const char16_t* help = HELP_LINES[((boardAnim - FADE_FRAMES) / HELP_PHASE_FRAMES) % 5]) {
+  constexpr int helpCount = sizeof HELP_LINES / sizeof HELP_LINES[0];
+  if (const char16_t* help =
+          HELP_LINES[((boardAnim - FADE_FRAMES) / HELP_PHASE_FRAMES) % helpCount]) {
     Text line = help;
     DrawCentredText2x(line, 510);
   }

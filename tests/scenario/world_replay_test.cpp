@@ -9,9 +9,11 @@
 #include "flow/flow_state.h"
 #include "flow/title.h"
 #include "media/clock.h"
+#include "media/graphics.h"
 #include "replay/replay.h"
 #include "replay/replay_store.h"
 #include "replay/verify.h"
+#include "scores/board.h"
 #include "scores/score_table.h"
 #include "tests/scenario/world_bot.h"
 #include "world/scoring.h"
@@ -208,4 +210,59 @@ TEST(ReplayScenario, RecordRegressionReplays) {
     std::ofstream(base + ".expected") << "rules=" << REPLAY_RULES_VERSION << "\n" << r.line << "\n";
     std::printf("%s: %s (%zu bytes)\n", g.name, r.line.c_str(), bytes.size());
   }
+}
+
+// From the high-score panel: W marks the entry that has a replay, ENTER
+// plays it in the window (real GL; a frame of play is saved as
+// frames/watch_play.png), ESC ends it and the title goes on with the
+// player's own score.
+TEST(ReplayScenario, TheBoardWatchesAnEntrysReplayUntilEscape) {
+  std::string dir = MakeTempDir("replay-watch");
+  std::ifstream in(std::string(SOURCE_DIR) + "/tests/replays/game_over.zrp", std::ios::binary);
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+  ASSERT_GT(bytes.size(), 36u);
+  std::filesystem::current_path(dir);
+  LoadScoreFile();
+  int score = bytes[8] | bytes[9] << 8 | bytes[10] << 16;
+  localScores[3] = CipherText(MakeScoreRecord(u"Bot", u"A2", score, u"0"));
+  ASSERT_TRUE(SaveScoreFile());
+  std::filesystem::create_directory(ByteString(ReplayFolder()));
+  std::ofstream(ByteString(EntryReplayPath(3)), std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+
+  std::filesystem::path frames =
+      std::filesystem::path(ZEPHRANT_ZEPHRANT_BIN).parent_path() / "frames";
+  std::filesystem::create_directories(frames);
+  int boardFrames = 0, watchedFrames = 0, saved = 0, titleFramesAfter = 0;
+  bool stopped = false;
+  int status = RunWholeProgram(
+      dir,
+      [&] {
+        if (ReplayPlaying()) {
+          if (++watchedFrames == 240)
+            saved += SaveBackBufferPNG((frames / "watch_play.png").string());
+          if (watchedFrames == 250) {
+            TapKey(KEY_ESCAPE);
+            stopped = true;
+          }
+          return;
+        }
+        if (stopped) {
+          if (++titleFramesAfter == 30) {
+            EXPECT_EQ(ReadScore(), 0);  // the title shows the player's own (no) game
+            EXPECT_EQ(watchRow, 3);
+            TapKey(KEY_ESCAPE);
+          }
+          return;
+        }
+        if (titleTime == 20) TapKey(KEY_H);
+        if (boardOpen && ++boardFrames == 30) TapKey(KEY_W);
+        if (boardFrames == 32) TapKey(KEY_ENTER);
+      },
+      20000, true);
+  EXPECT_EQ(status, 0);
+  EXPECT_TRUE(stopped);
+  EXPECT_EQ(watchedFrames, 250);  // ESC ended the replay before its next frame
+  EXPECT_EQ(saved, 1);
 }
