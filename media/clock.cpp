@@ -10,6 +10,7 @@ namespace {
 bool virtualClock = false;
 uint32_t virtualNow = 0;
 const auto realStart = std::chrono::steady_clock::now();
+std::function<void()> waitWatch;
 
 uint32_t RealMillis() {
   auto d = std::chrono::steady_clock::now() - realStart;
@@ -26,6 +27,7 @@ void DelayMillis(int ms) {
   if (ms <= 0) return;
   if (virtualClock) {
     virtualNow += static_cast<uint32_t>(ms);
+    WaitWatch();
     return;
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -42,4 +44,11 @@ bool VirtualClockActive() { return virtualClock; }
 
 void AdvanceVirtualClock(int ms) {
   if (ms > 0) virtualNow += static_cast<uint32_t>(ms);
+  WaitWatch();
+}
+
+void SetWaitWatch(std::function<void()> watch) { waitWatch = std::move(watch); }
+
+void WaitWatch() {
+  if (waitWatch) waitWatch();
 }

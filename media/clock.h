@@ -2,6 +2,8 @@
 // only moves when DelayMillis or AdvanceVirtualClock asks it to.
 #pragma once
 
+#include <functional>
+
 int ElapsedMillis();        // wrapping 32-bit millisecond counter; only differences matter
 void DelayMillis(int ms);   // sleeps; negative values return at once
 
@@ -10,3 +12,8 @@ void UseVirtualClock(int startMs);   // from now on ElapsedMillis reads virtual 
 void UseRealClock();
 bool VirtualClockActive();
 void AdvanceVirtualClock(int ms);    // DelayMillis(ms) does the same on the virtual clock
+
+// Test seam: called at every presented frame and every move of the virtual
+// clock, so a test can end a wait that would never end.
+void SetWaitWatch(std::function<void()> watch);
+void WaitWatch();

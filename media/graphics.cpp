@@ -146,6 +146,7 @@ void Flip(int sync) {
     d->Flip(p.hardSync);
   }
   if (frameHook) frameHook();
+  WaitWatch();
 }
 
 // --- Drawing state ---

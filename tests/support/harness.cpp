@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "flow/flow_state.h"
-#include "media/graphics.h"
-#include "media/system.h"
-
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+
+#include "flow/flow_state.h"
+#include "media/clock.h"
+#include "media/graphics.h"
+#include "media/system.h"
 
 void PressKey(int code) { InjectInputEvent({InputEventKind::KeyDown, code}); }
 void ReleaseKey(int code) { InjectInputEvent({InputEventKind::KeyUp, code}); }
@@ -29,7 +31,37 @@ std::string MakeTempDir(const std::string& tag) {
 
 namespace {
 struct TooLong {};
+
+struct Watchdog {
+  std::string test, what;
+  int left = 0;  // steps still allowed
+  bool armed = false;
+  long steps = 0;
+} watchdog;
+
+void WatchStep() {
+  ++watchdog.steps;
+  if (!watchdog.armed || --watchdog.left >= 0) return;
+  watchdog.armed = false;  // fail once: the clean-up may still draw frames
+  throw WatchdogExpired(watchdog.test + " is stuck: still waiting for " + watchdog.what);
+}
 }  // namespace
+
+void ArmWatchdog(const std::string& test, int budget) {
+  SetWaitWatch(WatchStep);
+  watchdog = {test, "the test to end", budget, true, 0};
+}
+
+WaitingFor::WaitingFor(const std::string& what, int budget)
+    : outerWhat_(watchdog.what), outerLeft_(watchdog.left), startStep_(watchdog.steps) {
+  watchdog.what = what;
+  watchdog.left = budget;
+}
+
+WaitingFor::~WaitingFor() {
+  watchdog.what = outerWhat_;
+  watchdog.left = std::max(0, outerLeft_ - static_cast<int>(watchdog.steps - startStep_));
+}
 
 int RunWholeProgram(const std::string& dir, const std::function<void()>& perFrame,
                     int maxFrames, bool withGL) {
@@ -48,6 +80,8 @@ int RunWholeProgram(const std::string& dir, const std::function<void()>& perFram
     status = e.status;
   } catch (const TooLong&) {
     ADD_FAILURE() << "the game ran for more than " << maxFrames << " frames";
+  } catch (const WatchdogExpired& e) {
+    ADD_FAILURE() << e.what();
   }
   SetFrameHook(nullptr);
   CloseGraphics();

@@ -1,7 +1,9 @@
 // Test support shared by every test binary.
 #pragma once
 #include <functional>
+#include <stdexcept>
 #include <string>
+
 #include "media/input.h"
 #include "media/text.h"
 
@@ -23,3 +25,23 @@ const char* TestKind();
 // Real GL is used when `withGL` is set; the headless renderer otherwise.
 int RunWholeProgram(const std::string& dir, const std::function<void()>& perFrame,
                     int maxFrames, bool withGL = false);
+
+// The watchdog of tests that wait on scripted input or the virtual clock:
+// every presented frame and every move of the virtual clock is a step, and a
+// test that takes more steps than its budget fails at once with what it was
+// waiting for; the other tests of the binary still run. test_main arms it
+// before every test; WaitingFor names a wait and gives it a budget of its own.
+struct WatchdogExpired : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+void ArmWatchdog(const std::string& test, int budget);
+class WaitingFor {
+ public:
+  WaitingFor(const std::string& what, int budget);
+  ~WaitingFor();
+
+ private:
+  std::string outerWhat_;
+  int outerLeft_;
+  long startStep_;
+};

@@ -24,6 +24,17 @@ const char* TestKind() {
 #endif
 }
 
+namespace {
+// Every test starts with a fresh watchdog budget (see harness.h): the
+// longest test takes under 3000 steps; a stuck one without GL fails within
+// a second or two.
+class WatchEveryTest : public ::testing::EmptyTestEventListener {
+  void OnTestStart(const ::testing::TestInfo& test) override {
+    ArmWatchdog(std::string(test.test_suite_name()) + "." + test.name(), 10000);
+  }
+};
+}  // namespace
+
 int main(int argc, char** argv) {
 #ifdef ZEPHRANT_SANITIZE
   // Mesa unloads its drivers before LeakSanitizer reports, leaving leaks
@@ -41,5 +52,6 @@ int main(int argc, char** argv) {
   UseVirtualClock(1000);
   SetEndProgramHook([](int status) { throw ProgramEnded{status}; });
   ::testing::InitGoogleTest(&argc, argv);
+  ::testing::UnitTest::GetInstance()->listeners().Append(new WatchEveryTest);
   return RUN_ALL_TESTS();
 }

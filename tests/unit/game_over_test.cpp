@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <stdexcept>
 #include <string>
 
 #include "tests/unit/scores_test_util.h"
@@ -26,9 +25,9 @@ class TMusicChannel : public TChannel {
 
 // Runs the name entry alone, typing `typed` once its first frame is shown.
 Text EntryResult(const std::string& typed, int& frames) {
+  WaitingFor wait("the name entry to end on Enter", 200);
   FrameScript script([&](int frame) {
     if (frame == 1) TypeText(typed);
-    if (frame > 200) throw std::runtime_error("the entry did not end");
   });
   ResetPlayClock();
   EnterScoreName();
@@ -49,10 +48,8 @@ struct GameOver : ::testing::Test {
   void TearDown() override { musicChannel = nullptr; }
   // One whole sequence; `onFrame` sees each flip with playState as it stands.
   int Run(std::function<void(int)> onFrame) {
-    FrameScript script([&](int frame) {
-      onFrame(frame);
-      if (frame > 2000) throw std::runtime_error("the sequence did not end");
-    });
+    WaitingFor wait("the game-over sequence to end on SPACE", 2000);
+    FrameScript script(onFrame);
     playState = 1;
     RunGameOver();
     return script.frames;

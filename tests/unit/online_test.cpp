@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <stdexcept>
 #include <string>
 
 #include "media/image.h"
@@ -38,10 +37,8 @@ int Solution(int challenge) {
 struct Online : ::testing::Test {
   ScoreDir dir{"online"};
   std::function<void(int)> onFrame = [](int) {};
-  FrameScript frames{[this](int n) {
-    onFrame(n);
-    if (n > 500) throw std::runtime_error("the exchange did not end");
-  }};
+  WaitingFor wait{"the score server exchange to end", 500};
+  FrameScript frames{[this](int n) { onFrame(n); }};
   void SetUp() override {
     LoadScoreFile();
     ClearOnlineRows();

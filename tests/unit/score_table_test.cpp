@@ -32,6 +32,7 @@ Text Local(const char16_t* name, const char16_t* level, const char16_t* score,
 // Types the name once the entry's first frame is on screen (the entry
 // flushes the keys when it starts).
 void EnterWithName(const std::string& typed) {
+  WaitingFor wait("the name entry to end on Enter", 100);
   FrameScript script([&](int frame) {
     if (frame == 1) TypeText(typed);
   });

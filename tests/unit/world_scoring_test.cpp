@@ -152,6 +152,7 @@ class LevelCompleteTest : public WorldTest {
   }
   // Runs frames until the frame counter reaches t.
   static void RunTo(int t) {
+    WaitingFor wait("the level-complete frame counter to reach " + std::to_string(t), 1000);
     while (playState < t) LevelCompleteFrame();
   }
 };

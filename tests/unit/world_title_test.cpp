@@ -20,6 +20,7 @@ class TitleTest : public WorldTest {
   // Runs the title screen with `onFrame` called after each Flip.
   template <class F>
   bool RunTitle(F onFrame, int* status = nullptr) {
+    WaitingFor wait("the title screen to start a game or end the program", 1000);
     SetFrameHook([&] {
       frames++;
       onFrame(frames);
