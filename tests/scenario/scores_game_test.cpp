@@ -39,7 +39,8 @@ TEST(ScoresScenario, ALostGameEntersTheTypedNameAtItsRow) {
 
   enum { TITLE, PLAY, OVER, ENTRY, PROMPT, LEAVING, DONE } phase = TITLE;
   TGridBot bot;
-  int startTitleTime = 0, scoreAtDeath = -1, entryRow = -1;
+  int startTitleTime = 0, entryRow = -1;
+  TOutcome atEntry{};
   Text labelAtDeath;
   auto perFrame = [&] {
     switch (phase) {
@@ -59,7 +60,7 @@ TEST(ScoresScenario, ALostGameEntersTheTypedNameAtItsRow) {
       case OVER:
         if (playState == PLAY_ON) bot.ChaseStep();
         if (gotHighScore) {  // the entry's first frame
-          scoreAtDeath = ReadScore();
+          atEntry = Outcome();
           labelAtDeath = levelLabel;
           entryRow = newEntryIndex;
           TypeText("Zed Q\r");
@@ -86,11 +87,13 @@ TEST(ScoresScenario, ALostGameEntersTheTypedNameAtItsRow) {
   EXPECT_EQ(status, 0);
   EXPECT_EQ(phase, LEAVING);
   EXPECT_EQ(entryRow, 10);
+  EXPECT_EQ(atEntry, (TOutcome{176, 1, 111, -2}));
+  EXPECT_EQ(labelAtDeath, u"A1");
   EXPECT_EQ(playerName, u"Zed Q");
   std::string bytes = FileBytes("vek.hsf");
   ASSERT_EQ(bytes.size(), 30758u);
   Text row10 = CipherText(AsciiText(std::string_view(bytes).substr(30000 + 10 * 30, 30)));
-  EXPECT_EQ(row10, MakeScoreRecord(u"Zed Q", labelAtDeath, scoreAtDeath, u"1"));
+  EXPECT_EQ(row10, MakeScoreRecord(u"Zed Q", labelAtDeath, atEntry.score, u"1"));
   Text row11 = CipherText(AsciiText(std::string_view(bytes).substr(30000 + 11 * 30, 30)));
   EXPECT_EQ(row11, MakeScoreRecord(u"Old", u"B2", 0, u"0"));
 

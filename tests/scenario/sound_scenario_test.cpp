@@ -30,6 +30,7 @@ TEST(SoundScenario, MusicAndEffectsAreHeardThroughTheGame) {
   TGridBot bot;
   double titleStart = 0, titleLater = -200, playLoudest = -200;
   int sourcesAtTitle = 0, playFrames = 0;
+  TOutcome atLeaving{};
   auto perFrame = [&] {
     double level = NextFrameLevel();
     switch (phase) {
@@ -49,6 +50,7 @@ TEST(SoundScenario, MusicAndEffectsAreHeardThroughTheGame) {
         bot.PaintStep(chaserCount);
         playLoudest = std::max(playLoudest, level);
         if (++playFrames == 300) {
+          atLeaving = Outcome();
           bot.LetGo();
           TapKey(KEY_ESCAPE);
           phase = LEAVING;
@@ -66,6 +68,7 @@ TEST(SoundScenario, MusicAndEffectsAreHeardThroughTheGame) {
   UseOpenALLoopback(0);
 
   EXPECT_EQ(status, 0);
+  EXPECT_EQ(atLeaving, (TOutcome{335, 1, 71, 160}));
   ASSERT_TRUE(openal);
   EXPECT_LT(titleStart, titleLater - 12);  // 0.05 of full volume is 26 dB down
   EXPECT_GT(titleLater, -35.0);

@@ -4,12 +4,26 @@
 #include <array>
 #include <deque>
 #include <functional>
+#include <ostream>
 
+#include "flow/flow_state.h"
 #include "media/input.h"
 #include "tests/support/harness.h"
 #include "world/chaser.h"
 #include "world/level.h"
 #include "world/player.h"
+#include "world/scoring.h"
+
+// Where a scripted game stands. Scenarios assert it exactly: the games are
+// deterministic, so a fault that changes the numbers anywhere is caught.
+struct TOutcome {
+  int score, level, cellsLeft, health;
+  bool operator==(const TOutcome&) const = default;
+};
+inline TOutcome Outcome() { return {ReadScore(), level, cellsLeft, ReadHealth()}; }
+inline std::ostream& operator<<(std::ostream& out, const TOutcome& o) {
+  return out << "{" << o.score << ", " << o.level << ", " << o.cellsLeft << ", " << o.health << "}";
+}
 
 class TGridBot {
  public:

@@ -39,6 +39,7 @@ TEST(WorldFrames, SavesTitleBuildPlayAndLevelComplete) {
   TGridBot bot;
   std::vector<std::string> saved;
   int playFrames = 0;
+  TOutcome atComplete{};
   auto save = [&](const char* name) {
     std::string path = (dir / name).string();
     if (SaveBackBufferPNG(path)) saved.push_back(name);
@@ -77,7 +78,10 @@ TEST(WorldFrames, SavesTitleBuildPlayAndLevelComplete) {
         }
         break;
       case COMPLETE:
-        if (playState == 160) save("complete.png");
+        if (playState == 160) {
+          save("complete.png");
+          atComplete = Outcome();
+        }
         // The pay-out flushes the keys: leave once it is over.
         if (playState > 160 && bonus == 0) {
           TapKey(KEY_ESCAPE);
@@ -92,6 +96,7 @@ TEST(WorldFrames, SavesTitleBuildPlayAndLevelComplete) {
   EXPECT_EQ(RunWholeProgram(work, perFrame, 5000, true), 0);
   EXPECT_EQ(saved,
             (std::vector<std::string>{"title.png", "build.png", "play.png", "complete.png"}));
+  EXPECT_EQ(atComplete, (TOutcome{1040, 1, 0, 160}));
 }
 
 TEST(WorldFrames, SavesGameOverAndNameEntry) {
@@ -101,6 +106,7 @@ TEST(WorldFrames, SavesGameOverAndNameEntry) {
   enum { TITLE, BUILD, PLAY, OVER, LEAVE } phase = TITLE;
   std::vector<std::string> saved;
   int playFrames = 0, entryFrames = 0;
+  TOutcome atResult{};
   auto save = [&](const char* name) {
     if (SaveBackBufferPNG((dir / name).string())) saved.push_back(name);
   };
@@ -132,6 +138,7 @@ TEST(WorldFrames, SavesGameOverAndNameEntry) {
         }
         if (playState == 230 && saved.size() == 2) {
           save("result.png");
+          atResult = Outcome();
           TapKey(KEY_SPACE);
           phase = LEAVE;
         }
@@ -143,4 +150,5 @@ TEST(WorldFrames, SavesGameOverAndNameEntry) {
   };
   EXPECT_EQ(RunWholeProgram(work, perFrame, 5000, true), 0);
   EXPECT_EQ(saved, (std::vector<std::string>{"gameover.png", "entry.png", "result.png"}));
+  EXPECT_EQ(atResult, (TOutcome{4321, 1, 171, 0}));
 }

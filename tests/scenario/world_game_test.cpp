@@ -31,8 +31,9 @@ int CountLineCells() {
 TEST(WorldScenario, BotPaintsLevelOneThenLevelTwoBuildsAndEscapeLeaves) {
   enum { TITLE, PLAY1, COMPLETE1, LEVEL2, LEAVING, DONE } phase = TITLE;
   TGridBot bot;
-  int startTitleTime = 0, scoreAtComplete = 0, bonusAtComplete = 0, untouchedAtComplete = 0;
-  int scoreAfterPayout = 0, level2Cells = 0, level2MaxBonus = 0, healthAtComplete = 0;
+  int startTitleTime = 0, bonusAtComplete = 0, untouchedAtComplete = 0;
+  int scoreAfterPayout = 0, level2Cells = 0, level2MaxBonus = 0;
+  TOutcome atComplete{}, atLevel2{};
   int lowestHealth = 1000, sawDebris = 0, paintFrames = 0;
   bool spacePressed = false;
 
@@ -57,10 +58,9 @@ TEST(WorldScenario, BotPaintsLevelOneThenLevelTwoBuildsAndEscapeLeaves) {
               phase = DONE;
             } else {  // the first level-complete frame has been shown
               bot.LetGo();
-              scoreAtComplete = ReadScore();
+              atComplete = Outcome();
               bonusAtComplete = bonus;
               untouchedAtComplete = player->untouched;
-              healthAtComplete = ReadHealth();
               phase = COMPLETE1;
             }
             break;
@@ -72,6 +72,7 @@ TEST(WorldScenario, BotPaintsLevelOneThenLevelTwoBuildsAndEscapeLeaves) {
             }
             if (level == 2 && playState == PLAY_ON) {
               level2Cells = CountLineCells();
+              atLevel2 = Outcome();
               level2MaxBonus = maxBonus;
               TapKey(KEY_ESCAPE);
               phase = LEAVING;
@@ -90,13 +91,16 @@ TEST(WorldScenario, BotPaintsLevelOneThenLevelTwoBuildsAndEscapeLeaves) {
 
   EXPECT_EQ(status, 0);
   EXPECT_EQ(phase, DONE);
-  EXPECT_GT(paintFrames, 171 * 3 / 2);  // at least 171 cells at three ticks each
-  EXPECT_GT(sawDebris, 0);
-  EXPECT_GT(scoreAtComplete, 171);  // at least a point a cell
+  EXPECT_EQ(paintFrames, 654);
+  EXPECT_EQ(sawDebris, 14);
+  EXPECT_EQ(lowestHealth, 160);  // the bot kept clear of the chaser
+  EXPECT_EQ(atComplete, (TOutcome{475, 1, 0, 160}));
+  EXPECT_EQ(bonusAtComplete, 386);
+  EXPECT_EQ(untouchedAtComplete, 1);
   // The whole bonus went into the score, doubled when no chaser came near.
   int expectedBonus = untouchedAtComplete ? 2 * bonusAtComplete : bonusAtComplete;
-  EXPECT_EQ(scoreAfterPayout - scoreAtComplete, expectedBonus);
-  EXPECT_GE(healthAtComplete, lowestHealth);
+  EXPECT_EQ(scoreAfterPayout - atComplete.score, expectedBonus);
+  EXPECT_EQ(atLevel2, (TOutcome{1247, 2, 195, 160}));
   EXPECT_EQ(level2Cells, 196);
   EXPECT_EQ(level2MaxBonus, 1372);
   EXPECT_EQ(levelLabel, u"A2");
@@ -105,7 +109,8 @@ TEST(WorldScenario, BotPaintsLevelOneThenLevelTwoBuildsAndEscapeLeaves) {
 TEST(WorldScenario, ChasersDrainHealthUntilTheGameIsOver) {
   enum { TITLE, PLAY, OVER, DONE } phase = TITLE;
   TGridBot bot;
-  int startTitleTime = 0, framesOver = 0, healthAtDeath = 1;
+  int startTitleTime = 0, framesOver = 0;
+  TOutcome atDeath{};
   int status = RunGameWith(
       [&] {
         switch (phase) {
@@ -120,7 +125,7 @@ TEST(WorldScenario, ChasersDrainHealthUntilTheGameIsOver) {
             if (playState == PLAY_ON) {
               bot.ChaseStep();
             } else if (ReadHealth() < 1) {  // the game-over frames have begun
-              healthAtDeath = ReadHealth();
+              atDeath = Outcome();
               bot.LetGo();
               phase = OVER;
             } else {
@@ -148,5 +153,5 @@ TEST(WorldScenario, ChasersDrainHealthUntilTheGameIsOver) {
       60000);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(phase, DONE);
-  EXPECT_LT(healthAtDeath, 1);
+  EXPECT_EQ(atDeath, (TOutcome{176, 1, 111, -2}));
 }

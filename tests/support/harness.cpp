@@ -11,6 +11,9 @@
 #include "media/clock.h"
 #include "media/graphics.h"
 #include "media/system.h"
+#include "scores/game_over.h"
+#include "scores/score_table.h"
+#include "world/scoring.h"
 
 void PressKey(int code) { InjectInputEvent({InputEventKind::KeyDown, code}); }
 void ReleaseKey(int code) { InjectInputEvent({InputEventKind::KeyUp, code}); }
@@ -66,6 +69,14 @@ WaitingFor::~WaitingFor() {
 int RunWholeProgram(const std::string& dir, const std::function<void()>& perFrame,
                     int maxFrames, bool withGL) {
   EXPECT_EQ(chdir(dir.c_str()), 0);
+  // A frame takes up to three steps: its pacing, its tick wait and itself.
+  WaitingFor wait("the scripted game to end the program", 3 * maxFrames + 100);
+  // Each run starts as a fresh process would: the same clock, so the same
+  // random seeds, and the values a game carries on to the next.
+  UseVirtualClock(1000);
+  combo = COMBO_MIN;
+  playerName.clear();
+  gotHighScore = false;
   UseHeadlessGraphics(!withGL);
   int frames = 0;
   SetFrameHook([&] {
