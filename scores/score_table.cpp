@@ -107,32 +107,68 @@ class TBudgetStream : public TStream {
   int left_;
 };
 
-// Writes both tables and their checksum to a temporary file and puts it in
-// place of vek.hsf only once it is complete and on disk.
-bool WriteTablesToFile() {
-  Text finalPath = WritePath(SCORE_FILE_NAME);
-  Text tmpPath = finalPath + TEMP_SUFFIX;
-  StreamRef file = OpenFileForWriting(tmpPath);
-  if (!file) {
-    PrintLine(u"high scores: cannot create " + tmpPath + u"; scores not saved");
-    return false;
-  }
-  StreamRef out = writeBudget >= 0 ? std::make_shared<TBudgetStream>(file, writeBudget) : file;
+}  // namespace
+
+bool WriteScoreTables(TStream& out) {
   uint32_t sum = 0;
   try {
     for (int i = 0; i < ONLINE_ROWS; ++i) {
       Text row = FileRow(onlineBoard[i], 0);
       sum += static_cast<uint32_t>(RecordScore(row));
-      out->WriteString(row);
+      out.WriteString(row);
     }
     for (int k = 0; k < LOCAL_ROWS; ++k) {
       Text row = FileRow(localScores[k], 2500 - 100 * k);
       sum += static_cast<uint32_t>(RecordScore(row));
-      out->WriteString(row);
+      out.WriteString(row);
     }
-    out->WriteLong(static_cast<int32_t>(sum));
-    out->Close();
+    out.WriteLong(static_cast<int32_t>(sum));
   } catch (const TStreamWriteException&) {
+    return false;
+  }
+  return true;
+}
+
+// Reads into scratch tables first, so a damaged file leaves nothing half
+// loaded. A file too short for its 1025 records and checksum counts as
+// damaged, like a checksum that does not match.
+ScoreFileState ReadScoreTables(TStream& file) {
+  std::vector<Text> rows(ONLINE_ROWS + LOCAL_ROWS);
+  uint32_t sum = 0;
+  int64_t stored = 0;
+  try {
+    int size = file.Size();
+    if (size >= 0 && size < SCORE_FILE_SIZE) return ScoreFileState::Damaged;
+    for (Text& row : rows) {
+      row = file.ReadString(RECORD_LENGTH);
+      sum += static_cast<uint32_t>(RecordScore(row));
+    }
+    stored = file.ReadLong();
+  } catch (const TStreamReadException&) {
+    return ScoreFileState::Damaged;
+  }
+  if (static_cast<uint32_t>(stored) != sum) return ScoreFileState::Damaged;
+  for (int i = 0; i < ONLINE_ROWS; ++i) onlineBoard[i] = rows[i];
+  for (int k = 0; k < LOCAL_ROWS; ++k) localScores[k] = rows[ONLINE_ROWS + k];
+  return ScoreFileState::Good;
+}
+
+namespace {
+
+// Writes both tables and their checksum to a temporary file and puts it in
+// place of vek.hsf only once it is complete and on disk.
+bool WriteTablesToFile() {
+  Text finalPath = WritePath(SCORE_FILE_NAME);
+  Text tmpPath = finalPath + TEMP_SUFFIX;
+  StreamRef file = CreateFreshFile(tmpPath);
+  if (!file) {
+    PrintLine(u"high scores: cannot create " + tmpPath + u"; scores not saved");
+    return false;
+  }
+  StreamRef out = writeBudget >= 0 ? std::make_shared<TBudgetStream>(file, writeBudget) : file;
+  bool written = WriteScoreTables(*out);
+  out->Close();
+  if (!written) {
     file->Close();
     RemoveFile(tmpPath);
     PrintLine(u"high scores: writing " + tmpPath + u" failed; scores not saved");
@@ -154,37 +190,12 @@ bool WriteTablesToFile() {
   return true;
 }
 
-enum class FileState { Missing, Damaged, Good };
-
-// Reads into scratch tables first, so a damaged file leaves nothing half
-// loaded. A file too short for its 1025 records and checksum counts as
-// damaged, like a checksum that does not match.
-FileState ReadScoreFile() {
+ScoreFileState ReadScoreFile() {
   StreamRef file = OpenFileForReading(WritePath(SCORE_FILE_NAME));
-  if (!file) return FileState::Missing;
-  std::vector<Text> rows(ONLINE_ROWS + LOCAL_ROWS);
-  uint32_t sum = 0;
-  int64_t stored = 0;
-  try {
-    int size = file->Size();
-    if (size >= 0 && size < SCORE_FILE_SIZE) {
-      file->Close();
-      return FileState::Damaged;
-    }
-    for (Text& row : rows) {
-      row = file->ReadString(RECORD_LENGTH);
-      sum += static_cast<uint32_t>(RecordScore(row));
-    }
-    stored = file->ReadLong();
-    file->Close();
-  } catch (const TStreamReadException&) {
-    file->Close();
-    return FileState::Damaged;
-  }
-  if (static_cast<uint32_t>(stored) != sum) return FileState::Damaged;
-  for (int i = 0; i < ONLINE_ROWS; ++i) onlineBoard[i] = rows[i];
-  for (int k = 0; k < LOCAL_ROWS; ++k) localScores[k] = rows[ONLINE_ROWS + k];
-  return FileState::Good;
+  if (!file) return ScoreFileState::Missing;
+  ScoreFileState state = ReadScoreTables(*file);
+  file->Close();
+  return state;
 }
 
 }  // namespace
@@ -231,9 +242,9 @@ int ScoreTableChecksum() {
 // they cannot be written the game plays on with the defaults in memory.
 void LoadScoreFile() {
   for (int pass = 0; pass < 2; ++pass) {
-    FileState state = ReadScoreFile();
-    if (state == FileState::Good) return;
-    if (state == FileState::Damaged && pass == 0) {
+    ScoreFileState state = ReadScoreFile();
+    if (state == ScoreFileState::Good) return;
+    if (state == ScoreFileState::Damaged && pass == 0) {
       noticePending = true;
       if (Current2D()) ShowDeferredScoreNotice();
     }

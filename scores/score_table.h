@@ -36,5 +36,12 @@ void InsertLocalScore();
 void ShowDeferredScoreNotice();  // the tamper notice, once the display is open
 bool ScoreNoticePending();
 
+// The same from and to any stream (memory in the fuzz harness). Reading
+// fills the tables only from a whole file whose checksum matches.
+class TStream;
+enum class ScoreFileState { Missing, Damaged, Good };
+ScoreFileState ReadScoreTables(TStream& file);
+bool WriteScoreTables(TStream& out);  // false when a write fails
+
 // --- Test seam ---
 void SetScoreWriteBudget(int bytes);  // file writes fail after this many bytes; -1 no limit

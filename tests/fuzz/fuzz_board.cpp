@@ -1,0 +1,82 @@
+// The score server's replies as the game reads them (the board download in
+// both modes and the challenge and update of an upload): whatever a server
+// sends, every record stored from the board stays well formed and every
+// exchange ends.
+#include <algorithm>
+#include <string>
+
+#include "media/clock.h"
+#include "media/graphics.h"
+#include "scores/online.h"
+#include "scores/score_table.h"
+#include "tests/fuzz/fuzz_util.h"
+
+namespace {
+
+// No host part, so the TCP factory passes it on to the one below.
+constexpr char16_t FUZZ_HOST[] = u":8480";
+std::string reply;
+
+// Every connection reads the same reply; what the game sends is dropped.
+class TReplyStream : public TStream {
+ public:
+  int Eof() override { return pos_ >= reply.size(); }
+  int Read(void* buf, int count) override {
+    size_t n = std::min(static_cast<size_t>(std::max(count, 0)), reply.size() - pos_);
+    reply.copy(static_cast<char*>(buf), n, pos_);
+    pos_ += n;
+    return static_cast<int>(n);
+  }
+  int Write(const void*, int count) override { return count; }
+
+ private:
+  size_t pos_ = 0;
+};
+
+class TReplyFactory : public TStreamFactory {
+ public:
+  StreamRef CreateStream(const Text&, const Text& proto, const Text& path, bool, bool) override {
+    if (proto != u"tcp" || path != FUZZ_HOST) return nullptr;
+    return std::make_shared<TReplyStream>();
+  }
+};
+
+bool WellFormed(const Text& record) {
+  Text plain = CipherText(record);
+  if (plain.size() != static_cast<size_t>(RECORD_LENGTH)) return false;
+  for (char16_t c : plain)
+    if (c < 32 || c > 126) return false;
+  for (int i = 22; i < 29; ++i)
+    if (plain[i] < u'0' || plain[i] > u'9') return false;
+  return plain[29] == u'0' || plain[29] == u'1';
+}
+
+bool SetUp() {
+  UseHeadlessGraphics(true);
+  UseVirtualClock(0);
+  OpenGraphics(800, 600, 0, 50, 0);
+  static TReplyFactory factory;
+  AddStreamFactory(&factory);
+  SetScoreServerHost(FUZZ_HOST);
+  Text empty = CipherText(MakeScoreRecord(Text(), u"A1", 0, u"0"));
+  for (int i = 0; i < ONLINE_ROWS; ++i) onlineBoard[i] = empty;
+  for (int k = 0; k < LOCAL_ROWS; ++k) localScores[k] = empty;
+  return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static bool ready = SetUp();
+  (void)ready;
+  // A server that sends nothing at all leads to the retry prompt, which
+  // waits for the player.
+  if (size == 0) return 0;
+  reply.assign(reinterpret_cast<const char*>(data), size);
+  FUZZ_CHECK(FetchOnlineScores(1) == 1);
+  FUZZ_CHECK(FetchOnlineScores(2) == 1);
+  for (int i = 0; i < ONLINE_ROWS; ++i) FUZZ_CHECK(WellFormed(onlineBoard[i]));
+  FUZZ_CHECK(onlineRank >= -1 && onlineRank <= ONLINE_ROWS + 1);
+  FUZZ_CHECK(PostOnlineScore(0) == 1);
+  return 0;
+}
