@@ -44,5 +44,8 @@ class TAudioSample {
 // channel, 5 for two. Seeks, when the stream can, only to learn the length.
 std::unique_ptr<TAudioSample> LoadOggSample(TStream& stream);  // null on a decode error
 bool ProbeOggStream(TStream& stream);                           // headers only
+// Bytes the OGG loader reserves at first for a stream of this many bytes,
+// whatever length its last page claims; more only as frames arrive.
+long long OggInitialReserve(long long streamBytes);
 std::unique_ptr<TAudioSample> LoadAudioSample(const Text& url);  // opens the url, then the loaders
 bool ProbeAudioUrl(const Text& url);                             // would LoadAudioSample decode it?

@@ -1,9 +1,12 @@
 // The Ogg Vorbis sample loader: libvorbisfile reads through a TStream and the
 // whole file is decoded at once into 16-bit little-endian PCM.
 #include <vorbis/vorbisfile.h>
+
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+
 #include "media/audio_sample.h"
 #include "media/stream.h"
 
@@ -50,6 +53,11 @@ struct OpenVorbis {
 
 }  // namespace
 
+// Vorbis squeezes sound about ten to one; a 1 MiB floor covers short effects.
+long long OggInitialReserve(long long streamBytes) {
+  return std::max(int64_t(1) << 20, int64_t(std::max(streamBytes, 0LL)) * 32);
+}
+
 bool ProbeOggStream(TStream& stream) {
   OpenVorbis ov;
   if (ov_test_callbacks(&stream, &ov.vf, nullptr, 0, STREAM_CALLBACKS) < 0) return false;
@@ -67,17 +75,21 @@ std::unique_ptr<TAudioSample> LoadOggSample(TStream& stream) {
   const int channels = info->channels;
   const int frameBytes = 2 * channels;
 
-  // A seekable stream tells the exact length up front; otherwise the buffer
-  // grows as the frames come.
+  // A seekable stream tells the length up front, but only its last page
+  // says so: the buffer starts at no more than the data can plausibly
+  // decode to and grows as the frames come.
   ogg_int64_t total = ov_pcm_total(&ov.vf, -1);
   if (total > INT_MAX / frameBytes) return nullptr;
-  int64_t capacity = total >= 0 ? total * frameBytes : int64_t(1) << 20;
+  int64_t promised = total >= 0 ? total * frameBytes : -1;
+  int64_t capacity = OggInitialReserve(stream.Size());
+  if (promised >= 0) capacity = std::min(capacity, promised);
   auto bytes = std::make_unique_for_overwrite<uint8_t[]>(capacity > 0 ? capacity : 1);
   int64_t used = 0;
   for (;;) {
     if (used == capacity) {
-      if (total >= 0) break;  // everything the headers promised has arrived
+      if (used == promised) break;  // everything the headers promised has arrived
       int64_t grown = capacity * 2;
+      if (promised >= 0) grown = std::min(grown, promised);
       if (grown > INT_MAX) return nullptr;
       auto bigger = std::make_unique_for_overwrite<uint8_t[]>(grown);
       std::memcpy(bigger.get(), bytes.get(), used);
@@ -91,7 +103,8 @@ std::unique_ptr<TAudioSample> LoadOggSample(TStream& stream) {
     if (got == OV_HOLE) continue;  // a gap in the data, not fatal
     if (got < 0) return nullptr;
     vorbis_info* link = ov_info(&ov.vf, bitstream);
-    if (!link || link->channels != channels) return nullptr;  // a chained file may not change layout
+    if (!link || link->channels != channels)
+      return nullptr;  // a chained file may not change layout
     used += got;
   }
   auto sample = std::make_unique<TAudioSample>();

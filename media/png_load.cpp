@@ -82,6 +82,12 @@ std::unique_ptr<TPixmap> LoadPixmapPNG(TStream& stream) {
   int height = static_cast<int>(png_get_image_height(r.png, r.info));
   if (static_cast<int>(png_get_rowbytes(r.png, r.info)) != width * PixelBytes(format))
     return nullptr;
+  // Deflate expands at most 1032 to 1, so a header that claims more pixels
+  // than the rest of the file can hold is not believed.
+  int left = stream.Size() >= 0 ? stream.Size() - stream.Pos() : -1;
+  if (left >= 0 &&
+      (static_cast<long long>(width) * PixelBytes(format) + 1) * height > 1032LL * left + 1024)
+    return nullptr;
   std::unique_ptr<TPixmap> pixmap = TPixmap::Create(width, height, format);
   if (!pixmap) return nullptr;
   std::vector<png_bytep> rows(static_cast<size_t>(height));

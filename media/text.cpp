@@ -3,6 +3,7 @@
 // stops quietly at the first character it does not understand.
 #include "media/text.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -15,7 +16,8 @@ Text MidText(const Text& s, int pos, int size) {
   if (size < 0) {
     // Asking for "everything from position 0 or before" pads the front with
     // one space per position in front of the text.
-    if (start < 0) return Text(static_cast<size_t>(-start), u' ') + s;
+    if (start < 0)
+      return Text(static_cast<size_t>(std::min<long long>(-start, MAX_TEXT_PADDING)), u' ') + s;
     return s.substr(static_cast<size_t>(start));
   }
   long long count = size;

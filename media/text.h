@@ -8,6 +8,9 @@ using Text = std::u16string;
 
 // --- Substrings and search (positions are 1-based) ---
 Text MidText(const Text& s, int pos, int size = -1);  // pos beyond the end gives ""
+// MidText without a size pads the front with a space per position before 1,
+// but never more than this many (a wild position must not take gigabytes).
+constexpr int MAX_TEXT_PADDING = 65536;
 Text LeftText(const Text& s, int n);                   // n past the end gives all of s
 int FindText(const Text& s, const Text& sub, int start = 1);  // 0 when not found
 
