@@ -3,11 +3,15 @@
 // the diagnostic output.
 #include "media/stream.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 
 #include "media/stream_kinds.h"
 
@@ -46,23 +50,29 @@ void TStream::SkipBytes(int count) {
 
 namespace {
 
-// Multi-byte values travel least significant byte first; a "bigendian"
-// wrapper reverses them.
+// Multi-byte values travel least significant byte first whatever the host's
+// own order; a "bigendian" wrapper reverses them.
+template <size_t N>
+using Bits = std::conditional_t<
+    N == 1, uint8_t,
+    std::conditional_t<N == 2, uint16_t, std::conditional_t<N == 4, uint32_t, uint64_t>>>;
+
 template <typename T>
 T ReadValue(TStream& s) {
   unsigned char b[sizeof(T)];
   s.ReadBytes(b, sizeof b);
-  if (s.swapBytes) std::reverse(b, b + sizeof b);
-  T v;
-  std::memcpy(&v, b, sizeof v);
-  return v;
+  Bits<sizeof(T)> v = 0;
+  for (size_t i = 0; i < sizeof b; ++i)
+    v |= static_cast<Bits<sizeof(T)>>(b[s.swapBytes ? sizeof b - 1 - i : i]) << (8 * i);
+  return std::bit_cast<T>(v);
 }
 
 template <typename T>
-void WriteValue(TStream& s, T v) {
+void WriteValue(TStream& s, T value) {
+  auto v = std::bit_cast<Bits<sizeof(T)>>(value);
   unsigned char b[sizeof(T)];
-  std::memcpy(b, &v, sizeof b);
-  if (s.swapBytes) std::reverse(b, b + sizeof b);
+  for (size_t i = 0; i < sizeof b; ++i)
+    b[s.swapBytes ? sizeof b - 1 - i : i] = static_cast<unsigned char>(v >> (8 * i));
   s.WriteBytes(b, sizeof b);
 }
 
@@ -185,15 +195,50 @@ int TCStream::Write(const void* buf, int count) {
   return n;
 }
 
-StreamRef OpenCStream(const std::string& path, bool readable, bool writeable) {
+namespace {
+
+// Only regular files are streams: a pipe or a device could block for ever
+// or never end. The descriptor is opened without blocking so that even the
+// open of a pipe returns at once.
+StreamRef StreamOnDescriptor(int fd, const char* mode, int streamMode) {
+  struct stat st;
+  if (fd < 0) return nullptr;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  FILE* f = ::fdopen(fd, mode);
+  if (!f) {
+    ::close(fd);
+    return nullptr;
+  }
+  return std::make_shared<TCStream>(f, streamMode);
+}
+
+std::string FilePath(const std::string& path) {
   std::string p = path;
   std::replace(p.begin(), p.end(), '\\', '/');
+  return p;
+}
+
+}  // namespace
+
+StreamRef OpenCStream(const std::string& path, bool readable, bool writeable) {
+  std::string p = FilePath(path);
   const char* mode = readable && writeable ? "r+b" : writeable ? "wb" : "rb";
-  FILE* f = std::fopen(p.c_str(), mode);
-  if (!f) return nullptr;
+  int flags = readable && writeable ? O_RDWR : writeable ? O_WRONLY | O_CREAT | O_TRUNC : O_RDONLY;
   int m = (readable ? TCStream::MODE_READ : 0) | (writeable ? TCStream::MODE_WRITE : 0);
   if (m == 0) m = TCStream::MODE_READ;  // opened "rb" anyway
-  return std::make_shared<TCStream>(f, m);
+  return StreamOnDescriptor(::open(p.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666), mode, m);
+}
+
+StreamRef CreateFreshFile(const Text& path) {
+  std::string p = FilePath(ByteString(path));
+  ::unlink(p.c_str());  // a link goes, not what it points to
+  int fd =
+      ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+  return StreamOnDescriptor(fd, "wb", TCStream::MODE_WRITE);
 }
 
 // --- Memory ---
@@ -377,6 +422,12 @@ bool printQuiet = false;
 }  // namespace
 
 void SetPrintLineQuiet(bool quiet) { printQuiet = quiet; }
+
+void PrintErrorLine(const Text& text) {
+  std::string bytes = ByteString(text) + "\n";
+  std::fwrite(bytes.data(), 1, bytes.size(), stderr);
+  std::fflush(stderr);
+}
 
 void PrintLine(const Text& text) {
   if (printQuiet) return;

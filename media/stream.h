@@ -1,6 +1,6 @@
 // Streams: every byte the game reads or writes goes through one of these,
 // opened from a url: "incbin::name" (embedded files), "tcp::host[:port]",
-// or a plain file path.
+// or a plain file path (regular files only).
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -90,6 +90,10 @@ StreamRef OpenStreamUrl(const Text& url, bool readable, bool writeable);
 StreamRef OpenStreamUrl(const StreamRef& stream, bool readable, bool writeable);  // a wrapper
 StreamRef OpenFileForReading(const Text& url);
 StreamRef OpenFileForWriting(const Text& url);
+// A new, empty file for writing that is nobody else's: whatever has the
+// name is removed first (a symbolic link itself, never its target), and the
+// file is created only if the name is then free. Null when it cannot be.
+StreamRef CreateFreshFile(const Text& path);
 int RemoveFile(const Text& path);  // 1 when no file of that name exists afterwards
 void CloseStream(const StreamRef& s);
 
@@ -109,3 +113,4 @@ constexpr int MAX_LINE_BYTES = 65536;  // ReadLine keeps this much of a line, dr
 // --- Diagnostics ---
 void PrintLine(const Text& text);  // standard output, CR LF, flushed
 void SetPrintLineQuiet(bool quiet);  // while set, PrintLine writes nothing
+void PrintErrorLine(const Text& text);  // standard error, LF, flushed

@@ -116,7 +116,8 @@ class TSocketStream : public TStream {
   void GiveUp();  // closes the socket and remembers why
 };
 int64_t SteadyMillis();
-// "host" or "host:port"; false when the host part is empty.
+// "host" or "host:port"; false when the host part is empty or the port
+// is not one of 1..65535.
 bool ParseTcpPath(const Text& path, std::string& host, int& port);
 StreamRef OpenTcpStream(const std::string& host, int port);  // null when it cannot connect
 

@@ -170,7 +170,8 @@ bool ParseTcpPath(const Text& path, std::string& host, int& port) {
   host = ByteString(path.substr(0, colon));
   port = 80;
   if (colon != Text::npos && colon + 1 < path.size()) port = TextToInt(path.substr(colon + 1));
-  return !host.empty();
+  // A port outside 1..65535 would be cut to 16 bits and reach another one.
+  return !host.empty() && port >= 1 && port <= 65535;
 }
 
 StreamRef OpenTcpStream(const std::string& host, int port) {
