@@ -3,19 +3,68 @@
 // channel takes the first source that has finished (or was stopped), so a
 // channel only controls its source while the source's _seq still matches the
 // one it got; after that every call on it does nothing.
+//
+// OpenAL itself is loaded when the driver first starts, not linked: on a
+// machine without libopenal.so.1 the driver fails to start and the game
+// falls back to the silent one, as SDL does with its own back ends.
 #include <AL/al.h>
 #include <AL/alc.h>
 #include <AL/alext.h>
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <cmath>
 #include <set>
+#include <string>
 #include <vector>
+
 #include "media/audio_driver.h"
 #include "media/audio_sample.h"
 #include "media/audio_test_seam.h"
 #include "media/stream.h"
 
 namespace {
+
+#define OPENAL_FUNCTIONS(X)                                                                       \
+  X(alBufferData, LPALBUFFERDATA)                                                                 \
+  X(alDeleteBuffers, LPALDELETEBUFFERS) X(alDeleteSources, LPALDELETESOURCES)                     \
+      X(alGenBuffers, LPALGENBUFFERS) X(alGenSources, LPALGENSOURCES) X(alGetError, LPALGETERROR) \
+          X(alGetSourcei, LPALGETSOURCEI) X(alSource3f, LPALSOURCE3F)                             \
+              X(alSourcePause, LPALSOURCEPAUSE) X(alSourcePlay, LPALSOURCEPLAY)                   \
+                  X(alSourceRewind, LPALSOURCEREWIND) X(alSourceStop, LPALSOURCESTOP)             \
+                      X(alSourcef, LPALSOURCEF) X(alSourcei, LPALSOURCEI)                         \
+                          X(alcCloseDevice, LPALCCLOSEDEVICE)                                     \
+                              X(alcCreateContext, LPALCCREATECONTEXT)                             \
+                                  X(alcDestroyContext, LPALCDESTROYCONTEXT)                       \
+                                      X(alcGetProcAddress, LPALCGETPROCADDRESS)                   \
+                                          X(alcIsExtensionPresent, LPALCISEXTENSIONPRESENT)       \
+                                              X(alcMakeContextCurrent, LPALCMAKECONTEXTCURRENT)   \
+                                                  X(alcOpenDevice, LPALCOPENDEVICE)
+
+// Inside this namespace these pointers hide the library's own prototypes.
+#define DECLARE_POINTER(name, type) type name = nullptr;
+OPENAL_FUNCTIONS(DECLARE_POINTER)
+#undef DECLARE_POINTER
+
+std::string openALLibrary = "libopenal.so.1";
+void* openALHandle = nullptr;
+
+// True once every function the driver calls has been found.
+bool LoadOpenAL() {
+  if (openALHandle) return true;
+  void* lib = dlopen(openALLibrary.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!lib) return false;
+  bool all = true;
+#define RESOLVE(name, type) all = (name = reinterpret_cast<type>(dlsym(lib, #name))) && all;
+  OPENAL_FUNCTIONS(RESOLVE)
+#undef RESOLVE
+  if (!all) {
+    dlclose(lib);
+    return false;
+  }
+  openALHandle = lib;
+  return true;
+}
 
 class TOpenALSound;
 
@@ -25,6 +74,13 @@ struct TOpenALSource {
   int _seq = 0;                    // bumped whenever the source is taken from its channel
   TOpenALSound* _sound = nullptr;
   bool _shared = false;            // in the shared list (not held by a static channel)
+  int _holders = 0;      // channel objects alive with the current _seq
+
+  // Taken from its channel: the channel objects that had it hold nothing.
+  void Detach() {
+    ++_seq;
+    _holders = 0;
+  }
 
   ALint State() const {
     ALint state = AL_STOPPED;
@@ -39,7 +95,12 @@ TOpenALDriver& Driver();
 class TOpenALChannel : public TChannel {
  public:
   TOpenALChannel(std::shared_ptr<TOpenALSource> source, int isStatic)
-      : _source(std::move(source)), _seq(_source->_seq), _static(isStatic) {}
+      : _source(std::move(source)), _seq(_source->_seq), _static(isStatic) {
+    ++_source->_holders;
+  }
+  ~TOpenALChannel() override {
+    if (_source && _source->_seq == _seq) --_source->_holders;
+  }
 
   bool Owns() const { return _source && _source->_id != 0 && _source->_seq == _seq; }
 
@@ -77,7 +138,8 @@ class TOpenALChannel : public TChannel {
 
 class TOpenALSound : public TSound {
  public:
-  TOpenALSound(ALuint buffer, int loop, int session) : _buffer(buffer), _loop(loop), _session(session) {}
+  TOpenALSound(ALuint buffer, int loop, int session)
+      : _buffer(buffer), _loop(loop), _session(session) {}
   ~TOpenALSound() override;
   ChannelRef Cue(ChannelRef channel) override;
   void Resolve();
@@ -130,14 +192,20 @@ ALCdevice* OpenLoopback(int rate, ALCcontext** context) {
   if (!device) return nullptr;
   // Float output: OpenAL Soft dithers 16-bit output, which would put noise
   // into the silence the tests listen for.
-  const ALCint attrs[] = {ALC_FORMAT_CHANNELS_SOFT, ALC_STEREO_SOFT, ALC_FORMAT_TYPE_SOFT,
-                          ALC_FLOAT_SOFT, ALC_FREQUENCY, rate, 0};
+  const ALCint attrs[] = {ALC_FORMAT_CHANNELS_SOFT,
+                          ALC_STEREO_SOFT,
+                          ALC_FORMAT_TYPE_SOFT,
+                          ALC_FLOAT_SOFT,
+                          ALC_FREQUENCY,
+                          rate,
+                          0};
   *context = alcCreateContext(device, attrs);
   return device;
 }
 
 int TOpenALDriver::Startup() {
   if (_context) Shutdown();
+  if (!LoadOpenAL()) return 0;
   ALCcontext* context = nullptr;
   ALCdevice* device = nullptr;
   if (_loopbackRate > 0) {
@@ -269,7 +337,7 @@ void TOpenALDriver::ForgetSound(TOpenALSound* sound) {
   // A source still holding the buffer would keep AL from deleting it.
   for (auto& source : _all) {
     if (source->_sound != sound) continue;
-    ++source->_seq;
+    source->Detach();
     alSourceStop(source->_id);
     alSourcei(source->_id, AL_BUFFER, 0);
     source->_sound = nullptr;
@@ -327,16 +395,18 @@ void TOpenALDriver::UnlinkShared(TOpenALSource* source) {
 std::shared_ptr<TOpenALChannel> TOpenALDriver::NewChannel(int isStatic) {
   if (!_context) return nullptr;
   TOpenALSource* source = nullptr;
+  // A cued source that was never played stays with its channel only while
+  // that channel is held somewhere; once dropped, it is free again.
   for (TOpenALSource* s = _sources; s; s = s->_succ) {
     ALint state = s->State();
-    if (state != AL_PLAYING && state != AL_PAUSED && state != AL_INITIAL) {
+    if (state != AL_PLAYING && state != AL_PAUSED && (state != AL_INITIAL || s->_holders == 0)) {
       source = s;
       break;
     }
   }
   std::shared_ptr<TOpenALSource> owner;
   if (source) {
-    ++source->_seq;  // the channel that had it controls nothing from now on
+    source->Detach();  // the channel that had it controls nothing from now on
     alSourceStop(source->_id);
     alSourcei(source->_id, AL_BUFFER, 0);
     source->_sound = nullptr;
@@ -368,11 +438,16 @@ std::shared_ptr<TOpenALChannel> TOpenALDriver::NewChannel(int isStatic) {
 void TOpenALChannel::Stop() {
   if (!Owns()) return;
   TOpenALSource& source = *_source;
-  ++source._seq;
+  source.Detach();
   alSourceStop(source._id);
   alSourcei(source._id, AL_BUFFER, 0);
   source._sound = nullptr;
   if (_static) Driver().AppendShared(&source);
+}
+
+LPALCRENDERSAMPLESSOFT RenderSamples() {
+  return reinterpret_cast<LPALCRENDERSAMPLESSOFT>(
+      alcGetProcAddress(nullptr, "alcRenderSamplesSOFT"));
 }
 
 }  // namespace
@@ -389,6 +464,13 @@ void FinishLoadingSounds() {
 
 void UseOpenALLoopback(int rate) { Driver()._loopbackRate = rate; }
 
+void UseOpenALLibrary(const char* name) {
+  if (name == openALLibrary) return;
+  Driver().Shutdown();
+  openALLibrary = name;
+  openALHandle = nullptr;  // the old library stays loaded; its functions are simply not used
+}
+
 bool StartOpenALLoopback(int rate) {
   UseOpenALLoopback(rate);
   return SelectAudioDriver(u"OpenAL") == 1;
@@ -396,8 +478,7 @@ bool StartOpenALLoopback(int rate) {
 
 void RenderLoopback(int16_t* out, int frames) {
   TOpenALDriver& driver = Driver();
-  static auto render =
-      reinterpret_cast<LPALCRENDERSAMPLESSOFT>(alcGetProcAddress(nullptr, "alcRenderSamplesSOFT"));
+  auto render = driver._context ? RenderSamples() : nullptr;
   if (!driver._context || !driver._loopback || !render) {
     std::fill(out, out + 2 * frames, int16_t(0));
     return;

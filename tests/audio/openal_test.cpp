@@ -224,6 +224,19 @@ TEST_F(OpenALTest, ACuedChannelIsNotRecycled) {
   EXPECT_EQ(cued->Playing(), 1);
 }
 
+TEST_F(OpenALTest, ACuedChannelNobodyHoldsFreesItsSource) {
+  for (int i = 0; i < 50; ++i) shortSound->Cue();  // a level that ends with no bonus left
+  EXPECT_EQ(OpenALSourceCount(), 1);
+}
+
+TEST_F(OpenALTest, WithoutTheLibraryTheGameFallsBackToSilence) {
+  ShutdownAudio();
+  UseOpenALLibrary("libopenal-absent.so.1");
+  EXPECT_EQ(SelectAudioDriver(u"OpenAL"), 0);
+  UseOpenALLibrary("libopenal.so.1");
+  EXPECT_TRUE(StartOpenALLoopback(RATE));
+}
+
 TEST_F(OpenALTest, RunningOutOfSourcesPlaysNothingMore) {
   std::vector<ChannelRef> channels;
   testing::internal::CaptureStdout();
