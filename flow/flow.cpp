@@ -1,5 +1,6 @@
 // The program's spine: start-up, the screen loop, and the play frames with
 // their fixed logic tick.
+#include <algorithm>
 #include <cstdlib>
 
 #include "flow/flow_state.h"
@@ -91,11 +92,17 @@ void StartUp(bool loadScores) {
   SetScore(0);
   SetHealth(0);
   if (loadScores) LoadScoreFile();
-  OpenGraphics(800, 600, 0, 50, 0);
+  if (!OpenGraphics(800, 600, 0, 50, 0)) NoDisplay();
   ShowDeferredScoreNotice();
   StartUpScreen();
   SeedRandom(ElapsedMillis());
   LoadMediaSet();
+}
+
+// Without a window there is no input and no way to quit: say why and stop.
+void NoDisplay() {
+  PrintErrorLine(u"QUARV: Zephrant: cannot open the display: " + GraphicsFailure());
+  EndProgram(1);
 }
 
 void RunProgram() {
@@ -135,12 +142,13 @@ void StartLevel() {
   BlankLightImage();
   BuildLevel();
   playState = PLAY_ON;
-  // From level 2281 on the rate passes 1000 ticks a second; a tick of 0 ms
-  // would stall the scheduler, so a tick lasts at least 1 ms.
-  tickMs = 1000 / tickRate;
-  if (tickMs < 1) tickMs = 1;
+  tickMs = TickLength(tickRate);
   lastTick = GameClock() - tickMs;
 }
+
+// From level 2281 on the rate passes 1000 ticks a second; a tick of 0 ms
+// would stall the scheduler, so a tick lasts at least 1 ms.
+int TickLength(int rate) { return rate > 1000 ? 1 : 1000 / std::max(rate, 1); }
 
 int TicksToRun() {
   int elapsed;

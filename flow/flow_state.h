@@ -34,10 +34,12 @@ void PlayLevels();               // from the first level start to the end of the
 void StartLevel();               // Level start: label, layout, variant, rate, build
 void RunPlayFrames();            // play frames while playState = 0
 void PlayFrame();                // one play frame
+int TickLength(int rate);                  // tickMs for a rate: 1000 div rate, at least 1
 int TicksToRun();                // the scheduler: ticks due now, adjusting lastTick
 void RunTick();                  // one logic tick of play
 void DrawPlayScene(bool withShip = true);  // the play frame's drawing, without Flip
 void EndOfGame();
+[[noreturn]] void NoDisplay();  // no display could be opened: a message and exit status 1
 void DrawWipe(int w);
 void DrawPanelBox(float alpha, int r, int g, int b);  // the 700 x 450 panel with its outline
 void DrawCentredText(const Text& text, float y);      // centred on x = 400 at scale 1

@@ -76,16 +76,13 @@ void DrawKeyList(int t) {
   SetAlpha(1);
 }
 
+// A full screen that cannot be opened leaves the game in a window; when
+// not even that opens, the game cannot go on.
 void SwitchDisplay() {
   fullscreen = (fullscreen + 1) % 2;
-  // The result is not examined: a failed switch leaves whatever display there is.
-  if (fullscreen == 0) {
-    OpenGraphics(800, 600, 0, 60, 0);
-    SetMouseVisible(true);
-  } else {
-    OpenGraphics(800, 600, 32, 60, 0);
-    SetMouseVisible(false);
-  }
+  if (fullscreen == 1 && !OpenGraphics(800, 600, 32, 60, 0)) fullscreen = 0;
+  if (fullscreen == 0 && !OpenGraphics(800, 600, 0, 60, 0)) NoDisplay();
+  SetMouseVisible(fullscreen == 0);
   SetColor(255, 255, 255);
   SetBlend(BLEND_LIGHT);
 }

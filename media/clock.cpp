@@ -4,17 +4,21 @@
 
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <thread>
 
 namespace {
 bool virtualClock = false;
 uint32_t virtualNow = 0;
-const auto realStart = std::chrono::steady_clock::now();
 std::function<void()> waitWatch;
 
+// The system's own millisecond counter (time since boot), cut to 32 bits:
+// it differs from run to run, which the random seed relies on.
 uint32_t RealMillis() {
-  auto d = std::chrono::steady_clock::now() - realStart;
-  return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<uint32_t>(static_cast<uint64_t>(t.tv_sec) * 1000u +
+                               static_cast<uint64_t>(t.tv_nsec) / 1000000u);
 }
 }  // namespace
 

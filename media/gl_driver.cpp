@@ -13,15 +13,32 @@
 #include "media/graphics.h"
 #include "media/image.h"
 
+void SetGraphicsFailure(const Text& why);  // graphics.cpp
 
 namespace {
 std::string appTitle = "QUARV: Zephrant v1.02";
 bool videoUp = false;
 
+void Failed(const std::string& what) {
+  SetGraphicsFailure(AsciiText(what + ": " + SDL_GetError()));
+}
+
+// SDL falls back to drivers that show nothing when it cannot reach a
+// display; a game nobody can see or quit is worse than none, so those are
+// only used when SDL_VIDEODRIVER asks for them.
 bool StartVideo() {
   if (videoUp) return true;
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-    std::printf("SDL video failed: %s\r\n", SDL_GetError());
+    Failed("SDL video failed");
+    return false;
+  }
+  const char* driver = SDL_GetCurrentVideoDriver();
+  const char* asked = SDL_getenv("SDL_VIDEODRIVER");
+  std::string name = driver ? driver : "";
+  if ((name == "offscreen" || name == "dummy") && !(asked && name == asked)) {
+    SetGraphicsFailure(
+        AsciiText("no display can be reached (SDL offers only its " + name + " driver)"));
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
     return false;
   }
   videoUp = true;
@@ -93,10 +110,13 @@ class TGL2DDriver : public T2DDriver {
       gg->fullscreen = true;
       gg->window = OpenFullScreen(width, height, hertz);
     }
-    if (!gg->window) return nullptr;
+    if (!gg->window) {
+      Failed("no window");
+      return nullptr;
+    }
     gg->context = SDL_GL_CreateContext(gg->window);
     if (!gg->context) {
-      std::printf("GL context failed: %s\r\n", SDL_GetError());
+      Failed("GL context failed");
       return nullptr;
     }
     SDL_GL_MakeCurrent(gg->window, gg->context);

@@ -10,8 +10,14 @@
 
 T2DDriver* GLDriver();        // gl_driver.cpp
 T2DDriver* HeadlessDriver();  // headless_driver.cpp
+void SetGraphicsFailure(const Text& why);  // the drivers say why a display did not open
 
 int graphicsSeq = 0;
+
+int& TImageFrame::Live() {
+  static int live = 0;
+  return live;
+}
 TFramePacing framePacing;
 int displayModeFallbacks = 0;
 
@@ -20,6 +26,7 @@ std::unique_ptr<T2DGraphics> current;
 bool headless = false;
 std::function<void()> frameHook;
 bool exitRegistered = false;
+int failOpens = 0;
 
 void BumpGraphicsSeq() {
   ++graphicsSeq;
@@ -63,6 +70,13 @@ void MakeCurrent() {
 }  // namespace
 
 void UseHeadlessGraphics(bool on) { headless = on; }
+void FailGraphicsOpens(int count) { failOpens = count; }
+
+namespace {
+Text graphicsFailure;
+}  // namespace
+void SetGraphicsFailure(const Text& why) { graphicsFailure = why; }
+Text GraphicsFailure() { return graphicsFailure; }
 bool HeadlessGraphics() { return headless; }
 void SetFrameHook(std::function<void()> hook) { frameHook = std::move(hook); }
 T2DGraphics* Current2D() { return current.get(); }
@@ -72,6 +86,11 @@ TGraphics* OpenGraphics(int width, int height, int depth, int hertz, int flags) 
   CloseGraphics();
   flags |= GRAPHICS_BACKBUFFER;
   T2DDriver* driver = headless ? HeadlessDriver() : GLDriver();
+  if (failOpens > 0) {
+    --failOpens;
+    SetGraphicsFailure(u"failure asked for by a test");
+    return nullptr;
+  }
   std::unique_ptr<TGraphics> g = driver->CreateGraphics(width, height, depth, hertz, flags);
   if (!g) return nullptr;
   BumpGraphicsSeq();

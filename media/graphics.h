@@ -34,7 +34,11 @@ class TGraphics {
 // A texture made from a pixmap by the renderer; images own one per frame.
 class TImageFrame {
  public:
-  virtual ~TImageFrame() = default;
+  TImageFrame() { ++Live(); }
+  TImageFrame(const TImageFrame&) = delete;
+  TImageFrame& operator=(const TImageFrame&) = delete;
+  virtual ~TImageFrame() { --Live(); }
+  static int& Live();  // frames (textures) in existence, for the soak's growth check
   virtual void Draw(float x0, float y0, float x1, float y1, float tx, float ty) = 0;
   int seq = 0;  // graphicsSeq when it was made
 };
@@ -98,6 +102,7 @@ struct T2DGraphics {
 // --- Display ---
 TGraphics* OpenGraphics(int width, int height, int depth = 0, int hertz = 60, int flags = 0);
 void CloseGraphics();
+Text GraphicsFailure();    // why the last OpenGraphics gave null
 void Flip(int sync = -1);          // -1 paces by the display's rate, 0 at once, 1 on vertical blank
 void SetAppTitle(const Text& title);
 extern int graphicsSeq;            // bumped at every open and close, never 0 once opened
@@ -158,5 +163,6 @@ std::vector<THeadlessDrawCall>& HeadlessDrawLog();
 void UseHeadlessGraphics(bool headless);  // OpenGraphics then makes a display that draws nothing
 bool HeadlessGraphics();
 void SetFrameHook(std::function<void()> hook);  // called by Flip after presenting; tests drive input here
+void FailGraphicsOpens(int count);  // the next `count` OpenGraphics calls give null
 // Display failure fallbacks, counted so tests can see which path was taken
 extern int displayModeFallbacks;

@@ -138,7 +138,7 @@ void RunGameOver() {
 void DrawGameOverFrame() {
   if (tickRate > 60) {
     --tickRate;
-    tickMs = 1000 / tickRate;
+    tickMs = TickLength(tickRate);
     PrintLine(IntText(tickRate));
   }
   int ticks = TicksToRun();

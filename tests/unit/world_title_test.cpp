@@ -94,6 +94,22 @@ TEST_F(TitleTest, F12SwitchesBetweenWindowAndFullScreen) {
   EXPECT_EQ(Current2D()->_graphics->hertz, 60);
 }
 
+TEST_F(TitleTest, AFullScreenThatCannotOpenStaysWindowedAndNoDisplayEnds) {
+  int status = -1;
+  RunTitle(
+      [&](int n) {
+        if (n == 2) FailGraphicsOpens(1);
+        if (n == 2 || n == 4) TapKey(KEY_F12);
+        if (n == 3) EXPECT_EQ(Current2D()->_graphics->depth, 0);
+        if (n == 4) FailGraphicsOpens(2);  // neither full screen nor a window
+      },
+      &status);
+  FailGraphicsOpens(0);
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(fullscreen, 0);
+  OpenGraphics(800, 600, 0, 60, 0);
+}
+
 TEST_F(TitleTest, KeyLinesFadeInOneAfterAnother) {
   // Without pictures or a grid tile, text draws are the only grey ones.
   std::vector<float> alphasAt120;
