@@ -1,64 +1,71 @@
 #!/bin/sh
 # The real game in a real X window (under xvfb-run): it opens an 800 x 600
 # window with its title, SPACE starts a game that builds level 1, the
-# ship moves right under the cursor key, ESC returns to the title, F12 switches to full
-# screen and back, and ESC on the title ends it with status 0.
+# ship moves right under the cursor key, ESC returns to the title, F12
+# switches to full screen and back, and ESC on the title ends it with
+# status 0. Every step waits for what the game shows or prints; a key that
+# came before the game could take it is pressed again.
 bin=$1
 work=$(mktemp -d)
 cd "$work" || exit 2
 "$bin" > "$work/stdout.txt" 2>&1 &
 pid=$!
 fail() { echo "$1"; kill $pid 2>/dev/null; cat "$work/stdout.txt"; exit 1; }
-window() { timeout 30 xdotool search --sync --name '^QUARV: Zephrant v1\.02$' | tail -1; }
-key() { xdotool windowfocus --sync "$wid" 2>/dev/null; xdotool key --window "$wid" "$@"; }
+alive() { grep -q '^State:[[:space:]]*[^Z]' "/proc/$pid/status" 2>/dev/null; }
+window() { timeout 60 xdotool search --sync --name '^QUARV: Zephrant v1\.02$' | tail -1; }
+focus() { xdotool windowfocus --sync "$wid" 2>/dev/null; }
+key() { focus; xdotool key --window "$wid" "$@"; }
+printed() { tr -d '\r' < "$work/stdout.txt" | grep -c -x "$1"; }
+# The last move printed when a gap is made: dx2 = 1 then dy2 = 0.
+moved_right() { tr -d '\r' < "$work/stdout.txt" | grep -A1 -x "1" | grep -qx "0"; }
+
+# retry TRIES SECONDS-PER-TRY CONDITION ACTION: does ACTION until CONDITION
+# holds, giving each try SECONDS to show its effect.
+retry() {
+  tries=$1 wait=$2 cond=$3 action=$4
+  while [ "$tries" -gt 0 ]; do
+    $action
+    i=0
+    while [ $i -lt $((wait * 10)) ]; do
+      $cond && return 0
+      alive || return 1
+      sleep 0.1
+      i=$((i + 1))
+    done
+    tries=$((tries - 1))
+  done
+  $cond
+}
 
 wid=$(window)
 [ -n "$wid" ] || fail "no window"
 geom=$(xdotool getwindowgeometry "$wid" | grep Geometry | awk '{print $2}')
 [ "$geom" = "800x600" ] || fail "window is $geom"
-# Waits up to 60 s for a line the game prints.
-printed() {
-  for i in $(seq 1 600); do
-    tr -d '\r' < "$work/stdout.txt" | grep -q "$@" && return 0
-    kill -0 $pid 2>/dev/null || return 1
-    sleep 0.1
-  done
-  return 1
-}
-# SPACE on the title starts a game; presses made while the media still load
-# are forgotten, so press until the game says it builds the level.
-for i in $(seq 1 120); do
-  tr -d '\r' < "$work/stdout.txt" | grep -qx "creating level" && break
-  [ $((i % 10)) = 1 ] && key space
-  sleep 0.1
-done
-printed -x "max bonus: 1204" || fail "level 1 was not built"
-# Holding right, SPACE opens a gap behind the ship once it moves and prints
-# its last move: one cell to the right is dx2 = 1, dy2 = 0.
-xdotool keydown --window "$wid" Right
-moved_right() { tr -d '\r' < "$work/stdout.txt" | grep -A1 -x "1" | grep -qx "0"; }
-moved=""
-for i in $(seq 1 300); do
-  [ $((i % 10)) = 1 ] && key space
-  moved_right && { moved=1; break; }
-  sleep 0.1
-done
+
+level_built() { [ "$(printed 'max bonus: 1204')" -ge 1 ]; }
+press_space() { key space; }
+retry 20 5 level_built press_space || fail "level 1 was not built"
+
+hold_right() { focus; xdotool keydown --window "$wid" Right; key space; }
+retry 20 3 moved_right hold_right || fail "the ship did not move right"
 xdotool keyup --window "$wid" Right
-[ -n "$moved" ] || fail "the ship did not move right"
-key Escape                           # back to the title
-sleep 1
-key F12                              # full screen: a new window
-sleep 1
-wid=$(window)
-key F12                              # and back
-sleep 1
-wid=$(window)
+
+# ESC leaves the game; the title takes F12 once it is up (it forgets keys
+# pressed before), so F12 is pressed until the window is replaced.
 key Escape
-for i in $(seq 1 600); do
-  kill -0 $pid 2>/dev/null || break
-  sleep 0.1
-done
-kill -0 $pid 2>/dev/null && fail "still running after ESC"
+switched() { [ -n "$(xdotool search --name '^QUARV: Zephrant v1\.02$' 2>/dev/null | grep -vx "$old")" ]; }
+switch_display() {
+  old=$wid
+  press_f12() { key F12; }
+  retry 20 5 switched press_f12 || fail "F12 did not switch the display"
+  wid=$(window)
+}
+switch_display                       # full screen: a new window
+switch_display                       # and back
+
+ended() { ! alive; }
+press_escape() { key Escape; }
+retry 20 5 ended press_escape || fail "still running after ESC"
 wait $pid
 status=$?
 [ $status -eq 0 ] || fail "exit status $status"
