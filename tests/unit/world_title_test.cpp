@@ -100,7 +100,7 @@ TEST_F(TitleTest, AFullScreenThatCannotOpenStaysWindowedAndNoDisplayEnds) {
       [&](int n) {
         if (n == 2) FailGraphicsOpens(1);
         if (n == 2 || n == 4) TapKey(KEY_F12);
-        if (n == 3) EXPECT_EQ(Current2D()->_graphics->depth, 0);
+        if (n == 3) { EXPECT_EQ(Current2D()->_graphics->depth, 0); }
         if (n == 4) FailGraphicsOpens(2);  // neither full screen nor a window
       },
       &status);
