@@ -64,6 +64,7 @@ class TGL2DDriver : public T2DDriver {
   TGLGraphics* g = nullptr;
   int blend = -1;
   int lastSwap = -1;
+  bool modeAtRate = false;  // the last full-screen mode was set at the rate asked for
   float ix = 1, iy = 0, jx = 0, jy = 1;
   int vpX = 0, vpY = 0, vpW = 0, vpH = 0;
   float lineWidth = 1;
@@ -109,6 +110,7 @@ class TGL2DDriver : public T2DDriver {
     } else {
       gg->fullscreen = true;
       gg->window = OpenFullScreen(width, height, hertz);
+      gg->vblankAtRate = modeAtRate;
     }
     if (!gg->window) {
       Failed("no window");
@@ -121,6 +123,10 @@ class TGL2DDriver : public T2DDriver {
     }
     SDL_GL_MakeCurrent(gg->window, gg->context);
     lastSwap = -1;
+    if (gg->vblankAtRate) {
+      gg->vblankAtRate = SDL_GL_SetSwapInterval(1) == 0;
+      lastSwap = gg->vblankAtRate ? 1 : -1;
+    }
     if (gg->fullscreen) SDL_WarpMouseInWindow(gg->window, width / 2, height / 2);
     SDL_DisableScreenSaver();
     SDL_StartTextInput();
@@ -133,6 +139,7 @@ class TGL2DDriver : public T2DDriver {
   SDL_Window* OpenFullScreen(int width, int height, int hertz) {
     SDL_Window* w = SDL_CreateWindow(appTitle.c_str(), 0, 0, width, height,
                                      SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS);
+    modeAtRate = false;
     if (!w) return nullptr;
     int rates[2] = {hertz, 0};
     for (int rate : rates) {
@@ -140,6 +147,7 @@ class TGL2DDriver : public T2DDriver {
         SDL_DisplayMode m{SDL_PIXELFORMAT_RGB888, width, height, rate, nullptr};
         if (SDL_SetWindowDisplayMode(w, &m) == 0 &&
             SDL_SetWindowFullscreen(w, SDL_WINDOW_FULLSCREEN) == 0) {
+          modeAtRate = hertz != 0 && rate == hertz;
           SDL_ShowWindow(w);
           return w;
         }

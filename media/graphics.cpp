@@ -44,6 +44,24 @@ void UpdateTransform() {
   g._driver->SetTransform(g.tform_ix, g.tform_iy, g.tform_jx, g.tform_jy);
 }
 
+// A display may accept the vertical-blank wait and still not wait (some
+// drivers and remote desktops do). If the first swaps come faster than the
+// rate, the clock takes over from here on.
+void CheckVerticalBlankWaits(TFramePacing& p) {
+  if (p.hardFrames > VBLANK_PROBE_FRAMES) return;  // measured once per display
+  if (p.hardFrames++ == 0) {
+    p.hardStart = ElapsedMillis();
+    return;
+  }
+  if (p.hardFrames <= VBLANK_PROBE_FRAMES) return;
+  int took = ElapsedMillis() - p.hardStart;  // VBLANK_PROBE_FRAMES intervals
+  if (took * 10 * p.syncRate >= 8 * 1000 * VBLANK_PROBE_FRAMES) return;
+  p.hardSync = false;
+  p.softSync = true;
+  p.syncAccum = 0;
+  p.syncTime = ElapsedMillis();
+}
+
 // Pushes every stored value to the renderer, in the fixed order.
 void MakeCurrent() {
   T2DGraphics& g = *current;
@@ -105,12 +123,13 @@ TGraphics* OpenGraphics(int width, int height, int depth, int hertz, int flags) 
   MakeCurrent();
 
   framePacing = TFramePacing{};
-  if (depth == 0) {
-    framePacing.softSync = hertz != 0;
-  } else {
-    framePacing.hardSync = hertz != 0;
-  }
-  if (framePacing.softSync) {
+  // Full screen waits for the vertical blank only where the display really
+  // refreshes at the rate asked for. Elsewhere (no wait for the blank, a
+  // desktop of another rate, the scaled fallback) the clock paces it, so
+  // frame-counted sequences keep their speed on every display.
+  if (hertz != 0) {
+    framePacing.hardSync = depth != 0 && current->_graphics->vblankAtRate;
+    framePacing.softSync = !framePacing.hardSync;
     framePacing.syncRate = hertz;
     framePacing.syncPeriod = 1000 / hertz;
     framePacing.syncFrac = 1000 - framePacing.syncPeriod * framePacing.syncRate;
@@ -163,6 +182,7 @@ void Flip(int sync) {
     d->Flip(false);
   } else {
     d->Flip(p.hardSync);
+    if (p.hardSync) CheckVerticalBlankWaits(p);
   }
   if (frameHook) frameHook();
   WaitWatch();

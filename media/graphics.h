@@ -29,6 +29,9 @@ class TGraphics {
  public:
   virtual ~TGraphics() = default;
   int width = 0, height = 0, depth = 0, hertz = 0, flags = 0;
+  // Full screen in a mode of exactly `hertz` whose swaps can wait for the
+  // vertical blank; anywhere else the clock paces the frames.
+  bool vblankAtRate = false;
 };
 
 // A texture made from a pixmap by the renderer; images own one per frame.
@@ -133,7 +136,9 @@ void Plot(float x, float y);
 struct TFramePacing {
   bool softSync = false, hardSync = false;
   int syncRate = 0, syncPeriod = 0, syncFrac = 0, syncAccum = 0, syncTime = 0;
+  int hardFrames = 0, hardStart = 0;  // the first vertical-blank frames, timed
 };
+constexpr int VBLANK_PROBE_FRAMES = 30;  // swaps that must take 80 % of their periods
 extern TFramePacing framePacing;
 
 // --- Looking at frames ---

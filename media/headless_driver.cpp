@@ -44,6 +44,7 @@ class THeadless2DDriver : public T2DDriver {
     g->depth = depth;
     g->hertz = hertz;
     g->flags = flags;
+    g->vblankAtRate = depth != 0;  // as a monitor that refreshes at any rate asked for
     return g;
   }
   void SetGraphics(TGraphics*) override {}

@@ -165,6 +165,16 @@ TEST_F(Pacing, NoRateAndExplicitSyncPresentAtOnce) {
   EXPECT_FALSE(framePacing.softSync);
 }
 
+TEST_F(Pacing, FullScreenWhoseSwapsDoNotWaitIsPacedByTheClock) {
+  OpenGraphics(800, 600, 32, 60, 0);  // the headless swaps return at once
+  int t0 = ElapsedMillis();
+  for (int i = 0; i <= VBLANK_PROBE_FRAMES; ++i) Flip(-1);
+  EXPECT_FALSE(framePacing.hardSync);
+  EXPECT_TRUE(framePacing.softSync);
+  for (int i = 0; i < 60; ++i) Flip(-1);
+  EXPECT_EQ(ElapsedMillis() - t0, 1000);  // from then on 60 frames a second
+}
+
 TEST(Display, ReopeningResetsTheStateAndBumpsTheSequence) {
   OpenGraphics(800, 600, 0, 0, 0);
   int seq = graphicsSeq;
