@@ -94,6 +94,27 @@ class TGLImageFrame : public TImageFrame {
     glVertex2f(x0 * ix + y1 * iy + tx, x0 * jx + y1 * jy + ty);
     glEnd();
   }
+
+  void DrawParts(float x0, float y0, float x1, float y1, float tx, float ty,
+                 const std::vector<float>& parts) override {
+    const T2DGraphics* g = Current2D();
+    if (!g || parts.empty()) return;
+    const float ix = g->tform_ix, iy = g->tform_iy, jx = g->tform_jx, jy = g->tform_jy;
+    GLBindTexture(name);
+    glBegin(GL_QUADS);
+    for (size_t i = 0; i + 3 < parts.size(); i += 4) {
+      const float fx[2] = {parts[i], parts[i + 2]}, fy[2] = {parts[i + 1], parts[i + 3]};
+      for (int c = 0; c < 4; ++c) {
+        // Corners in the same order as a whole frame: top left, top right,
+        // bottom right, bottom left.
+        float a = fx[c == 1 || c == 2], b = fy[c >= 2];
+        float lx = x0 + (x1 - x0) * a, ly = y0 + (y1 - y0) * b;
+        glTexCoord2f(u0 + (u1 - u0) * a, v0 + (v1 - v0) * b);
+        glVertex2f(lx * ix + ly * iy + tx, lx * jx + ly * jy + ty);
+      }
+    }
+    glEnd();
+  }
 };
 
 }  // namespace

@@ -27,6 +27,7 @@ bool headless = false;
 std::function<void()> frameHook;
 bool exitRegistered = false;
 int failOpens = 0;
+bool drawShortcuts = true;
 
 void BumpGraphicsSeq() {
   ++graphicsSeq;
@@ -97,6 +98,8 @@ void SetGraphicsFailure(const Text& why) { graphicsFailure = why; }
 Text GraphicsFailure() { return graphicsFailure; }
 bool HeadlessGraphics() { return headless; }
 void SetFrameHook(std::function<void()> hook) { frameHook = std::move(hook); }
+void SetDrawShortcuts(bool on) { drawShortcuts = on; }
+bool DrawShortcuts() { return drawShortcuts; }
 T2DGraphics* Current2D() { return current.get(); }
 T2DDriver* Current2DDriver() { return current ? current->_driver : nullptr; }
 

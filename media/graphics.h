@@ -43,6 +43,12 @@ class TImageFrame {
   virtual ~TImageFrame() { --Live(); }
   static int& Live();  // frames (textures) in existence, for the soak's growth check
   virtual void Draw(float x0, float y0, float x1, float y1, float tx, float ty) = 0;
+  // Only some rectangles of the frame, each (left, top, right, bottom) as
+  // fractions of its width and height; the rest is left undrawn.
+  virtual void DrawParts(float x0, float y0, float x1, float y1, float tx, float ty,
+                         const std::vector<float>& /*parts*/) {
+    Draw(x0, y0, x1, y1, tx, ty);
+  }
   int seq = 0;  // graphicsSeq when it was made
 };
 
@@ -169,5 +175,9 @@ void UseHeadlessGraphics(bool headless);  // OpenGraphics then makes a display t
 bool HeadlessGraphics();
 void SetFrameHook(std::function<void()> hook);  // called by Flip after presenting; tests drive input here
 void FailGraphicsOpens(int count);  // the next `count` OpenGraphics calls give null
+// On (the default): skip drawing that cannot change a pixel. Off: draw
+// everything as called, the straightforward picture to compare against.
+void SetDrawShortcuts(bool on);
+bool DrawShortcuts();
 // Display failure fallbacks, counted so tests can see which path was taken
 extern int displayModeFallbacks;

@@ -193,13 +193,68 @@ float ImageHandleY(TImage* image) { return image ? image->handle_y : 0; }
 
 // --- Drawing ---
 
+namespace {
+
+// Blending that leaves the screen as it was where the picture is fully
+// transparent: light adds colour times alpha, alpha blending mixes by it.
+bool TransparentIsInvisible(int blend) { return blend == BLEND_LIGHT || blend == BLEND_ALPHA; }
+
+// The parts of a greatly magnified frame that can change the screen. Filtering
+// reads two neighbouring texels in each direction: between the centres of
+// texels k - 1 and k (the cell from k - 0.5 to k + 0.5) it reads exactly
+// those two, at the edges only the edge texel. A cell whose texels all have
+// alpha 0 adds nothing, so it is skipped. Parts are rows of runs of cells as
+// fractions of the frame; false when the whole frame is to be drawn.
+bool VisibleParts(const TImage& image, int frame, const T2DGraphics& g, std::vector<float>& parts) {
+  const float magnified = std::fabs(g.tform_ix * g.tform_jy - g.tform_iy * g.tform_jx);
+  const TPixmap* p = image.pixmaps[frame].get();
+  if (!DrawShortcuts() || magnified < 16 || !p || !FormatHasAlpha(p->format) ||
+      !TransparentIsInvisible(g.blend_mode))
+    return false;
+  const int w = p->width, h = p->height, bytes = PixelBytes(p->format);
+  const int alphaAt = p->format == PF_A8 ? 0 : 3;
+  std::vector<uint8_t> lit(static_cast<size_t>(w + 1) * (h + 1), 0);  // cells
+  bool all = true;
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* row = p->Row(y) + alphaAt;
+    for (int x = 0; x < w; ++x)
+      if (row[x * bytes] != 0)
+        for (int cy = y; cy <= y + 1; ++cy)
+          for (int cx = x; cx <= x + 1; ++cx) lit[static_cast<size_t>(cy) * (w + 1) + cx] = 1;
+  }
+  for (uint8_t c : lit) all = all && c;
+  if (all) return false;
+  auto edge = [](int k, int n) { return k == 0 ? 0.0f : k > n ? 1.0f : (k - 0.5f) / n; };
+  for (int cy = 0; cy <= h; ++cy) {
+    const uint8_t* row = &lit[static_cast<size_t>(cy) * (w + 1)];
+    for (int cx = 0; cx <= w;) {
+      if (!row[cx]) {
+        ++cx;
+        continue;
+      }
+      int end = cx;
+      while (end <= w && row[end]) ++end;
+      parts.insert(parts.end(), {edge(cx, w), edge(cy, h), edge(end, w), edge(cy + 1, h)});
+      cx = end;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 void DrawImageFrame(TImage* image, float x, float y, int frame) {
   T2DGraphics* g = Current2D();
   if (!image || !g) return;
   TImageFrame* f = image->Frame(frame);
   if (!f) return;
   float x0 = -image->handle_x, y0 = -image->handle_y;
-  f->Draw(x0, y0, x0 + image->width, y0 + image->height, x + g->origin_x, y + g->origin_y);
+  float x1 = x0 + image->width, y1 = y0 + image->height, tx = x + g->origin_x, ty = y + g->origin_y;
+  std::vector<float> parts;
+  if (VisibleParts(*image, frame, *g, parts))
+    f->DrawParts(x0, y0, x1, y1, tx, ty, parts);
+  else
+    f->Draw(x0, y0, x1, y1, tx, ty);
 }
 
 void TileImageFrame(TImage* image, float x, float y, int frame) {
