@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "bench/bench_steer.h"
 #include "flow/flow_state.h"
 #include "flow/light.h"
 #include "flow/media_set.h"
@@ -32,29 +33,6 @@ double Percentile(std::vector<double> v, double p) {
   return v[std::min(v.size() - 1, size_t(p * v.size()))];
 }
 
-// Keeps the ship busy: toward an unpainted neighbour when there is one,
-// else on along any open line.
-int heldKey = 0;
-void Steer() {
-  if (player->move != 0) return;
-  int cx = CellOfX(player->x), cy = CellOfY(player->y);
-  const int dirs[4][3] = {{1, 0, KEY_RIGHT}, {-1, 0, KEY_LEFT}, {0, -1, KEY_UP}, {0, 1, KEY_DOWN}};
-  int want = 0;
-  for (auto& d : dirs)
-    if (levelGrid[cx + d[0]][cy + d[1]] == CELL_LINE) want = d[2];
-  if (!want) {
-    int start = RandomInt(0, 3);
-    for (int i = 0; i < 4 && !want; i++) {
-      auto& d = dirs[(start + i) % 4];
-      if (levelGrid[cx + d[0]][cy + d[1]] != 0) want = d[2];
-    }
-  }
-  if (want == heldKey) return;
-  if (heldKey) InjectInputEvent({InputEventKind::KeyUp, heldKey});
-  InjectInputEvent({InputEventKind::KeyDown, want});
-  heldKey = want;
-}
-
 // Level 7: layout 1 with two slow chasers.
 void StartBenchLevel() {
   level = 7;
@@ -72,13 +50,13 @@ void StartBenchLevel() {
   playState = PLAY_ON;
   tickMs = 1000 / tickRate;
   lastTick = 0;
-  heldKey = 0;
+  BenchLetGo();
 }
 
 std::vector<double> MeasureFrames(int frames) {
   std::vector<double> cost;
   for (int i = 0; i < frames; i++) {
-    Steer();
+    BenchSteer();
     SetHealth(MAX_HEALTH);  // the chasers may not end the run
     double t0 = Now();
     RunTick();

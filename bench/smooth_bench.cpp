@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_steer.h"
 #include "flow/flow_state.h"
 #include "flow/title.h"
 #include "media/graphics.h"
@@ -151,31 +152,6 @@ int RunBare(double launchedAt, int frames) {
 
 // --- The game, driven through its real flow by scripted keys ---
 
-// Heads for an unpainted neighbour when there is one, else along any line.
-int heldKey = 0;
-void Steer() {
-  if (!player || player->move != 0) return;
-  int cx = CellOfX(player->x), cy = CellOfY(player->y);
-  const int dirs[4][3] = {{1, 0, KEY_RIGHT}, {-1, 0, KEY_LEFT}, {0, -1, KEY_UP}, {0, 1, KEY_DOWN}};
-  int want = 0;
-  for (auto& d : dirs)
-    if (levelGrid[cx + d[0]][cy + d[1]] == CELL_LINE) want = d[2];
-  if (!want) {
-    int start = (cx * 7 + cy * 3 + player->dx2) & 3;  // no draw on the game's generator
-    for (int i = 0; i < 4 && !want; i++) {
-      auto& d = dirs[(start + i) % 4];
-      if (levelGrid[cx + d[0]][cy + d[1]] != 0) want = d[2];
-    }
-  }
-  if (want == heldKey) return;
-  if (heldKey) InjectInputEvent({InputEventKind::KeyUp, heldKey});
-  if (want) InjectInputEvent({InputEventKind::KeyDown, want});
-  heldKey = want;
-}
-void LetGo() {
-  if (heldKey) InjectInputEvent({InputEventKind::KeyUp, heldKey});
-  heldKey = 0;
-}
 void Tap(int key) {
   InjectInputEvent({InputEventKind::KeyDown, key});
   InjectInputEvent({InputEventKind::KeyUp, key});
@@ -258,11 +234,11 @@ struct GameScript {
       case PLAY:
       case PLAY2:
         if (playState != PLAY_ON) {
-          LetGo();
+          BenchLetGo();
           Enter(phase == PLAY ? COMPLETE : OVER);
           break;
         }
-        Steer();
+        BenchSteer();
         SetHealth(MAX_HEALTH);  // the chasers may not end the run early
         if (phase == PLAY && frameInPhase == playFrames) {
           for (auto& col : levelGrid)  // the rest of the painting is not worth the time
