@@ -13,6 +13,7 @@
 #include "media/graphics.h"
 #include "media/image.h"
 #include "media/random.h"
+#include "tests/support/harness.h"
 #include "world/level.h"
 #include "world/particles.h"
 #include "world/player.h"
@@ -81,14 +82,6 @@ Difference Compare(const TRgbaPixels& a, const TRgbaPixels& b) {
   return d;
 }
 
-std::filesystem::path FramesDir() {
-  std::error_code ec;
-  auto exe = std::filesystem::canonical("/proc/self/exe", ec);
-  auto dir = (ec ? std::filesystem::current_path() : exe.parent_path().parent_path()) / "frames";
-  std::filesystem::create_directories(dir, ec);
-  return dir;
-}
-
 // The same drawing twice, with and without the shortcuts; the random
 // flicker of the tiles is made the same by seeding before each.
 template <typename Draw>
@@ -105,7 +98,7 @@ Difference DrawBothWays(const char* name, Draw draw) {
     CloseGraphics();
   }
   SetDrawShortcuts(true);
-  std::string base = (FramesDir() / name).string();
+  std::string base = (std::filesystem::path(FramesDir()) / name).string();
   SaveRgbaPNG(frames[0], base + "-straight.png");
   SaveRgbaPNG(frames[1], base + ".png");
   EXPECT_EQ(frames[0].rgba.size(), frames[1].rgba.size());

@@ -15,13 +15,6 @@
 #include "world/scoring.h"
 
 namespace {
-std::filesystem::path FramesDir() {
-  std::error_code ec;
-  auto exe = std::filesystem::canonical("/proc/self/exe", ec);
-  auto dir = (ec ? std::filesystem::current_path() : exe.parent_path().parent_path()) / "frames";
-  std::filesystem::create_directories(dir, ec);
-  return dir;
-}
 
 int MarkedCells() {
   int n = 0;
@@ -32,7 +25,7 @@ int MarkedCells() {
 }  // namespace
 
 TEST(WorldFrames, SavesTitleBuildPlayAndLevelComplete) {
-  const auto dir = FramesDir();
+  const auto dir = std::filesystem::path(FramesDir());
   std::string work = MakeTempDir("world-frames");
 
   enum { TITLE, BUILD, PLAY, COMPLETE, LEAVE } phase = TITLE;
@@ -100,7 +93,7 @@ TEST(WorldFrames, SavesTitleBuildPlayAndLevelComplete) {
 }
 
 TEST(WorldFrames, SavesGameOverAndNameEntry) {
-  const auto dir = FramesDir();
+  const auto dir = std::filesystem::path(FramesDir());
   std::string work = MakeTempDir("gameover-frames");
 
   enum { TITLE, BUILD, PLAY, OVER, LEAVE } phase = TITLE;

@@ -32,6 +32,14 @@ std::string MakeTempDir(const std::string& tag) {
 }
 
 
+std::string FramesDir() {
+  std::error_code ec;
+  auto exe = std::filesystem::canonical("/proc/self/exe", ec);
+  auto dir = (ec ? std::filesystem::current_path() : exe.parent_path().parent_path()) / "frames";
+  std::filesystem::create_directories(dir, ec);
+  return dir.string();
+}
+
 namespace {
 struct TooLong {};
 

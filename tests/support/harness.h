@@ -16,6 +16,9 @@ void TypeText(const std::string& ascii);  // one Char event per byte
 // A fresh working directory for tests that write files; returns its path.
 std::string MakeTempDir(const std::string& tag);
 
+// build/frames, where tests leave the frames they draw for people to look at.
+std::string FramesDir();
+
 // Kind of the running test binary: "unit", "gl", "audio" or "scenario".
 const char* TestKind();
 
