@@ -134,15 +134,19 @@ class Honest(threading.Thread):
 
 
 def run_threads(count, target):
+    """`count` threads calling target(i, tally) until stopped; tally(n) counts
+    the attacker's requests as they are made."""
     stop = threading.Event()
     sent = [0]
     lock = threading.Lock()
 
+    def tally(n=1):
+        with lock:
+            sent[0] += n
+
     def loop(i):
         while not stop.is_set():
-            n = target(i)
-            with lock:
-                sent[0] += n
+            target(i, tally)
 
     threads = [threading.Thread(target=loop, args=(i,), daemon=True) for i in range(count)]
     return stop, sent, threads
@@ -156,24 +160,24 @@ def addr(i, base=10):
 
 def forged_scores(port):
     """Challenge answered right, score made up, no replay (the curl attack)."""
-    def hit(i):
+    def hit(i, tally):
         source = addr(i)
         lines, _ = exchange(port, game_get("challenge.php"), source)
+        tally()
         if lines and len(lines) >= 2 and lines[0] != rules.BUSY_RECORD_ID:
             body = (f"recID={lines[0]}&solution={CONSTANTS.solution(int(lines[1]))}"
                     f"&name=Forger{i % 7}&level=Z6&score=9999999")
             exchange(port, game_post(body), source)
-            return 2
-        return 1
+            tally()
     return 8, hit
 
 
 def replayed_replay(port):
     """Someone else's replay sent again under the attacker's name and key."""
-    def hit(i):
+    def hit(i, tally):
         key = f"{i:032x}"
         exchange(port, replay_post(key, f"Thief{i % 50}", b"1500 A1"), addr(i, 20))
-        return 1
+        tally()
     return 8, hit
 
 
@@ -181,47 +185,61 @@ def board_flood(port):
     """500 addresses each uploading a made-up score for a name of its own."""
     counter = [0]
 
-    def hit(i):
+    def hit(i, tally):
         counter[0] += 1
         source = addr(counter[0] % 500, 30)
         lines, _ = exchange(port, game_get("challenge.php"), source)
+        tally()
         if lines and len(lines) >= 2 and lines[0] != rules.BUSY_RECORD_ID:
             body = (f"recID={lines[0]}&solution={CONSTANTS.solution(int(lines[1]))}"
                     f"&name=Flood{counter[0] % 500}&level=A1&score=5000000")
             exchange(port, game_post(body), source)
-            return 2
-        return 1
+            tally()
     return 16, hit
 
 
-def slow_connections(port):
-    """64 connections from 8 addresses at a time, each sending a byte a second."""
-    def hit(i):
+def slow_clients(threads, addresses, base):
+    def hit(i, tally):
         try:
-            with socket.create_connection(("127.0.0.1", port), timeout=15,
-                                          source_address=(addr(i % 8, 40), 0)) as s:
+            with socket.create_connection(("127.0.0.1", port_of[0]), timeout=15,
+                                          source_address=(addr(i % addresses, base), 0)) as s:
+                tally()
                 for byte in b"GET /netscores/zephrant/getScores.php HTTP/1.0\r\n":
                     s.send(bytes([byte]))
                     time.sleep(1.0)
         except OSError:
             pass
-        return 1
-    return 64, hit
+    return threads, hit
+
+
+port_of = [0]
+
+
+def slow_connections(port):
+    """64 connections from 8 addresses at a time, each sending a byte a second."""
+    port_of[0] = port
+    return slow_clients(64, 8, 40)
+
+
+def slow_connections_wide(port):
+    """400 such connections from 50 addresses: more than the whole pool."""
+    port_of[0] = port
+    return slow_clients(400, 50, 45)
 
 
 def challenge_hoard(port):
     """Challenges fetched and never answered, from 50 addresses."""
-    def hit(i):
+    def hit(i, tally):
         exchange(port, game_get("challenge.php"), addr(i % 50, 50))
-        return 1
+        tally()
     return 16, hit
 
 
 def honest_crowd(port):
     """300 players at once, each fetching the board."""
-    def hit(i):
+    def hit(i, tally):
         exchange(port, game_get("getScores.php"), addr(i % 300, 60))
-        return 1
+        tally()
     return 300, hit
 
 
@@ -231,14 +249,15 @@ def garbage_requests(port):
             b"POST /netscores/zephrant/updateScores.php HTTP/1.0\r\n"
             b"Content-Length: \xc2\xb2\r\n\r\n"]
 
-    def hit(i):
+    def hit(i, tally):
         exchange(port, junk[i % len(junk)], addr(i % 100, 70))
-        return 1
+        tally()
     return 8, hit
 
 
 ATTACKS = {"forged-scores": forged_scores, "replayed-replay": replayed_replay,
            "board-flood": board_flood, "slow-connections": slow_connections,
+           "slow-connections-wide": slow_connections_wide,
            "challenge-hoard": challenge_hoard, "honest-crowd": honest_crowd,
            "garbage-requests": garbage_requests}
 
@@ -261,7 +280,7 @@ def main(argv=None) -> int:
     with open(verifier, "w") as f:
         f.write(STAND_IN_VERIFIER)
     os.chmod(verifier, 0o755)
-    print(f"{'attack':18} {'attack req/s':>12} {'honest served':>14} {'worst s':>8}"
+    print(f"{'attack':21} {'attack req/s':>12} {'honest served':>14} {'worst s':>8}"
           f" {'stored':>6} {'kept':>5} {'lost':>5} {'log bytes':>9}  board")
     try:
         for name, make in ATTACKS.items():
@@ -291,7 +310,7 @@ def main(argv=None) -> int:
                     proc.terminate()
                     proc.wait(timeout=10)
             top = (board or ["-"])[0] if board is not None else "no bof"
-            print(f"{name:18} {rate:12.0f} {honest.served:>6}/{honest.exchanges:<7}"
+            print(f"{name:21} {rate:12.0f} {honest.served:>6}/{honest.exchanges:<7}"
                   f" {honest.worst:8.2f} {honest.stored:6} {honest.kept:5} {honest.lost:5}"
                   f" {os.path.getsize(log_path):9}  {top} ({len(board or [])} lines)",
                   flush=True)

@@ -453,7 +453,8 @@ class ProtectionTest(ServerCase):
         for request, code in [(head % "\u00b2\u00b3".encode(), 400),   # digits, not ASCII ones
                               (head % "\u0661".encode(), 400),
                               (b"GARBAGE\r\n\r\n", 400), (b"GET /\r\n\r\n", 404),
-                              (b"\xff\xfe /x y z\r\n\r\n", 400), (b"GET / HTTP/9.9\r\n\r\n", 505)]:
+                              (b"\xff\xfe /x y z\r\n\r\n", 400), (b"GET / HTTP/9.9\r\n\r\n", 505),
+                              (b"GET http://[/netscores/ HTTP/1.0\r\n\r\n", 404)]:
             with self.subTest(request=request):
                 reply = exchange(self.port, request)
                 self.assertEqual(status_code(reply), code)
@@ -680,24 +681,28 @@ class CommandLineTest(unittest.TestCase):
         proc.stdout.close()
         proc.stderr.close()
 
-    def test_server_prints_its_port_logs_each_request_and_stops_on_sigterm(self):
+    def test_server_prints_its_port_logs_uploads_counts_the_rest_and_stops_on_sigterm(self):
         with tempfile.TemporaryDirectory() as tmp:
             proc, port = self.launch("zephrant_server.py", "--port", "0", "--print-port",
                                      "--db", "board.db", "--unverified", cwd=tmp)
             for _ in range(3):
                 self.assertEqual(game_lines(exchange(port, game_get("getScores.php"))), [])
-            self.assertEqual(status_code(exchange(
-                port, b"GET /netscores/zephrant/getScores.php?\x1b[2J\r HTTP/1.0\r\n\r\n")), 200)
-            for _ in range(3):      # refusals are counted, not logged one by one
+            for _ in range(3):
                 self.assertEqual(status_code(exchange(port, b"GET /x HTTP/1.0\r\n\r\n")), 404)
+            # An upload is logged, its client text made safe.
+            record_id, challenge = game_lines(exchange(port, game_get("challenge.php")))
+            body = upload_body(record_id, CONSTANTS.solution(int(challenge)), "Ann", "A1", 5)
+            request = game_post(body).replace(HOST.encode(), b"\x1b[2J", 1)
+            self.assertEqual(game_lines(exchange(port, request)), [rules.STORED])
             proc.send_signal(signal.SIGTERM)
             self.assertEqual(proc.wait(timeout=5), 0)
             log = proc.stderr.read()
-            self.assertEqual(log.count("getScores.php"), 4, log)
-            self.assertEqual(len(log.splitlines()), 6, log)     # the banner, one per request
-            self.assertIn("refused 3 in the last", log)          # and the refusals counted
+            # The banner, the upload, then counts of what was served and refused.
+            self.assertEqual(len(log.splitlines()), 4, log)
+            self.assertIn("served 4 in the last 60 s: 3 x board, 1 x challenge", log)
+            self.assertIn("refused 3 in the last 60 s: 3 x 404 not found", log)
             self.assertNotIn("\x1b", log)
-            self.assertIn("\\x1b[2J\\x0d", log)
+            self.assertIn("http://\\x1b[2J/netscores", log)
             self.assertTrue(os.path.exists(os.path.join(tmp, "board.db")))
 
     def test_server_refuses_to_start_without_constants(self):

@@ -74,11 +74,14 @@ class ScoreService:
         self.challenge_rate = RateLimiter(limits.challenges_per_minute, 60.0, clock)
         self.upload_rate = RateLimiter(limits.uploads_per_minute, 60.0, clock)
         self.refusals = RefusalCounts()
+        # The board and challenges are asked for far more often than scores
+        # change; they are counted too, so the log grows with uploads only.
+        self.served = RefusalCounts()
 
     def get_scores(self) -> Reply:
         text = self.board.board_text()
-        lines = text.count(b"\n")
-        return Reply(200, b"bof\n" + text, f"board {lines} lines")
+        self.served.add("board")
+        return Reply(200, b"bof\n" + text, "board", counted=True)
 
     def get_challenge(self, address: str) -> Reply:
         # When no challenge can be issued the reply still has the two lines the
@@ -89,7 +92,10 @@ class ScoreService:
         if issued is None:
             return self.refuse(bof_reply(429, [rules.BUSY_RECORD_ID, 0], "challenges held"))
         record_id, challenge = issued
-        return bof_reply(200, [record_id, challenge], f"challenge {record_id}")
+        self.served.add("challenge")
+        reply = bof_reply(200, [record_id, challenge], f"challenge {record_id}")
+        reply.counted = True
+        return reply
 
     def update_scores(self, address: str, body: bytes) -> Reply:
         if not self.upload_rate.allow(client_group(address)):

@@ -24,7 +24,6 @@ import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from socketserver import TCPServer
-from urllib.parse import urlsplit
 
 from . import rules
 from .guard import client_group
@@ -161,8 +160,19 @@ class ScoreRequestHandler(BaseHTTPRequestHandler):
 
     # -- the three scripts --------------------------------------------------
 
+    def target(self):
+        """(path, query) of the request target, absolute ("http://host/...")
+        or not. Split by hand: urlsplit raises on some hosts ("[" in them)."""
+        target = self.path
+        if "://" in target[:16]:
+            rest = target.split("://", 1)[1]
+            slash = rest.find("/")
+            target = rest[slash:] if slash >= 0 else "/"
+        path, _, query = target.partition("#")[0].partition("?")
+        return path, query
+
     def script(self) -> str:
-        return urlsplit(self.path).path
+        return self.target()[0]
 
     def address(self) -> str:
         """The client: the peer, or behind a trusted reverse proxy the address
@@ -194,7 +204,7 @@ class ScoreRequestHandler(BaseHTTPRequestHandler):
         elif script == UPDATE:
             self.reply(ScoreService.status(405, rules.MALFORMED, "upload must be a POST"))
         elif script == REPLAY:
-            query = urlsplit(self.path).query
+            query = self.target()[1]
             line = query[5:] if query.startswith("line=") else ""
             if not (line.isascii() and line.isdigit()) or len(line) > 4:
                 self.reply(ScoreService.status(400, rules.MALFORMED, "replay.php?line=N"))
@@ -411,11 +421,12 @@ class ScoreHTTPServer(ThreadingHTTPServer):
             self.log_refusals()
 
     def log_refusals(self):
-        counts = self.service.refusals.drain()
-        if counts:
-            log.warning("refused %d in the last %.0f s: %s", sum(counts.values()),
-                        self.count_interval,
-                        ", ".join(f"{n} x {why}" for why, n in counts.most_common()))
+        for what, counts in (("served", self.service.served.drain()),
+                             ("refused", self.service.refusals.drain())):
+            if counts:
+                log.warning("%s %d in the last %.0f s: %s", what, sum(counts.values()),
+                            self.count_interval,
+                            ", ".join(f"{n} x {why}" for why, n in counts.most_common()))
 
     def serve_in_thread(self) -> threading.Thread:
         thread = threading.Thread(target=self.serve_forever, name="score-server",
