@@ -122,7 +122,8 @@ class ScoreRequestHandler(BaseHTTPRequestHandler):
                 self.send_error(414, "Request line too long")
                 return
             if not self.raw_requestline:
-                self.note = "closed without a request"
+                self.server.service.refusals.add("closed without a request")
+                self.counted = True
                 return
             if not self.parse_request():
                 return
@@ -147,6 +148,9 @@ class ScoreRequestHandler(BaseHTTPRequestHandler):
                 self.note = "client stopped reading the reply"
         except OSError as e:
             self.note = f"connection failed: {e}"
+            if not self.counted:
+                self.counted = True
+                self.server.service.refusals.add("connection failed")
 
     def _fail(self, code: int, message: str):
         # The request never arrived whole; answer briefly if the client still listens.
@@ -187,12 +191,12 @@ class ScoreRequestHandler(BaseHTTPRequestHandler):
 
     def send_error(self, code, message=None, explain=None):
         message = message or self.responses.get(code, ("error",))[0]
-        self.reply(bof_reply(code, refusal_lines(code, self.raw_requestline or b""),
-                             message.lower()))
         if code >= 400:
             phrase = self.responses.get(code, ("error",))[0].lower()
             self.server.service.refusals.add(f"{code} {phrase}")
             self.counted = True
+        self.reply(bof_reply(code, refusal_lines(code, self.raw_requestline or b""),
+                             message.lower()))
 
     def do_GET(self):
         script = self.script()
