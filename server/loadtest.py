@@ -40,7 +40,7 @@ STAND_IN_VERIFIER = """#!/bin/sh
 # A replay is the text "score level"; anything else is invalid.
 set -- $(head -c 64 "$2")
 case "$1" in (*[!0-9]*|"") exit 2;; esac
-echo "score=$1 level=$2 frames=1 hash=$(echo "$1 $2 $$" | md5sum | cut -c1-16)"
+echo "score=$1 level=$2 frames=1 hash=$(echo "$1 $2" | md5sum | cut -c1-16)"
 """
 
 def game_get(script):
@@ -158,26 +158,36 @@ def addr(i, base=10):
 
 # -- the attacks ------------------------------------------------------------
 
+def upload_without_replay(port, source, name, level, score, tally):
+    """A challenge answered right and a score sent, as curl would."""
+    lines, _ = exchange(port, game_get("challenge.php"), source)
+    tally()
+    if lines and len(lines) >= 2 and lines[0] != rules.BUSY_RECORD_ID:
+        body = (f"recID={lines[0]}&solution={CONSTANTS.solution(int(lines[1]))}"
+                f"&name={name}&level={level}&score={score}")
+        exchange(port, game_post(body), source)
+        tally()
+
+
 def forged_scores(port):
     """Challenge answered right, score made up, no replay (the curl attack)."""
     def hit(i, tally):
-        source = addr(i)
-        lines, _ = exchange(port, game_get("challenge.php"), source)
-        tally()
-        if lines and len(lines) >= 2 and lines[0] != rules.BUSY_RECORD_ID:
-            body = (f"recID={lines[0]}&solution={CONSTANTS.solution(int(lines[1]))}"
-                    f"&name=Forger{i % 7}&level=Z6&score=9999999")
-            exchange(port, game_post(body), source)
-            tally()
+        upload_without_replay(port, addr(i), f"Forger{i % 7}", "Z6", 9999999, tally)
     return 8, hit
 
 
 def replayed_replay(port):
-    """Someone else's replay sent again under the attacker's name and key."""
+    """A stored game's replay sent again under other names and keys, then
+    its score uploaded."""
+    victim = os.urandom(16).hex()
+    exchange(port, replay_post(victim, "Victim", b"1500 A1"), "127.0.0.2")
+    upload_without_replay(port, "127.0.0.2", "Victim", "A1", 1500, lambda: None)
+
     def hit(i, tally):
-        key = f"{i:032x}"
-        exchange(port, replay_post(key, f"Thief{i % 50}", b"1500 A1"), addr(i, 20))
+        source = addr(i, 20)
+        exchange(port, replay_post(f"{i:032x}", f"Thief{i % 50}", b"1500 A1"), source)
         tally()
+        upload_without_replay(port, source, f"Thief{i % 50}", "A1", 1500, tally)
     return 8, hit
 
 
@@ -187,14 +197,8 @@ def board_flood(port):
 
     def hit(i, tally):
         counter[0] += 1
-        source = addr(counter[0] % 500, 30)
-        lines, _ = exchange(port, game_get("challenge.php"), source)
-        tally()
-        if lines and len(lines) >= 2 and lines[0] != rules.BUSY_RECORD_ID:
-            body = (f"recID={lines[0]}&solution={CONSTANTS.solution(int(lines[1]))}"
-                    f"&name=Flood{counter[0] % 500}&level=A1&score=5000000")
-            exchange(port, game_post(body), source)
-            tally()
+        upload_without_replay(port, addr(counter[0] % 500, 30), f"Flood{counter[0] % 500}",
+                              "A1", 5000000, tally)
     return 16, hit
 
 
@@ -281,7 +285,7 @@ def main(argv=None) -> int:
         f.write(STAND_IN_VERIFIER)
     os.chmod(verifier, 0o755)
     print(f"{'attack':21} {'attack req/s':>12} {'honest served':>14} {'worst s':>8}"
-          f" {'stored':>6} {'kept':>5} {'lost':>5} {'log bytes':>9}  board")
+          f" {'stored':>6} {'kept':>5} {'lost':>5} {'log bytes':>9} {'forged':>6}  board")
     try:
         for name, make in ATTACKS.items():
             if args.only and name != args.only:
@@ -310,9 +314,10 @@ def main(argv=None) -> int:
                     proc.terminate()
                     proc.wait(timeout=10)
             top = (board or ["-"])[0] if board is not None else "no bof"
+            forged = sum(1 for line in board or [] if not line.startswith(("Honest", "Victim")))
             print(f"{name:21} {rate:12.0f} {honest.served:>6}/{honest.exchanges:<7}"
                   f" {honest.worst:8.2f} {honest.stored:6} {honest.kept:5} {honest.lost:5}"
-                  f" {os.path.getsize(log_path):9}  {top} ({len(board or [])} lines)",
+                  f" {os.path.getsize(log_path):9} {forged:6}  {top} ({len(board or [])} lines)",
                   flush=True)
     finally:
         shutil.rmtree(scratch, ignore_errors=True)

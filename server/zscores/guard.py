@@ -16,29 +16,29 @@ import threading
 from collections import Counter, OrderedDict, deque
 
 
-def client_group(address: str) -> str:
-    """The unit the per-client limits count: an IPv4 address or an IPv6 /64."""
+def _ip(address: str):
+    """The address as an ipaddress object (IPv4-mapped IPv6 as IPv4), or None."""
     try:
         ip = ipaddress.ip_address(address.split("%", 1)[0])
     except ValueError:
+        return None
+    return ip.ipv4_mapped if ip.version == 6 and ip.ipv4_mapped is not None else ip
+
+
+def client_group(address: str) -> str:
+    """The unit the per-client limits count: an IPv4 address or an IPv6 /64."""
+    ip = _ip(address)
+    if ip is None:
         return address
-    if ip.version == 6 and ip.ipv4_mapped is not None:
-        return str(ip.ipv4_mapped)
-    if ip.version == 6:
-        return str(ipaddress.ip_network(f"{ip}/64", strict=False))
-    return str(ip)
+    return str(ipaddress.ip_network(f"{ip}/64", strict=False)) if ip.version == 6 else str(ip)
 
 
 def client_block(address: str) -> str:
     """A wider network around the client: an IPv4 /24 or an IPv6 /48."""
-    try:
-        ip = ipaddress.ip_address(address.split("%", 1)[0])
-    except ValueError:
+    ip = _ip(address)
+    if ip is None:
         return address
-    if ip.version == 6 and ip.ipv4_mapped is not None:
-        ip = ip.ipv4_mapped
-    prefix = 48 if ip.version == 6 else 24
-    return str(ipaddress.ip_network(f"{ip}/{prefix}", strict=False))
+    return str(ipaddress.ip_network(f"{ip}/{48 if ip.version == 6 else 24}", strict=False))
 
 
 class RateLimiter:
