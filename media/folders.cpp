@@ -30,16 +30,22 @@ bool IsFolder(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-}  // namespace
-
-Text UserDataFolder(const Text& app) {
-  const char* dataHome = std::getenv("XDG_DATA_HOME");
-  // A relative XDG_DATA_HOME is invalid and ignored, as the rules ask.
-  if (dataHome && dataHome[0] == '/') return AsciiText(dataHome) + u"/" + app;
+// An XDG base folder: the variable when it holds an absolute path (a
+// relative one is invalid and ignored, as the rules ask), else the default
+// under the home folder.
+Text XdgFolder(const char* variable, const char* fallback, const Text& app) {
+  const char* base = std::getenv(variable);
+  if (base && base[0] == '/') return AsciiText(base) + u"/" + app;
   std::string home = HomeFolder();
   if (home.empty()) return Text();
-  return AsciiText(home) + u"/.local/share/" + app;
+  return AsciiText(home + fallback) + app;
 }
+
+}  // namespace
+
+Text UserDataFolder(const Text& app) { return XdgFolder("XDG_DATA_HOME", "/.local/share/", app); }
+
+Text UserConfigFolder(const Text& app) { return XdgFolder("XDG_CONFIG_HOME", "/.config/", app); }
 
 bool MakeFolder(const Text& path, Text& error) {
   std::string p = ByteString(path);

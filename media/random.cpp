@@ -1,5 +1,8 @@
 #include "media/random.h"
 
+#include <sys/random.h>
+
+#include <cerrno>
 #include <cmath>
 
 namespace {
@@ -38,3 +41,15 @@ int RandomInt(int a, int b) {
 }
 
 int RandomState() { return rndState; }
+
+bool SystemRandomBytes(void* buf, int count) {
+  auto* p = static_cast<unsigned char*>(buf);
+  while (count > 0) {
+    ssize_t n = getrandom(p, static_cast<size_t>(count), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    count -= static_cast<int>(n);
+  }
+  return true;
+}

@@ -15,6 +15,7 @@
 #include "replay/replay_store.h"
 #include "replay/verify.h"
 #include "scores/online.h"
+#include "scores/online_identity.h"
 #include "scores/score_table.h"
 #include "world/scoring.h"
 
@@ -24,6 +25,7 @@ int boardPage = 1;
 int localTop = 0;
 int onlineTop = 0;
 int watchRow = -1;
+int watchLine = -1;
 
 namespace {
 
@@ -40,7 +42,7 @@ constexpr const char16_t* HELP_LINES[] = {
     u"Cursor up/down to scroll current board.",
     u"Press the SPACE BAR to go back.",
     u"Press (S) to synchronize the online scores.",
-    u"(W) picks a local replay, ENTER watches it.",
+    u"(W) picks a replay, ENTER watches it.",
     nullptr,  // a pause before the lines come round again
 };
 
@@ -73,10 +75,25 @@ void PickNextReplay() {
   watchRow = -1;
 }
 
-// ENTER: the marked entry's game plays in the window; ESC ends it early.
+// W on the online page: the marker moves to the next line of the board,
+// whose replay the server keeps.
+void PickNextOnlineLine() {
+  watchLine = (watchLine + 1) % ONLINE_ROWS;
+  if (watchLine < onlineTop) onlineTop = watchLine;
+  if (watchLine >= onlineTop + VISIBLE_ROWS)
+    onlineTop = std::min(watchLine - VISIBLE_ROWS + 1, ONLINE_TOP_MAX);
+}
+
+// ENTER: the marked game plays in the window, from the local entry's file
+// or fetched from the score server; ESC ends it early.
 void WatchPickedReplay() {
   std::vector<uint8_t> bytes;
-  if (boardPage != 1 || watchRow < 0 || !LoadEntryReplay(watchRow, bytes)) return;
+  if (boardPage == 1 && (watchRow < 0 || !LoadEntryReplay(watchRow, bytes))) return;
+  if (boardPage == 2 && (watchLine < 0 || !FetchLineReplay(watchLine + 1, bytes))) {
+    PrintLine(u"no replay of online line " + IntText(watchLine + 1));
+    FlushKeyState();
+    return;
+  }
   WatchReplayInGame(bytes.data(), bytes.size());
   musicChannel = musicTitle ? musicTitle->Cue() : nullptr;
   if (musicChannel) {
@@ -92,7 +109,12 @@ void WatchPickedReplay() {
 }
 
 void ReadPanelKeys() {
-  if (KeyHits(KEY_W)) PickNextReplay();
+  if (KeyHits(KEY_W)) {
+    if (boardPage == 2)
+      PickNextOnlineLine();
+    else
+      PickNextReplay();
+  }
   if (KeyHits(KEY_ENTER)) WatchPickedReplay();
   if (KeyHits(KEY_S)) {
     SetCurrentFont(bigFont);
@@ -120,7 +142,7 @@ void DrawRows() {
     float y = static_cast<float>(130 + 24 * (r - top));
     Text record = CipherText(boardPage == 1 ? localScores[r] : onlineBoard[r]);
     SetColorHSL(Frac(0.1f * r + 0.025f * (titleTime / 4)), 0.6f, 0.6f);
-    if (boardPage == 1 && r == watchRow) {
+    if ((boardPage == 1 && r == watchRow) || (boardPage == 2 && r == watchLine)) {
       SetColor(0, 64, 0);
       DrawRect(90, y, 308, 13);
       SetColorHSL(Frac(0.1f * r + 0.025f * (titleTime / 4)), 0.6f, 0.6f);
@@ -162,6 +184,7 @@ void ShowSyncStatus() {
 
 void OpenBoardIfRequested() {
   if (!KeyHits(KEY_H)) return;
+  LoadOnlineName();
   PreScroll();
   boardOpen = 1;
   boardAnim = 0;
@@ -187,6 +210,10 @@ void BoardPanelStep() {
   SetColor(255, 255, 255);
   Text rank = RankLine();
   DrawString(rank, 400 - 1.5f * StringWidth(rank), 440);
+  if (boardPage == 2) {  // who the board knows the player as
+    SetDrawScale(2, 2);
+    DrawCentredText2x(u"playing online as " + onlineName, 478);
+  }
 
   SetDrawScale(2, 2);
   SetColorHSL(Frac(0.05f * boardAnim), 0.5f, 0.4f);
@@ -209,6 +236,7 @@ void BoardPanelStep() {
 // that upload went through, and downloads the board again; only a second
 // download that succeeded is saved.
 void SyncOnlineScores() {
+  LoadOnlineName();
   SetColor(255, 255, 255);
   onlineRank = -1;
   int result;

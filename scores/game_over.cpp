@@ -10,6 +10,7 @@
 #include "media/image.h"
 #include "media/input.h"
 #include "media/stream.h"
+#include "scores/online_identity.h"
 #include "scores/score_table.h"
 #include "world/chaser.h"
 #include "world/level.h"
@@ -180,5 +181,8 @@ void EnterScoreName() {
     Flip(-1);
     Cls();
   }
+  // The name typed here is the player's name on the online board too; an
+  // entry left empty keeps the one the board already knows.
+  if (playerName != u"Anonymous") RememberOnlineName(playerName);
   FlushKeyState();
 }

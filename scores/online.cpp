@@ -11,7 +11,9 @@
 #include "media/input.h"
 #include "media/stream.h"
 #include "media/user_name.h"
+#include "replay/replay_store.h"
 #include "scores/challenge_constants.h"
+#include "scores/online_identity.h"
 #include "scores/score_table.h"
 
 #ifndef ZEPHRANT_SCORE_HOST
@@ -130,6 +132,42 @@ void StoreBoardLine(int mode, int r, const Text& line) {
   }
 }
 
+// The replay of the entry about to be uploaded goes first, in a request of
+// its own, with the installation's key and the online name; the server
+// verifies it and keeps it for the upload that follows. Whatever the answer
+// (a server that does not know the request answers it with an error), the
+// upload then goes on exactly as it always has.
+void OfferReplay(int row) {
+  std::vector<uint8_t> replay;
+  if (!LoadEntryReplay(row, replay) || replay.empty()) return;
+  Text key = OnlineKey();
+  StreamRef s = OpenScoreConnection();
+  if (!s || key.empty()) return;
+  s->WriteLine(RequestLine(u"POST", u"replay.php"));
+  s->WriteLine(u"Host: " + ScoreServerHost());
+  s->WriteLine(u"Content-Length: " + IntText(static_cast<int>(replay.size())));
+  s->WriteLine(u"Content-Type: application/octet-stream");
+  s->WriteLine(u"X-Zephrant-Key: " + key);
+  s->WriteLine(u"X-Zephrant-Name: " + onlineName);
+  s->WriteLine(u"");
+  const uint8_t* p = replay.data();
+  int left = static_cast<int>(replay.size());
+  for (int n; left > 0 && (n = s->Write(p, left)) > 0; p += n, left -= n) {
+  }
+  Text status;
+  bool read = ReadReply(*s, false, [&](const Text& line) {
+    if (status.empty()) status = LeftText(line, KEPT_LINE);
+  });
+  s->Close();
+  PrintLine(u"REPLAY: " + (read ? status : Text(u"no answer")));
+}
+
+int HexValue(char16_t c) {
+  if (c >= u'0' && c <= u'9') return c - u'0';
+  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+  return -1;
+}
+
 int ChallengeSolution(int challenge) {
   uint32_t v = static_cast<uint32_t>(challenge) + static_cast<uint32_t>(challengeK);
   v = v * static_cast<uint32_t>(challengeM) - static_cast<uint32_t>(challengeD);
@@ -147,10 +185,8 @@ Text UploadBody(const std::vector<Text>& challengeLines, const Text& record) {
 
 Text onlineRows[1001][3];
 int onlineRank = 0;
-// The online name is the login name of the user who plays, cut down to what
-// the name entry accepts. It needs nothing typed before the first
-// synchronisation, stays the same from run to run, and tells the players of
-// one board apart the way they are used to being told apart on the machine.
+// Until LoadOnlineName finds the name last typed in the name entry, the
+// login name of the user who plays, cut down to what the name entry accepts.
 Text onlineName = OnlineNameFrom(LocalUserName());
 
 Text OnlineNameFrom(const Text& userName) {
@@ -212,12 +248,15 @@ int PostOnlineScore(int row) {
   Text record = CipherText(localScores[row >= 0 && row < 27 ? row : 0]);
   int counter = 5;
   bool failed = false;
+  bool replayOffered = false;
   StreamRef update;
   for (;;) {
     FlushKeyState();
     Cls();
     DrawSyncStatusLines();
     Flip(-1);
+    if (!replayOffered) OfferReplay(row);
+    replayOffered = true;
 
     StreamRef challenge = OpenScoreConnection();
     if (!challenge) {
@@ -285,6 +324,30 @@ int PostOnlineScore(int row) {
   if (failed) return RetryPrompt();
   FlushKeyState();
   return 1;
+}
+
+bool FetchLineReplay(int line, std::vector<uint8_t>& bytes) {
+  bytes.clear();
+  StreamRef s = OpenScoreConnection();
+  if (!s) return false;
+  SendGet(*s, u"replay.php?line=" + IntText(line));
+  bool first = true, good = true;
+  bool read = ReadReply(*s, false, [&](const Text& text) {
+    if (first || !good) {
+      good = good && text == u"replay";  // else "none": no replay for the line
+      first = false;
+      return;
+    }
+    if (text.size() % 2) good = false;
+    for (size_t i = 0; good && i + 1 < text.size(); i += 2) {
+      int hi = HexValue(text[i]), lo = HexValue(text[i + 1]);
+      if (hi < 0 || lo < 0) good = false;
+      bytes.push_back(static_cast<uint8_t>(hi * 16 + lo));
+    }
+  });
+  s->Close();
+  if (!(read && good && !first)) bytes.clear();
+  return !bytes.empty();
 }
 
 void SetScoreServerHost(const Text& host) { hostOverride = host; }

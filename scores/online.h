@@ -1,6 +1,9 @@
 // The exchange with the online score board: HTTP/1.0 written and read line by
 // line on a plain TCP stream.
 #pragma once
+#include <cstdint>
+#include <vector>
+
 #include "media/text.h"
 
 extern Text onlineRows[1001][3];  // board lines as received: name, level, score
@@ -10,7 +13,11 @@ extern Text onlineName;           // the player's name on the online board
 // Results of both exchanges: 1 done, 2 failed and the player asked to retry,
 // 0 failed and the player declined.
 int FetchOnlineScores(int mode);  // 1 fills onlineRows; 2 fills onlineBoard and onlineRank
-int PostOnlineScore(int row);     // uploads localScores row `row`
+int PostOnlineScore(int row);     // uploads localScores row `row`, its replay first
+
+// The replay the server keeps for board line `line` (1-based); false when
+// it has none or the exchange failed.
+bool FetchLineReplay(int line, std::vector<uint8_t>& bytes);
 
 Text ScoreServerHost();                     // "host" or "host:port"
 Text OnlineNameFrom(const Text& userName);  // the accepted characters, at most 20

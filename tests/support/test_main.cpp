@@ -1,10 +1,12 @@
 // One main for every test binary: program end becomes an exception, the
 // clock is virtual, and only the gl and scenario binaries draw with real GL.
-#include <gtest/gtest.h>
 #include <dlfcn.h>
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+
 #include "media/clock.h"
 #include "media/graphics.h"
 #include "media/system.h"
@@ -41,8 +43,8 @@ int main(int argc, char** argv) {
   // Mesa unloads its drivers before LeakSanitizer reports, leaving leaks
   // with unknown stacks that no suppression can name; keeping them loaded
   // lets the suppressions in tests/lsan.supp match.
-  for (const char* lib : {"libGLX_mesa.so.0", "libEGL_mesa.so.0",
-                          "/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so"})
+  for (const char* lib :
+       {"libGLX_mesa.so.0", "libEGL_mesa.so.0", "/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so"})
     dlopen(lib, RTLD_NOW | RTLD_NODELETE);
 #endif
   setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 0);
@@ -52,7 +54,14 @@ int main(int argc, char** argv) {
   UseHeadlessGraphics(kind != "gl");  // scenario tests switch to GL for the frames they save
   UseVirtualClock(1000);
   SetEndProgramHook([](int status) { throw ProgramEnded{status}; });
+  // What the game keeps in the user's configuration folder (the online key
+  // and name) goes to a scratch folder, never to the real one.
+  std::string scratch = (std::filesystem::temp_directory_path() / "zephrant-test-XXXXXX").string();
+  if (mkdtemp(scratch.data())) setenv("XDG_CONFIG_HOME", scratch.c_str(), 1);
   ::testing::InitGoogleTest(&argc, argv);
   ::testing::UnitTest::GetInstance()->listeners().Append(new WatchEveryTest);
-  return RUN_ALL_TESTS();
+  int status = RUN_ALL_TESTS();
+  std::error_code ignored;
+  std::filesystem::remove_all(scratch, ignored);
+  return status;
 }

@@ -3,9 +3,13 @@
 #include <chrono>
 #include <string>
 
+#include "media/folders.h"
 #include "media/image.h"
+#include "replay/replay_file.h"
+#include "replay/replay_store.h"
 #include "scores/board.h"
 #include "scores/challenge_constants.h"
+#include "scores/online_identity.h"
 #include "tests/unit/online_test_util.h"
 #include "tests/unit/scores_test_util.h"
 
@@ -323,4 +327,73 @@ TEST_F(Online, OnlyScoresAboveTheBoardsLastLineAreOffered) {
   EXPECT_EQ(PlainOnline(999), MakeScoreRecord(u"P999", u"A1", 500, u"0"));
   EXPECT_EQ(onlineRank, -1);
   EXPECT_EQ(MidText(PlainAt(FileBytes("vek.hsf"), 30000 + 30), 30, 1), u"0");  // saved
+}
+
+TEST_F(Online, KeyAndNameAreKeptInTheConfigurationFolder) {
+  ForgetOnlineIdentity();
+  Text key = OnlineKey();
+  ASSERT_EQ(key.size(), 32u);
+  EXPECT_EQ(key.find_first_not_of(u"0123456789abcdef"), Text::npos);
+  ForgetOnlineIdentity();
+  EXPECT_EQ(OnlineKey(), key);  // made once, read back afterwards
+
+  Text before = onlineName;
+  RememberOnlineName(u"Zed Q");
+  EXPECT_EQ(onlineName, u"Zed Q");
+  RememberOnlineName(u"");  // an empty entry keeps the name
+  ForgetOnlineIdentity();
+  onlineName = u"somebody";
+  LoadOnlineName();
+  EXPECT_EQ(onlineName, u"Zed Q");
+  RemoveFile(UserConfigFolder(u"zephrant") + u"/online-name");
+  ForgetOnlineIdentity();
+  LoadOnlineName();  // none kept: the login name again
+  EXPECT_EQ(onlineName, before);
+}
+
+// The replay goes first in a request of its own; the challenge and upload
+// that follow are the very bytes they always were.
+TEST_F(Online, TheReplayGoesFirstAndTheUploadStaysByteExact) {
+  ReplayData data;
+  data.score = 12345;
+  data.levelLabel = u"B3";
+  data.frames = 1;
+  std::vector<uint8_t> replay = EncodeReplay(data);
+  localScores[3] = CipherText(u"Someone.............B300123451");
+  StoreEntryReplay(3, replay);
+  ScriptedServer server([](int n, const std::string&) {
+    return HttpReply(n == 0 ? "bof\n71\n" : n == 1 ? "bof\nR77\n1000\n" : "bof\n1\n");
+  });
+  SetScoreServerHost(server.Host());
+  EXPECT_EQ(PostOnlineScore(3), 1);
+  std::string host = "127.0.0.1:" + std::to_string(server.port);
+  auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[0], "POST http://" + host + "/netscores/zephrant/replay.php HTTP/1.0\r\n" +
+                             "Host: " + host +
+                             "\r\nContent-Length: " + std::to_string(replay.size()) +
+                             "\r\nContent-Type: application/octet-stream\r\n"
+                             "X-Zephrant-Key: " +
+                             ByteString(OnlineKey()) + "\r\nX-Zephrant-Name: " + Name() +
+                             "\r\n\r\n" + std::string(replay.begin(), replay.end()));
+  EXPECT_EQ(requests[1],
+            "GET http://" + host + "/netscores/zephrant/challenge.php HTTP/1.0\r\n\n\r\n");
+  EXPECT_EQ(requests[2].find("POST http://" + host + "/netscores/zephrant/updateScores.php"), 0u);
+}
+
+TEST_F(Online, ABoardLinesReplayIsFetchedAsHexLines) {
+  std::vector<std::string> replies = {"bof\nreplay\n00ff10\nab\n", "bof\nnone\n",
+                                      "bof\nreplay\n0g\n", "no marker\n00\n"};
+  ScriptedServer server([&](int n, const std::string&) { return HttpReply(replies.at(n)); });
+  SetScoreServerHost(server.Host());
+  std::vector<uint8_t> bytes;
+  EXPECT_TRUE(FetchLineReplay(7, bytes));
+  EXPECT_EQ(bytes, (std::vector<uint8_t>{0x00, 0xff, 0x10, 0xab}));
+  EXPECT_EQ(server.Requests().at(0),
+            "GET http://" + ByteString(server.Host()) +
+                "/netscores/zephrant/replay.php?line=7 HTTP/1.0\r\n\n\r\n");
+  for (int i = 1; i < 4; ++i) {
+    EXPECT_FALSE(FetchLineReplay(1, bytes)) << i;
+    EXPECT_TRUE(bytes.empty());
+  }
 }

@@ -109,11 +109,13 @@ inline std::string HttpReply(const std::string& body) {
 // server/testserver.py on a free port with a throw-away board.
 class TestScoreServer {
  public:
-  explicit TestScoreServer(const std::string& mode = "normal") {
+  explicit TestScoreServer(const std::string& mode = "normal",
+                           const std::vector<std::string>& more = {}) {
     int out[2];
     if (pipe(out) != 0) return;
     std::string script = std::string(SOURCE_DIR) + "/server/testserver.py";
     std::vector<std::string> args = {"/usr/bin/python3", script, "--quiet", "--mode", mode};
+    args.insert(args.end(), more.begin(), more.end());
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

@@ -1,0 +1,99 @@
+#include "scores/online_identity.h"
+
+#include "media/file_util.h"
+#include "media/folders.h"
+#include "media/random.h"
+#include "media/stream.h"
+#include "media/user_name.h"
+#include "scores/online.h"
+
+namespace {
+
+constexpr char16_t APP_FOLDER[] = u"zephrant";
+constexpr char16_t KEY_FILE[] = u"/online-key";
+constexpr char16_t NAME_FILE[] = u"/online-name";
+constexpr int KEY_BYTES = 16;
+
+Text keyInUse;
+bool nameLoaded = false;
+
+bool IsHexDigit(char16_t c) { return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f'); }
+
+bool WellFormedKey(const Text& key) {
+  if (key.size() != 2 * KEY_BYTES) return false;
+  for (char16_t c : key)
+    if (!IsHexDigit(c)) return false;
+  return true;
+}
+
+// One line from a small file in the configuration folder; "" when there is
+// none. The line is cut at 64 characters: these files hold a key or a name.
+Text ReadSetting(const Text& file) {
+  Text folder = UserConfigFolder(APP_FOLDER);
+  if (folder.empty()) return Text();
+  StreamRef s = OpenFileForReading(folder + file);
+  if (!s) return Text();
+  Text line = LeftText(s->ReadLine(), 64);
+  s->Close();
+  return line;
+}
+
+// Written beside and renamed into place, so a crash leaves the old value.
+bool WriteSetting(const Text& file, const Text& value) {
+  Text folder = UserConfigFolder(APP_FOLDER);
+  Text error;
+  if (folder.empty() || !MakeFolder(folder, error)) return false;
+  Text path = folder + file;
+  StreamRef s = OpenFileForWriting(path + u".tmp");
+  if (!s) return false;
+  bool written = s->WriteLine(value) == 1;
+  s->Close();
+  return written && SyncAndReplaceFile(path + u".tmp", path);
+}
+
+Text HexText(const unsigned char* bytes, int count) {
+  static const char16_t digits[] = u"0123456789abcdef";
+  Text hex;
+  for (int i = 0; i < count; ++i) {
+    hex += digits[bytes[i] >> 4];
+    hex += digits[bytes[i] & 15];
+  }
+  return hex;
+}
+
+}  // namespace
+
+Text OnlineKey() {
+  if (!keyInUse.empty()) return keyInUse;
+  keyInUse = ReadSetting(KEY_FILE);
+  if (WellFormedKey(keyInUse)) return keyInUse;
+  unsigned char bytes[KEY_BYTES];
+  if (!SystemRandomBytes(bytes, KEY_BYTES)) {
+    keyInUse.clear();
+    return keyInUse;  // no key: the server will not store the score
+  }
+  keyInUse = HexText(bytes, KEY_BYTES);
+  // A key that cannot be kept still serves this run; the next run makes
+  // another, which the server treats as another player.
+  if (!WriteSetting(KEY_FILE, keyInUse)) PrintLine(u"online key: cannot be kept");
+  return keyInUse;
+}
+
+void LoadOnlineName() {
+  if (nameLoaded) return;
+  nameLoaded = true;
+  Text kept = ReadSetting(NAME_FILE);
+  onlineName = OnlineNameFrom(kept.empty() ? LocalUserName() : kept);
+}
+
+void RememberOnlineName(const Text& typed) {
+  nameLoaded = true;
+  if (typed.empty()) return;
+  onlineName = OnlineNameFrom(typed);
+  if (!WriteSetting(NAME_FILE, onlineName)) PrintLine(u"online name: cannot be kept");
+}
+
+void ForgetOnlineIdentity() {
+  keyInUse.clear();
+  nameLoaded = false;
+}

@@ -1,0 +1,17 @@
+// Who the player is on the score server: the name on the board and the key
+// that owns it there.
+#pragma once
+#include "media/text.h"
+
+// The installation's key: 32 hex digits made once from the system's secure
+// random source and kept in the user's configuration folder. The server
+// gives a name to the first key that stores a score under it.
+Text OnlineKey();
+
+// The online name is the name last typed in the name entry, kept in the
+// configuration folder across runs; until one is typed, the login name.
+void LoadOnlineName();
+void RememberOnlineName(const Text& typed);  // an empty entry changes nothing
+
+// --- Test seam ---
+void ForgetOnlineIdentity();  // the next OnlineKey and LoadOnlineName read the folder again
