@@ -36,7 +36,7 @@ class Verdict:
 class Verifier:
     def __init__(self, program: str, workers: int = 2, queue: int = 16,
                  cpu_seconds: int = 30, memory_mb: int = 1024, wall_seconds: float = 45.0):
-        self.program = program
+        self.program = os.path.abspath(program)
         self.cpu_seconds = cpu_seconds
         self.memory_mb = memory_mb
         self.wall_seconds = wall_seconds
