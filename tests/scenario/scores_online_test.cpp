@@ -18,6 +18,8 @@ TEST(OnlineScenario, APlayedGameIsVerifiedStoredAndRankedUnderTheTypedName) {
   ASSERT_GT(server.port, 0);
   SetScoreServerHost(server.Host());
   std::string dir = MakeTempDir("online-scenario");
+  playerName.clear();  // what earlier games left
+  gotHighScore = false;
   enum { TITLE, PLAY, OVER, ENTRY, PROMPT, BOARD, SYNCED, DONE } phase = TITLE;
   TGridBot bot;
   int startTitleTime = 0, framesOver = 0, finalScore = -1, boardFrames = 0;

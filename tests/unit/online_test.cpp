@@ -5,6 +5,7 @@
 
 #include "media/folders.h"
 #include "media/image.h"
+#include "media/user_name.h"
 #include "replay/replay_file.h"
 #include "replay/replay_store.h"
 #include "scores/board.h"
@@ -337,7 +338,6 @@ TEST_F(Online, KeyAndNameAreKeptInTheConfigurationFolder) {
   ForgetOnlineIdentity();
   EXPECT_EQ(OnlineKey(), key);  // made once, read back afterwards
 
-  Text before = onlineName;
   RememberOnlineName(u"Zed Q");
   EXPECT_EQ(onlineName, u"Zed Q");
   RememberOnlineName(u"");  // an empty entry keeps the name
@@ -348,7 +348,7 @@ TEST_F(Online, KeyAndNameAreKeptInTheConfigurationFolder) {
   RemoveFile(UserConfigFolder(u"zephrant") + u"/online-name");
   ForgetOnlineIdentity();
   LoadOnlineName();  // none kept: the login name again
-  EXPECT_EQ(onlineName, before);
+  EXPECT_EQ(onlineName, OnlineNameFrom(LocalUserName()));
 }
 
 // The replay goes first in a request of its own; the challenge and upload
