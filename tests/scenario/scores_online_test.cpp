@@ -81,6 +81,7 @@ TEST(OnlineScenario, APlayedGameIsVerifiedStoredAndRankedUnderTheTypedName) {
       },
       90000);
   SetScoreServerHost(Text());
+  boardPage = 1;  // as the panel starts, for the tests that follow
   ASSERT_EQ(status, 0);
   ASSERT_EQ(phase, DONE);
   EXPECT_EQ(onlineName, u"Zed-Q");
