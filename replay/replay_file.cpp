@@ -158,8 +158,9 @@ bool DecodePayload(const uint8_t* bytes, size_t size, ReplayData& d, std::string
 
 }  // namespace
 
-std::vector<uint8_t> EncodeReplay(const ReplayData& d) {
-  std::vector<uint8_t> payload = EncodePayload(d);
+std::vector<uint8_t> EncodeReplay(const ReplayData& d) { return PackReplay(d, EncodePayload(d)); }
+
+std::vector<uint8_t> PackReplay(const ReplayData& d, const std::vector<uint8_t>& payload) {
   uLongf packedSize = compressBound(uLong(payload.size()));
   std::vector<uint8_t> packed(packedSize);
   if (compress2(packed.data(), &packedSize, payload.data(), uLong(payload.size()), 9) != Z_OK)

@@ -53,6 +53,8 @@ struct ReplayData {
 enum class ReplayParse { Ok, Invalid, OtherRules };
 
 std::vector<uint8_t> EncodeReplay(const ReplayData& data);
+// A file with the header fields of `data` around the payload bytes as given.
+std::vector<uint8_t> PackReplay(const ReplayData& data, const std::vector<uint8_t>& payload);
 // Any byte string gives Ok, Invalid or OtherRules in time and memory
 // bounded by its length and the caps above; `why` says what was wrong.
 ReplayParse DecodeReplay(const uint8_t* bytes, size_t size, ReplayData& data, std::string& why);

@@ -1,0 +1,157 @@
+// The replay file and the entries' replays beside the score file.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "media/file_util.h"
+#include "replay/replay_file.h"
+#include "replay/replay_store.h"
+#include "tests/unit/scores_test_util.h"
+
+namespace {
+
+ReplayData Sample() {
+  ReplayData d;
+  d.score = 4321;
+  d.levelLabel = u"B3";
+  d.frames = 777;
+  d.stateHash = 0x0123456789abcdefull;
+  d.randomState = 987654;
+  d.combo = 200;
+  d.playerName = u"Ann 2";
+  d.clockSteps = {3, 20, 20, 21, 19, 5000};
+  d.events = {{1, {InputEventKind::KeyDown, KEY_RIGHT}},
+              {1, {InputEventKind::Char, 0x263A}},
+              {400, {InputEventKind::FocusLost, 0}},
+              {90000, {InputEventKind::KeyUp, KEY_RIGHT}}};
+  d.tableAnswers = {4};
+  return d;
+}
+
+ReplayParse Parse(const std::vector<uint8_t>& bytes, ReplayData& d) {
+  std::string why;
+  return DecodeReplay(bytes.data(), bytes.size(), d, why);
+}
+
+void StoreFor(int row, int score) {
+  localScores[row] = CipherText(MakeScoreRecord(u"Ann", u"B3", score, u"1"));
+  ReplayData d = Sample();
+  d.score = score;
+  StoreEntryReplay(row, EncodeReplay(d));
+}
+
+}  // namespace
+
+TEST(ReplayFile, RoundTripsAndRefusesEveryDamagedField) {
+  std::vector<uint8_t> bytes = EncodeReplay(Sample());
+  ReplayData d;
+  ASSERT_EQ(Parse(bytes, d), ReplayParse::Ok);
+  EXPECT_EQ(d.playerName, u"Ann 2");
+  EXPECT_EQ(d.clockSteps, Sample().clockSteps);
+  EXPECT_EQ(d.events[3].poll, 90000u);
+  EXPECT_EQ(d.events[1].event.code, 0x263A);
+  EXPECT_EQ(d.stateHash, 0x0123456789abcdefull);
+
+  // Every prefix is cut short; a flipped byte anywhere is refused or, in
+  // the header's free fields, read as another value.
+  for (size_t n = 0; n < bytes.size(); ++n)
+    EXPECT_EQ(Parse({bytes.begin(), bytes.begin() + long(n)}, d), ReplayParse::Invalid) << n;
+  auto with = [&](size_t at, uint8_t v) {
+    std::vector<uint8_t> b = bytes;
+    b[at] = v;
+    return Parse(b, d);
+  };
+  EXPECT_EQ(with(0, 'X'), ReplayParse::Invalid);    // magic
+  EXPECT_EQ(with(4, 2), ReplayParse::Invalid);      // format version
+  EXPECT_EQ(with(6, 9), ReplayParse::OtherRules);   // rules version
+  EXPECT_EQ(with(12, 'a'), ReplayParse::Invalid);   // level label
+  EXPECT_EQ(with(19, 0xFF), ReplayParse::Invalid);  // frames past six hours
+  EXPECT_EQ(with(31, 0x40), ReplayParse::Invalid);  // unpacked size
+  EXPECT_EQ(with(bytes.size() - 1, bytes.back() ^ 1), ReplayParse::Invalid);  // zlib check
+  std::vector<uint8_t> longer = bytes;
+  longer.push_back(0);
+  EXPECT_EQ(Parse(longer, d), ReplayParse::Invalid);
+}
+
+TEST(ReplayFile, PayloadFieldsOutOfRangeAreInvalid) {
+  auto invalid = [](ReplayData d) {
+    ReplayData out;
+    return Parse(EncodeReplay(d), out) == ReplayParse::Invalid;
+  };
+  ReplayData d = Sample();
+  d.randomState = 0;
+  EXPECT_TRUE(invalid(d));
+  d = Sample();
+  d.combo = 361;
+  EXPECT_TRUE(invalid(d));
+  d = Sample();
+  d.playerName = u"a_b";
+  EXPECT_TRUE(invalid(d));
+  d = Sample();
+  d.clockSteps.push_back(1u << 30);  // the clock may not run for 12 days
+  EXPECT_TRUE(invalid(d));
+  d = Sample();
+  d.events.push_back({90000, {InputEventKind::Close, 0}});
+  EXPECT_TRUE(invalid(d));
+  d = Sample();
+  d.events.push_back({90001, {InputEventKind::KeyDown, 256}});
+  EXPECT_TRUE(invalid(d));
+  d = Sample();
+  d.tableAnswers = {26};
+  EXPECT_TRUE(invalid(d));
+  // A payload that claims far more than zlib could have packed is refused
+  // before anything is unpacked.
+  std::vector<uint8_t> bytes = EncodeReplay(Sample());
+  bytes[30] = 0xFF;
+  ReplayData out;
+  EXPECT_EQ(Parse(bytes, out), ReplayParse::Invalid);
+}
+
+TEST(ReplayStore, EachEntryKeepsItsReplayUntilItLeavesTheTable) {
+  ScoreDir dir("replay-store");
+  LoadScoreFile();
+  std::string before = FileBytes("vek.hsf");
+  StoreFor(0, 9000);
+  StoreFor(1, 8000);
+  std::vector<uint8_t> bytes;
+  ASSERT_TRUE(LoadEntryReplay(0, bytes));
+  EXPECT_EQ(bytes[8] | bytes[9] << 8, 9000);
+  EXPECT_FALSE(LoadEntryReplay(2, bytes));  // a default entry
+  EXPECT_EQ(FileBytes("vek.hsf"), before);  // the score file is left alone
+  // Row 0's entry leaves the table: its replay goes with the next store.
+  localScores[0] = CipherText(MakeScoreRecord(u"Bo", u"A1", 9500, u"1"));
+  StoreFor(2, 7000);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator("vek.replays"), {}), 2);
+  EXPECT_FALSE(LoadEntryReplay(0, bytes));
+  EXPECT_TRUE(LoadEntryReplay(1, bytes));
+  // A file whose header does not name the entry's score is not served.
+  localScores[1] = CipherText(MakeScoreRecord(u"Ann", u"B3", 8000, u"0"));
+  EXPECT_TRUE(LoadEntryReplay(1, bytes));  // the upload mark is not part of the name
+  std::filesystem::copy_file(ByteString(EntryReplayPath(2)), ByteString(EntryReplayPath(1)),
+                             std::filesystem::copy_options::overwrite_existing);
+  EXPECT_FALSE(LoadEntryReplay(1, bytes));
+}
+
+TEST(ReplayStore, AFailedWriteCostsOnlyTheReplayAndNeverFollowsALink) {
+  ScoreDir dir("replay-store-fail");
+  LoadScoreFile();
+  SetReplaceFileFailure(true);
+  StoreFor(0, 9000);
+  SetReplaceFileFailure(false);
+  std::vector<uint8_t> bytes;
+  EXPECT_FALSE(LoadEntryReplay(0, bytes));
+  EXPECT_TRUE(std::filesystem::is_empty("vek.replays"));  // no temporary file left
+  // A link planted where the temporary file goes is replaced, not written through.
+  std::ofstream("target") << "keep";
+  localScores[0] = CipherText(MakeScoreRecord(u"Ann", u"B3", 9000, u"1"));
+  std::filesystem::create_symlink("../target", ByteString(EntryReplayPath(0)) + ".tmp");
+  StoreFor(0, 9000);
+  EXPECT_TRUE(LoadEntryReplay(0, bytes));
+  EXPECT_EQ(FileBytes("target"), "keep");
+  // A replay folder that is a file: the game goes on without replays.
+  std::filesystem::remove_all("vek.replays");
+  std::ofstream("vek.replays") << "x";
+  StoreFor(1, 8000);
+  EXPECT_FALSE(LoadEntryReplay(1, bytes));
+}
