@@ -37,99 +37,6 @@ std::pair<std::string, int> VerifyInFreshProcess(const std::vector<uint8_t>& byt
 
 }  // namespace
 
-TEST(ReplayScenario, ALostGameVerifiesToItsScoreAndIsKeptWithItsEntry) {
-  std::string dir = MakeTempDir("replay-scenario");
-  enum { TITLE, PLAY, OVER, DONE } phase = TITLE;
-  TGridBot bot;
-  int startTitleTime = 0, framesOver = 0, finalScore = -1;
-  int status = RunWholeProgram(
-      dir,
-      [&] {
-        switch (phase) {
-          case TITLE:
-            if (titleTime == 20) TapKey(KEY_SPACE);
-            if (player && chaser1 && playState == PLAY_ON && maxBonus > 0) {
-              startTitleTime = titleTime;
-              phase = PLAY;
-            }
-            break;
-          case PLAY:
-            if (playState != PLAY_ON) {
-              bot.LetGo();
-              phase = OVER;
-            } else if (ReadScore() < 3000) {
-              bot.PaintStep(chaserCount);
-            } else {
-              bot.ChaseStep();
-            }
-            break;
-          case OVER:
-            if (++framesOver % 25 == 0) {
-              TypeText("Rec\r");
-              TapKey(KEY_SPACE);
-            }
-            if (titleTime > 0 && titleTime < startTitleTime) {
-              finalScore = ReadScore();
-              TapKey(KEY_ESCAPE);
-              phase = DONE;
-            }
-            break;
-          default: break;
-        }
-      },
-      80000);
-  ASSERT_EQ(status, 0);
-  ASSERT_EQ(phase, DONE);
-  const std::vector<uint8_t> bytes = LastGameReplay();
-  ASSERT_FALSE(bytes.empty());
-
-  VerifyResult here = VerifyReplayBytes(bytes.data(), bytes.size());
-  EXPECT_EQ(here.status, VERIFY_VALID) << here.line;
-  EXPECT_EQ(here.line.rfind("score=" + std::to_string(finalScore) + " level=", 0), 0u) << here.line;
-  auto [line, code] = VerifyInFreshProcess(bytes, dir);
-  EXPECT_EQ(code, VERIFY_VALID);
-  EXPECT_EQ(line, here.line);
-
-  // The entry the game made serves its replay; the default entries have none.
-  ASSERT_LT(newEntryIndex, LOCAL_ROWS);
-  std::filesystem::current_path(dir);
-  std::vector<uint8_t> stored;
-  EXPECT_TRUE(LoadEntryReplay(newEntryIndex, stored));
-  EXPECT_EQ(stored, bytes);
-  EXPECT_FALSE(LoadEntryReplay(newEntryIndex == 0 ? 1 : 0, stored));
-}
-
-// The real millisecond clock, as in the window: frames paced at 50 a
-// second, ticks as they fall due.
-TEST(ReplayScenario, AGameOnTheRealClockVerifiesInAFreshProcess) {
-  std::string dir = MakeTempDir("replay-real-clock");
-  UseRealClock();
-  TGridBot bot;
-  int framesPlayed = 0, finalScore = -1;
-  int status = RunWholeProgram(
-      dir,
-      [&] {
-        if (titleTime == 20 && framesPlayed == 0) TapKey(KEY_SPACE);
-        if (framesPlayed >= 300) {
-          if (titleTime == 4) {  // back on the title: the game is over
-            finalScore = ReadScore();
-            TapKey(KEY_ESCAPE);
-          }
-        } else if (player && chaser1 && playState == PLAY_ON && maxBonus > 0) {
-          bot.PaintStep(chaserCount);
-          if (++framesPlayed % 60 == 0) TapKey(KEY_SPACE);
-          if (framesPlayed == 300) TapKey(KEY_ESCAPE);
-        }
-      },
-      5000);
-  UseVirtualClock(1000);
-  ASSERT_EQ(status, 0);
-  const std::vector<uint8_t> bytes = LastGameReplay();
-  auto [line, code] = VerifyInFreshProcess(bytes, dir);
-  EXPECT_EQ(code, VERIFY_VALID) << line;
-  EXPECT_EQ(line.rfind("score=" + std::to_string(finalScore) + " level=A1 ", 0), 0u) << line;
-}
-
 namespace {
 
 // A bot game from the title: paints its way up to level `lastLevel` and
@@ -188,6 +95,60 @@ bool PlayBotGame(const std::string& dir, int lastLevel, int lose) {
 }
 
 }  // namespace
+
+TEST(ReplayScenario, ALostGameVerifiesToItsScoreAndIsKeptWithItsEntry) {
+  std::string dir = MakeTempDir("replay-scenario");
+  ASSERT_TRUE(PlayBotGame(dir, 0, 3000));
+  int finalScore = ReadScore();
+  const std::vector<uint8_t> bytes = LastGameReplay();
+  ASSERT_FALSE(bytes.empty());
+
+  VerifyResult here = VerifyReplayBytes(bytes.data(), bytes.size());
+  EXPECT_EQ(here.status, VERIFY_VALID) << here.line;
+  EXPECT_EQ(here.line.rfind("score=" + std::to_string(finalScore) + " level=", 0), 0u) << here.line;
+  auto [line, code] = VerifyInFreshProcess(bytes, dir);
+  EXPECT_EQ(code, VERIFY_VALID);
+  EXPECT_EQ(line, here.line);
+
+  // The entry the game made serves its replay; the default entries have none.
+  ASSERT_LT(newEntryIndex, LOCAL_ROWS);
+  std::filesystem::current_path(dir);
+  std::vector<uint8_t> stored;
+  EXPECT_TRUE(LoadEntryReplay(newEntryIndex, stored));
+  EXPECT_EQ(stored, bytes);
+  EXPECT_FALSE(LoadEntryReplay(newEntryIndex == 0 ? 1 : 0, stored));
+}
+
+// The real millisecond clock, as in the window: frames paced at 50 a
+// second, ticks as they fall due.
+TEST(ReplayScenario, AGameOnTheRealClockVerifiesInAFreshProcess) {
+  std::string dir = MakeTempDir("replay-real-clock");
+  UseRealClock();
+  TGridBot bot;
+  int framesPlayed = 0, finalScore = -1;
+  int status = RunWholeProgram(
+      dir,
+      [&] {
+        if (titleTime == 20 && framesPlayed == 0) TapKey(KEY_SPACE);
+        if (framesPlayed >= 300) {
+          if (titleTime == 4) {  // back on the title: the game is over
+            finalScore = ReadScore();
+            TapKey(KEY_ESCAPE);
+          }
+        } else if (player && chaser1 && playState == PLAY_ON && maxBonus > 0) {
+          bot.PaintStep(chaserCount);
+          if (++framesPlayed % 60 == 0) TapKey(KEY_SPACE);
+          if (framesPlayed == 300) TapKey(KEY_ESCAPE);
+        }
+      },
+      5000);
+  UseVirtualClock(1000);
+  ASSERT_EQ(status, 0);
+  const std::vector<uint8_t> bytes = LastGameReplay();
+  auto [line, code] = VerifyInFreshProcess(bytes, dir);
+  EXPECT_EQ(code, VERIFY_VALID) << line;
+  EXPECT_EQ(line.rfind("score=" + std::to_string(finalScore) + " level=A1 ", 0), 0u) << line;
+}
 
 // Re-records the regression replays under tests/replays when
 // ZEPHRANT_RECORD_REPLAYS names that folder (scripts/record-replays.sh).
