@@ -8,6 +8,7 @@
 #include <iterator>
 #include <vector>
 
+#include "bench/bench_steer.h"
 #include "flow/flow_state.h"
 #include "flow/media_set.h"
 #include "media/audio.h"
@@ -37,28 +38,11 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
 uint64_t pollsSeen = 0;
 void CountPoll(const InputEvent*, int) { ++pollsSeen; }
 
-// Keeps the ship moving toward unpainted cells, pressing keys as a player would.
-int heldKey = 0;
-void Steer() {
-  if (!player || player->move != 0) return;
-  int cx = CellOfX(player->x), cy = CellOfY(player->y);
-  const int dirs[4][3] = {{1, 0, KEY_RIGHT}, {-1, 0, KEY_LEFT}, {0, -1, KEY_UP}, {0, 1, KEY_DOWN}};
-  int want = 0;
-  for (auto& d : dirs)
-    if (levelGrid[cx + d[0]][cy + d[1]] != 0 &&
-        (!want || levelGrid[cx + d[0]][cy + d[1]] == CELL_LINE))
-      want = d[2];
-  if (want == heldKey) return;
-  if (heldKey) InjectInputEvent({InputEventKind::KeyUp, heldKey});
-  InjectInputEvent({InputEventKind::KeyDown, want});
-  heldKey = want;
-}
-
 // Mean cost in ns of one headless play frame (logic, drawing, polls, clock).
 double PlayFrames(int frames) {
   double t0 = Now();
   for (int i = 0; i < frames; ++i) {
-    Steer();
+    BenchSteer();
     SetHealth(MAX_HEALTH);
     PlayFrame();
     if (playState != PLAY_ON) playState = PLAY_ON;
