@@ -2,6 +2,7 @@
 // sounds already there.
 //   mediagen OUTDIR           all PNG and OGG files
 //   mediagen --check DIR      peak and RMS level of every sound, loop seams of the music
+//   mediagen --icons DIR NAME the application icon in every hicolor size
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -13,8 +14,9 @@
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "--check") == 0) return CheckMedia(argv[2]) ? 0 : 1;
+  if (argc == 4 && std::strcmp(argv[1], "--icons") == 0) return WriteIcons(argv[2], argv[3]) ? 0 : 1;
   if (argc != 2) {
-    std::fprintf(stderr, "usage: mediagen OUTDIR | mediagen --check DIR\n");
+    std::fprintf(stderr, "usage: mediagen OUTDIR | mediagen --check DIR | mediagen --icons DIR NAME\n");
     return 2;
   }
   const std::string dir = argv[1];

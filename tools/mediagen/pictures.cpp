@@ -249,56 +249,66 @@ std::vector<Vec2> Mirror(const std::vector<Vec2>& half) {
   return out;
 }
 
+// Right half of a swept delta, nose up, from the nose clockwise to the tail.
+const std::vector<Vec2> SHIP_HULL = Mirror({{0, -10.4}, {1.4, -7.4}, {2.8, -3.2}, {9.9, 3.9}, {9.4, 6.7},
+                                            {4.2, 5.2}, {2.8, 7.6}, {0, 6.4}});
+const std::vector<Vec2> SHIP_CANOPY = {{0, -6.0}, {1.3, -3.0}, {1.2, 0.0}, {0, 0.8}, {-1.2, 0.0}, {-1.3, -3.0}};
+
+// The ship's colour at p (ship units, centre 0,0, nose up). Returns true
+// inside the metal hull; outside it the colour is light to add (the faint
+// shield and the engine flame), black where there is nothing.
+bool ShadeShip(Vec2 p, double& vr, double& vg, double& vb) {
+  const double sd = PolyDist(p, SHIP_HULL);
+  const double shield = Len(p) - 7.8;  // the faint shield keeps the solid middle round
+  vr = vg = vb = 0;
+  if (sd > 0.0) {
+    if (shield < 0) {
+      const double rim = Smooth(-1.5, 0.0, shield);
+      vr += 0.10 + 0.10 * rim;
+      vg += 0.16 + 0.16 * rim;
+      vb += 0.32 + 0.25 * rim;
+    }
+    // Engine flame behind the tail, kept inside the cut radius.
+    const double fl = std::exp(-(p.x * p.x) / 3.0) * Smooth(10.8, 7.0, p.y) * Smooth(5.5, 7.6, p.y);
+    vr += 1.0 * fl;
+    vg += 0.55 * fl;
+    vb += 0.15 * fl;
+    return false;
+  }
+  // Metal body: light from the front, bright edges, darker towards the back.
+  const double edge = Smooth(-1.2, 0.0, sd);
+  const double shade = 0.50 + 0.40 * Smooth(7.0, -10.0, p.y);
+  vr = 0.60 * shade + 0.40 * edge, vg = 0.68 * shade + 0.32 * edge, vb = 0.88 * shade + 0.12 * edge;
+  // Panel lines along the wing roots.
+  if (std::abs(std::abs(p.x) - 3.6) < 0.4 && p.y > -1.0 && p.y < 5.0) {
+    vr *= 0.5;
+    vg *= 0.55;
+    vb *= 0.7;
+  }
+  if (PolyDist(p, SHIP_CANOPY) < 0) {
+    const double hl = Smooth(-0.5, -4.5, p.y);
+    vr = 0.25 + 0.5 * hl;
+    vg = 0.75 + 0.25 * hl;
+    vb = 1.0;
+  }
+  // Wing-tip lights.
+  if (Len(p - Vec2{8.9, 5.0}) < 1.1 || Len(p - Vec2{-8.9, 5.0}) < 1.1) {
+    vr = 1.0;
+    vg = 0.4;
+    vb = 0.3;
+  }
+  return true;
+}
+
 bool Ship(const std::string& dir) {
   Canvas c(64, 64, 3);
-  // Right half of a swept delta, nose up, from the nose clockwise to the tail.
-  const std::vector<Vec2> hull = Mirror({{0, -10.4}, {1.4, -7.4}, {2.8, -3.2}, {9.9, 3.9}, {9.4, 6.7},
-                                         {4.2, 5.2}, {2.8, 7.6}, {0, 6.4}});
-  const std::vector<Vec2> canopy = {{0, -6.0}, {1.3, -3.0}, {1.2, 0.0}, {0, 0.8}, {-1.2, 0.0}, {-1.3, -3.0}};
   for (int y = 0; y < 64; ++y)
     for (int x = 0; x < 64; ++x) {
       double r = 0, g = 0, b = 0;
       for (int sy = 0; sy < 4; ++sy)
         for (int sx = 0; sx < 4; ++sx) {
-          const Vec2 p{x + (sx + 0.5) / 4.0 - 32, y + (sy + 0.5) / 4.0 - 32};
-          const double sd = PolyDist(p, hull);
-          const double shield = Len(p) - 7.8;  // the faint shield keeps the solid middle round
-          if (sd > 0.0) {
-            if (shield < 0) {
-              const double rim = Smooth(-1.5, 0.0, shield);
-              r += 0.10 + 0.10 * rim;
-              g += 0.16 + 0.16 * rim;
-              b += 0.32 + 0.25 * rim;
-            }
-            // Engine flame behind the tail, kept inside the cut radius.
-            const double fl = std::exp(-(p.x * p.x) / 3.0) * Smooth(10.8, 7.0, p.y) * Smooth(5.5, 7.6, p.y);
-            r += 1.0 * fl;
-            g += 0.55 * fl;
-            b += 0.15 * fl;
-            continue;
-          }
-          // Metal body: light from the front, bright edges, darker towards the back.
-          const double edge = Smooth(-1.2, 0.0, sd);
-          const double shade = 0.50 + 0.40 * Smooth(7.0, -10.0, p.y);
-          double vr = 0.60 * shade + 0.40 * edge, vg = 0.68 * shade + 0.32 * edge, vb = 0.88 * shade + 0.12 * edge;
-          // Panel lines along the wing roots.
-          if (std::abs(std::abs(p.x) - 3.6) < 0.4 && p.y > -1.0 && p.y < 5.0) {
-            vr *= 0.5;
-            vg *= 0.55;
-            vb *= 0.7;
-          }
-          if (PolyDist(p, canopy) < 0) {
-            const double hl = Smooth(-0.5, -4.5, p.y);
-            vr = 0.25 + 0.5 * hl;
-            vg = 0.75 + 0.25 * hl;
-            vb = 1.0;
-          }
-          // Wing-tip lights.
-          if (Len(p - Vec2{8.9, 5.0}) < 1.1 || Len(p - Vec2{-8.9, 5.0}) < 1.1) {
-            vr = 1.0;
-            vg = 0.4;
-            vb = 0.3;
-          }
+          double vr, vg, vb;
+          ShadeShip({x + (sx + 0.5) / 4.0 - 32, y + (sy + 0.5) / 4.0 - 32}, vr, vg, vb);
           r += vr;
           g += vg;
           b += vb;
@@ -527,7 +537,83 @@ bool Grid(const std::string& dir) {
   return Save(dir, "gfx_grid.png", c, PngKind::Rgb, 9);
 }
 
+// The application icon at size n: the ship flying up a painted line over
+// the glowing grid, on a dark rounded square.
+bool Icon(const std::string& path, int n) {
+  Canvas c(n, n, 4);
+  const double inset = 0.03 * n, radius = 0.2 * n, half = n / 2.0 - inset;
+  const double cell = n / 4.0;                // four grid cells across
+  const double shipScale = 11.5 / (0.40 * n);  // ship units per pixel: the hull fills 80 %
+  const int ss = n <= 64 ? 8 : 4;
+  for (int y = 0; y < n; ++y)
+    for (int x = 0; x < n; ++x) {
+      double R = 0, G = 0, B = 0, A = 0;
+      for (int sy = 0; sy < ss; ++sy)
+        for (int sx = 0; sx < ss; ++sx) {
+          const Vec2 p{x + (sx + 0.5) / ss - n / 2.0, y + (sy + 0.5) / ss - n / 2.0};
+          // Rounded square: distance to a box shrunk by the radius.
+          const double qx = std::max(std::abs(p.x) - (half - radius), 0.0);
+          const double qy = std::max(std::abs(p.y) - (half - radius), 0.0);
+          const double box = std::sqrt(qx * qx + qy * qy) - radius;
+          const double cover = Cover(box * ss) ;
+          if (cover <= 0) continue;
+          // Deep blue, lighter towards the top, with a grid line every cell.
+          const double up = Clamp01(0.5 - p.y / n);
+          double r = 0.02 + 0.03 * up, g = 0.03 + 0.05 * up, b = 0.10 + 0.14 * up;
+          const double gx = std::abs(std::remainder(p.x, cell)), gy = std::abs(std::remainder(p.y, cell));
+          const double grid = 0.35 * std::exp(-std::min(gx, gy) / (0.012 * n + 0.3));
+          r += 0.85 * grid;
+          g += 0.95 * grid;
+          b += grid;
+          // The painted line the ship has come along, from the bottom edge.
+          if (p.y > 0) {
+            const double line = std::exp(-std::abs(p.x) / (0.025 * n + 0.4));
+            r += 0.2 * line;
+            g += 0.9 * line;
+            b += 0.6 * line;
+          }
+          // A soft rim just inside the edge.
+          const double rim = std::exp(-std::abs(box) / (0.01 * n + 0.5));
+          r += 0.25 * rim;
+          g += 0.35 * rim;
+          b += 0.6 * rim;
+          double vr, vg, vb;
+          if (ShadeShip(p * shipScale, vr, vg, vb)) {
+            r = vr;
+            g = vg;
+            b = vb;
+          } else {
+            r += vr;
+            g += vg;
+            b += vb;
+          }
+          R += Clamp01(r) * cover;
+          G += Clamp01(g) * cover;
+          B += Clamp01(b) * cover;
+          A += cover;
+        }
+      const double samples = ss * ss;
+      if (A <= 0) continue;
+      c.At(x, y, 0) = static_cast<float>(R / A);
+      c.At(x, y, 1) = static_cast<float>(G / A);
+      c.At(x, y, 2) = static_cast<float>(B / A);
+      c.At(x, y, 3) = static_cast<float>(A / samples);
+    }
+  const bool ok = WritePng(path, n, n, PngKind::Rgba, ToBytes(c, 0));
+  if (!ok) std::fprintf(stderr, "mediagen: cannot write %s\n", path.c_str());
+  return ok;
+}
+
 }  // namespace
+
+bool WriteIcons(const std::string& dir, const std::string& name) {
+  bool ok = true;
+  for (int n : {16, 22, 24, 32, 48, 64, 128, 256, 512}) {
+    const std::string size = std::to_string(n) + "x" + std::to_string(n);
+    ok &= Icon(dir + "/" + size + "/apps/" + name + ".png", n);
+  }
+  return ok;
+}
 
 bool WritePictures(const std::string& dir) {
   bool ok = true;
