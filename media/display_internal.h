@@ -5,3 +5,8 @@
 
 void DisplayHandleWindowEvent(const SDL_WindowEvent& e);  // focus changes of a full-screen window
 bool DisplayHasSDLWindow();                              // SDL video is up and a window is open
+
+// Gamepads: started with the first window's events; their device, button
+// and stick events become key presses (media/gamepad.cpp).
+void StartGamepads();
+void HandleGamepadEvent(const SDL_Event& ev);

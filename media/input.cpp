@@ -128,9 +128,17 @@ void QueueUtf8(const char* s) {
 
 void DeliverSDLEvents() {
   if (!DisplayHasSDLWindow()) return;
+  StartGamepads();
   SDL_Event ev;
   while (SDL_PollEvent(&ev)) {
     switch (ev.type) {
+      case SDL_CONTROLLERDEVICEADDED:
+      case SDL_CONTROLLERDEVICEREMOVED:
+      case SDL_CONTROLLERBUTTONDOWN:
+      case SDL_CONTROLLERBUTTONUP:
+      case SDL_CONTROLLERAXISMOTION:
+        HandleGamepadEvent(ev);
+        break;
       case SDL_KEYDOWN:
         Deliver({ev.key.repeat ? InputEventKind::KeyRepeat : InputEventKind::KeyDown,
                           KeyCodeFromKeysym(ev.key.keysym.scancode, ev.key.keysym.sym)});

@@ -88,6 +88,38 @@ bool TakeTypedChar() {
   return false;
 }
 
+// With a gamepad: up and down change the last letter through every
+// character the entry takes, right adds a letter, left removes the last,
+// A or Start ends the entry. Only the pad's own codes count here, so the
+// cursor keys of the keyboard still do nothing in the entry.
+constexpr char16_t PAD_LETTERS[] =
+    u"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-./:; ";
+constexpr int PAD_LETTER_COUNT = sizeof(PAD_LETTERS) / sizeof(char16_t) - 1;
+
+bool TakePadEdit() {
+  int confirm = KeyHits(KEY_PAD_A) + KeyHits(KEY_PAD_START);
+  int step =
+      KeyHits(KEY_PAD_UP) + KeyHits(KEY_STICK_UP) - KeyHits(KEY_PAD_DOWN) - KeyHits(KEY_STICK_DOWN);
+  int add = KeyHits(KEY_PAD_RIGHT) + KeyHits(KEY_STICK_RIGHT);
+  int remove = KeyHits(KEY_PAD_LEFT) + KeyHits(KEY_STICK_LEFT);
+  for (; remove > 0 && !playerName.empty(); --remove) playerName.pop_back();
+  for (; add > 0 && playerName.size() < MAX_NAME_LENGTH; --add) playerName += PAD_LETTERS[0];
+  if (step != 0) {
+    if (playerName.empty()) {  // the first letter starts at A whichever way
+      playerName += PAD_LETTERS[0];
+      step -= step > 0 ? 1 : -1;
+    }
+    const char16_t* at =
+        std::char_traits<char16_t>::find(PAD_LETTERS, PAD_LETTER_COUNT, playerName.back());
+    int index = at ? static_cast<int>(at - PAD_LETTERS) : 0;
+    playerName.back() =
+        PAD_LETTERS[((index + step) % PAD_LETTER_COUNT + PAD_LETTER_COUNT) % PAD_LETTER_COUNT];
+  }
+  if (confirm == 0) return false;
+  if (playerName.empty()) playerName = u"Anonymous";
+  return true;
+}
+
 void DrawNameBar() {
   SetColor(128, 0, 0);
   DrawRect(0, 405, 800, 42);
@@ -174,6 +206,7 @@ void EnterScoreName() {
     DrawGameOverFrame();
     SetColor(255, 255, 255);
     done = TakeTypedChar();
+    if (!done) done = TakePadEdit();
     SetAlpha(0.5f);
     SetDrawScale(1, 1);
     DrawHighScoreTexts();

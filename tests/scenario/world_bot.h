@@ -91,8 +91,8 @@ class TGridBot {
                : step.second < 0 ? KEY_UP
                                  : 0;
     if (want == held) return;
-    if (held) ReleaseKey(held);
-    if (want) PressKey(want);
+    if (held) (release ? release : ReleaseKey)(held);
+    if (want) (press ? press : PressKey)(want);
     held = want;
   }
   void LetGo() { Steer({0, 0}); }
@@ -113,4 +113,5 @@ class TGridBot {
   }
 
   int held = 0;
+  std::function<void(int)> press, release;  // the keyboard's unless set
 };
