@@ -10,3 +10,5 @@ bool DisplayHasSDLWindow();                              // SDL video is up and 
 // and stick events become key presses (media/gamepad.cpp).
 void StartGamepads();
 void HandleGamepadEvent(const SDL_Event& ev);
+struct InputEvent;
+void DeliverPadEvent(const InputEvent& e);  // to the game, or aside while a replay plays

@@ -77,7 +77,7 @@ void Refresh() {
   }
   for (int k = 1; k < 256; ++k)
     if (want[k] != held[k])
-      HandleInputEvent({want[k] ? InputEventKind::KeyDown : InputEventKind::KeyUp, k});
+      DeliverPadEvent({want[k] ? InputEventKind::KeyDown : InputEventKind::KeyUp, k});
   held = want;
 }
 

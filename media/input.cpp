@@ -250,6 +250,15 @@ void SetPollSupplier(PollSupplier supplier, LiveEventSink live) {
   liveSink = live;
 }
 
+int PolledKeyHits(int key) {
+  if (key < 1 || key > 255) return 0;
+  int n = keyHits[key];
+  keyHits[key] = 0;
+  return n;
+}
+
+void DeliverPadEvent(const InputEvent& e) { Deliver(e); }
+
 int KeyHits(int key) {
   if (autoPoll) PollSystem();
   if (key < 1 || key > 255) return 0;

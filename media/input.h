@@ -34,6 +34,10 @@ constexpr int KEY_PAD_UP = 203, KEY_PAD_DOWN = 204, KEY_PAD_LEFT = 205, KEY_PAD_
 constexpr int KEY_PAD_START = 207, KEY_PAD_BACK = 208;
 constexpr int KEY_STICK_UP = 211, KEY_STICK_DOWN = 212, KEY_STICK_RIGHT = 213, KEY_STICK_LEFT = 214;
 int GamepadCount();  // pads plugged in and opened
+// KeyHits without polling first: what the last poll left. For reading a
+// pad's own codes beside the keys the same poll brought, so the keyboard's
+// path polls exactly as often as without a pad.
+int PolledKeyHits(int key);
 
 // --- Queries (each first runs PollSystem while autoPoll is set) ---
 int KeyHits(int key);       // presses since the last query of this key; resets the count

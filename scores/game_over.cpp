@@ -91,17 +91,18 @@ bool TakeTypedChar() {
 // With a gamepad: up and down change the last letter through every
 // character the entry takes, right adds a letter, left removes the last,
 // A or Start ends the entry. Only the pad's own codes count here, so the
-// cursor keys of the keyboard still do nothing in the entry.
+// cursor keys of the keyboard still do nothing in the entry; they are read
+// from the poll the typed character took.
 constexpr char16_t PAD_LETTERS[] =
     u"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-./:; ";
 constexpr int PAD_LETTER_COUNT = sizeof(PAD_LETTERS) / sizeof(char16_t) - 1;
 
 bool TakePadEdit() {
-  int confirm = KeyHits(KEY_PAD_A) + KeyHits(KEY_PAD_START);
-  int step =
-      KeyHits(KEY_PAD_UP) + KeyHits(KEY_STICK_UP) - KeyHits(KEY_PAD_DOWN) - KeyHits(KEY_STICK_DOWN);
-  int add = KeyHits(KEY_PAD_RIGHT) + KeyHits(KEY_STICK_RIGHT);
-  int remove = KeyHits(KEY_PAD_LEFT) + KeyHits(KEY_STICK_LEFT);
+  int confirm = PolledKeyHits(KEY_PAD_A) + PolledKeyHits(KEY_PAD_START);
+  int step = PolledKeyHits(KEY_PAD_UP) + PolledKeyHits(KEY_STICK_UP) - PolledKeyHits(KEY_PAD_DOWN) -
+             PolledKeyHits(KEY_STICK_DOWN);
+  int add = PolledKeyHits(KEY_PAD_RIGHT) + PolledKeyHits(KEY_STICK_RIGHT);
+  int remove = PolledKeyHits(KEY_PAD_LEFT) + PolledKeyHits(KEY_STICK_LEFT);
   for (; remove > 0 && !playerName.empty(); --remove) playerName.pop_back();
   for (; add > 0 && playerName.size() < MAX_NAME_LENGTH; --add) playerName += PAD_LETTERS[0];
   if (step != 0) {

@@ -96,8 +96,8 @@ constexpr int KEPT_NAME = 20, KEPT_LEVEL = 2, KEPT_SCORE = 11;
 // with the answer, so they neither close the board nor end the game, and
 // pad presses from before the question do not answer it.
 int RetryPrompt() {
-  KeyHits(KEY_PAD_A);
-  KeyHits(KEY_PAD_B);
+  PolledKeyHits(KEY_PAD_A);
+  PolledKeyHits(KEY_PAD_B);
   for (;;) {
     Cls();
     DrawCentredText(u"ERROR: offline/server down...", 250);
@@ -105,8 +105,8 @@ int RetryPrompt() {
     Flip(-1);
     int yes = KeyHits(KEY_Y);
     int no = KeyHits(KEY_N);
-    if (KeyHits(KEY_PAD_A)) yes += KeyHits(KEY_SPACE) + 1;
-    if (KeyHits(KEY_PAD_B)) no += KeyHits(KEY_ESCAPE) + 1;
+    if (PolledKeyHits(KEY_PAD_A)) yes += PolledKeyHits(KEY_SPACE) + 1;
+    if (PolledKeyHits(KEY_PAD_B)) no += PolledKeyHits(KEY_ESCAPE) + 1;
     if (no) return 0;
     if (yes) return 2;
   }
