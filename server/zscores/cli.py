@@ -52,6 +52,9 @@ def add_common_options(parser: argparse.ArgumentParser, port_default: int):
     parser.add_argument("--verify-queue", type=int, default=16,
                         help="replays waiting for a worker before more are refused "
                              "(default %(default)s)")
+    parser.add_argument("--verify-memory-mb", type=int, default=1024,
+                        help="address space a verifier may take, 0 for no limit (a sanitizer "
+                             "build of the game needs 0) (default %(default)s)")
     parser.add_argument("--unverified", action="store_true",
                         help="store uploads without a verified replay (no cheat protection)")
     parser.add_argument("--quiet", action="store_true", help="no request log")
@@ -87,7 +90,8 @@ def run(args, db_path: str, handler=ScoreRequestHandler, prepare=None,
     verifier = None
     if os.access(args.verifier, os.X_OK):
         verifier = Verifier(os.path.abspath(args.verifier), workers=args.verify_workers,
-                            queue=args.verify_queue)
+                            queue=args.verify_queue,
+                            memory_mb=args.verify_memory_mb or None)
     elif not args.unverified:
         print(f"zephrant_server: {args.verifier}: no verifier to run (build the game, give "
               f"--verifier, or --unverified)", file=sys.stderr)
