@@ -1,8 +1,11 @@
-// Sounds and channels. Sounds are decoded whole at load time; channels are
-// voices whose volume, pan and rate the game changes while they play.
+// Sounds and channels. Short sounds are decoded whole at load time; long ones
+// (over STREAMED_SOUND_BYTES decoded, such as the music) are decoded a piece
+// at a time while they play. Channels are voices whose volume, pan and rate
+// the game changes while they play.
 #pragma once
 #include <memory>
 #include <vector>
+
 #include "media/text.h"
 
 constexpr int SOUND_LOOPING = 1;
@@ -23,9 +26,9 @@ using ChannelRef = std::shared_ptr<TChannel>;
 class TSound {
  public:
   virtual ~TSound() = default;
-  virtual ChannelRef Play(ChannelRef channel = nullptr);  // Cue, then SetPaused(false)
+  virtual ChannelRef Play(ChannelRef channel = nullptr);     // Cue, then SetPaused(false)
   virtual ChannelRef Cue(ChannelRef channel = nullptr) = 0;  // attached, not yet playing
-  static TSound* Load(const Text& url, int flags = 0);        // LoadSound
+  static TSound* Load(const Text& url, int flags = 0);       // LoadSound
 };
 
 TSound* LoadSound(const Text& url, int flags = 0);  // null when the file does not decode
@@ -38,12 +41,12 @@ ChannelRef PlaySound(TSound* sound, ChannelRef channel = nullptr);
 ChannelRef CueSound(TSound* sound, ChannelRef channel = nullptr);
 
 // --- Start-up ---
-// Decodes these urls on worker threads while the caller goes on. LoadSound of
-// one of them then returns at once (after a look at the headers); the sound
-// takes its decoded data when it is first cued, waiting only if that file is
-// not finished yet. Call it after the driver has been chosen: with no driver
-// current it picks one as LoadSound would, and on the silent driver nothing
-// needs decoding.
+// Decodes these urls (long sounds excepted) on worker threads while the
+// caller goes on. LoadSound of one of them then returns at once (after a look
+// at the headers); the sound takes its decoded data when it is first cued,
+// waiting only if that file is not finished yet. Call it after the driver has
+// been chosen: with no driver current it picks one as LoadSound would, and on
+// the silent driver nothing needs decoding.
 void PreloadSounds(const std::vector<Text>& urls);
 // Waits for the preloads still decoding and gives their sounds their
 // buffers, so that no sound stalls its first play.

@@ -1,13 +1,14 @@
-// Start-up decoding on worker threads. The two music tracks take most of the
-// loading time; decoding them side by side while the main thread loads the
-// images hides most of it. Only decoding runs on the workers: the streams are
-// opened and the driver's sounds are made on the main thread.
+// Start-up decoding on worker threads: the effects are decoded side by side
+// while the main thread loads the images. Long sounds (the music) are left
+// out, as they are streamed. Only decoding runs on the workers: the streams
+// are opened and the driver's sounds are made on the main thread.
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <thread>
+
 #include "media/audio.h"
 #include "media/audio_driver.h"
 #include "media/audio_sample.h"
@@ -74,13 +75,14 @@ void JoinWorkers() {
 
 void PreloadSounds(const std::vector<Text>& urls) {
   EnsureAudioDriver();
-  if (CurrentAudioDriver() == NullAudioDriver()) return;  // nothing will be heard: nothing to decode
+  if (CurrentAudioDriver() == NullAudioDriver())
+    return;  // nothing will be heard: nothing to decode
 
   JoinWorkers();  // workers of an earlier call have finished or are about to
   Preloads& p = State();
   std::lock_guard<std::mutex> guard(p.lock);
   for (const Text& url : urls) {
-    if (p.jobs.count(url)) continue;
+    if (p.jobs.count(url) || OpenLongSound(url)) continue;  // long sounds are streamed, not decoded
     auto job = std::make_shared<Job>();
     job->stream = OpenFileForReading(url);
     p.jobs[url] = job;

@@ -130,3 +130,56 @@ bool ProbeAudioUrl(const Text& url) {
   stream->Close();
   return ok;
 }
+
+struct TOggReader::Vorbis {
+  OpenVorbis ov;
+  int channels = 0;
+};
+
+std::unique_ptr<TOggReader> TOggReader::Open(std::shared_ptr<TStream> stream) {
+  if (!stream || stream->Size() < 0 || stream->Pos() < 0) return nullptr;
+  auto reader = std::unique_ptr<TOggReader>(new TOggReader);
+  reader->_stream = std::move(stream);
+  reader->_vorbis = std::make_unique<Vorbis>();
+  OggVorbis_File& vf = reader->_vorbis->ov.vf;
+  if (ov_open_callbacks(reader->_stream.get(), &vf, nullptr, 0, STREAM_CALLBACKS) < 0)
+    return nullptr;
+  reader->_vorbis->ov.open = true;
+  vorbis_info* info = ov_info(&vf, -1);
+  if (!ov_seekable(&vf) || !info || (info->channels != 1 && info->channels != 2) ||
+      info->rate <= 0 || ov_pcm_total(&vf, -1) < 0)
+    return nullptr;
+  reader->_vorbis->channels = info->channels;
+  reader->format = info->channels == 1 ? SF_MONO16LE : SF_STEREO16LE;
+  reader->hertz = int(info->rate);
+  reader->frames = ov_pcm_total(&vf, -1);
+  return reader;
+}
+
+TOggReader::~TOggReader() = default;
+
+int TOggReader::Read(uint8_t* out, int bytes) {
+  const int frameBytes = 2 * _vorbis->channels;
+  bytes -= bytes % frameBytes;
+  int used = 0;
+  while (used < bytes) {
+    int bitstream = 0;
+    long got = ov_read(&_vorbis->ov.vf, reinterpret_cast<char*>(out + used), bytes - used,
+                       0 /* little-endian */, 2, 1 /* signed */, &bitstream);
+    if (got == 0) break;
+    if (got == OV_HOLE) continue;
+    vorbis_info* link = ov_info(&_vorbis->ov.vf, bitstream);
+    if (got < 0 || !link || link->channels != _vorbis->channels) return used > 0 ? used : -1;
+    used += int(got);
+  }
+  return used;
+}
+
+bool TOggReader::Rewind() { return ov_pcm_seek(&_vorbis->ov.vf, 0) == 0; }
+
+std::unique_ptr<TOggReader> OpenLongSound(const Text& url) {
+  auto reader = TOggReader::Open(OpenFileForReading(url));
+  if (!reader || reader->frames * AudioFormatBytesPerFrame(reader->format) <= STREAMED_SOUND_BYTES)
+    return nullptr;
+  return reader;
+}

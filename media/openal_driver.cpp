@@ -4,6 +4,11 @@
 // channel only controls its source while the source's _seq still matches the
 // one it got; after that every call on it does nothing.
 //
+// A long sound (the music) has no buffer of its own: each play of it decodes
+// the file a piece at a time into a few buffers queued on its source, which a
+// feeder thread refills as they are played (on a loopback device, the render
+// call refills them, so tests hear the same sound however fast they render).
+//
 // OpenAL itself is loaded when the driver first starts, not linked: on a
 // machine without libopenal.so.1 the driver fails to start and the game
 // falls back to the silent one, as SDL does with its own back ends.
@@ -13,9 +18,13 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "media/audio_driver.h"
@@ -27,19 +36,20 @@ namespace {
 
 #define OPENAL_FUNCTIONS(X)                                                                       \
   X(alBufferData, LPALBUFFERDATA)                                                                 \
-  X(alDeleteBuffers, LPALDELETEBUFFERS) X(alDeleteSources, LPALDELETESOURCES)                     \
-      X(alGenBuffers, LPALGENBUFFERS) X(alGenSources, LPALGENSOURCES) X(alGetError, LPALGETERROR) \
-          X(alGetSourcei, LPALGETSOURCEI) X(alSource3f, LPALSOURCE3F)                             \
-              X(alSourcePause, LPALSOURCEPAUSE) X(alSourcePlay, LPALSOURCEPLAY)                   \
-                  X(alSourceRewind, LPALSOURCEREWIND) X(alSourceStop, LPALSOURCESTOP)             \
-                      X(alSourcef, LPALSOURCEF) X(alSourcei, LPALSOURCEI)                         \
-                          X(alcCloseDevice, LPALCCLOSEDEVICE)                                     \
-                              X(alcCreateContext, LPALCCREATECONTEXT)                             \
-                                  X(alcDestroyContext, LPALCDESTROYCONTEXT)                       \
-                                      X(alcGetProcAddress, LPALCGETPROCADDRESS)                   \
-                                          X(alcIsExtensionPresent, LPALCISEXTENSIONPRESENT)       \
-                                              X(alcMakeContextCurrent, LPALCMAKECONTEXTCURRENT)   \
-                                                  X(alcOpenDevice, LPALCOPENDEVICE)
+  X(alDeleteBuffers, LPALDELETEBUFFERS)                                                           \
+  X(alDeleteSources, LPALDELETESOURCES) X(alGenBuffers, LPALGENBUFFERS)                           \
+      X(alGenSources, LPALGENSOURCES) X(alGetError, LPALGETERROR) X(alGetSourcei, LPALGETSOURCEI) \
+          X(alSource3f, LPALSOURCE3F) X(alSourcePause, LPALSOURCEPAUSE) X(                        \
+              alSourcePlay, LPALSOURCEPLAY) X(alSourceRewind, LPALSOURCEREWIND)                   \
+              X(alSourceStop, LPALSOURCESTOP) X(alSourcef, LPALSOURCEF) X(alSourcei, LPALSOURCEI) \
+                  X(alcCloseDevice, LPALCCLOSEDEVICE) X(alcCreateContext, LPALCCREATECONTEXT)     \
+                      X(alcDestroyContext, LPALCDESTROYCONTEXT)                                   \
+                          X(alcGetProcAddress, LPALCGETPROCADDRESS)                               \
+                              X(alcIsExtensionPresent, LPALCISEXTENSIONPRESENT)                   \
+                                  X(alcMakeContextCurrent, LPALCMAKECONTEXTCURRENT)               \
+                                      X(alcOpenDevice, LPALCOPENDEVICE)                           \
+                                          X(alSourceQueueBuffers, LPALSOURCEQUEUEBUFFERS)         \
+                                              X(alSourceUnqueueBuffers, LPALSOURCEUNQUEUEBUFFERS)
 
 // Inside this namespace these pointers hide the library's own prototypes.
 #define DECLARE_POINTER(name, type) type name = nullptr;
@@ -68,13 +78,75 @@ bool LoadOpenAL() {
 
 class TOpenALSound;
 
+// A streamed sound playing on a source: its own reader, and buffers of a
+// quarter second each that take turns on the source's queue.
+constexpr int STREAM_BUFFERS = 6;
+constexpr int STREAM_BUFFER_MS = 250;
+constexpr auto FEED_INTERVAL = std::chrono::milliseconds(40);
+
+struct TStreamVoice {
+  std::unique_ptr<TOggReader> reader;
+  ALuint buffers[STREAM_BUFFERS] = {};
+  std::vector<uint8_t> scratch;  // one buffer's worth of PCM
+  bool loop = false;
+  bool wanted = false;  // told to play: an underrun restarts the source
+  bool ended = false;   // the reader has given its last frame
+
+  ~TStreamVoice() { alDeleteBuffers(STREAM_BUFFERS, buffers); }
+
+  // Decodes the next piece into the buffer; false when nothing is left.
+  bool Fill(ALuint buffer) {
+    int used = 0, size = int(scratch.size());
+    bool rewound = false;
+    while (used < size && !ended) {
+      int got = reader->Read(scratch.data() + used, size - used);
+      if (got > 0) {
+        used += got;
+      } else if (got == 0 && loop && !rewound && reader->Rewind()) {
+        rewound = true;  // the loop goes on without a gap
+      } else {
+        ended = true;  // the end, or a file that broke off: silence from here
+      }
+    }
+    if (used == 0) return false;
+    ALenum format = reader->format == SF_MONO16LE ? AL_FORMAT_MONO16 : AL_FORMAT_STEREO16;
+    alBufferData(buffer, format, scratch.data(), used, reader->hertz);
+    return true;
+  }
+
+  // Refills the buffers the source has played; restarts a source that ran dry.
+  void Feed(ALuint source) {
+    ALint processed = 0;
+    alGetSourcei(source, AL_BUFFERS_PROCESSED, &processed);
+    for (; processed > 0; --processed) {
+      ALuint buffer = 0;
+      alSourceUnqueueBuffers(source, 1, &buffer);
+      if (Fill(buffer)) alSourceQueueBuffers(source, 1, &buffer);
+    }
+    ALint state = AL_STOPPED, queued = 0;
+    alGetSourcei(source, AL_SOURCE_STATE, &state);
+    alGetSourcei(source, AL_BUFFERS_QUEUED, &queued);
+    if (wanted && !ended && state == AL_STOPPED && queued > 0) alSourcePlay(source);
+  }
+
+  // Back to the first frame with every buffer filled and queued, not playing.
+  void Restart(ALuint source) {
+    alSourceStop(source);
+    alSourcei(source, AL_BUFFER, 0);
+    ended = !reader->Rewind();
+    for (ALuint buffer : buffers)
+      if (Fill(buffer)) alSourceQueueBuffers(source, 1, &buffer);
+  }
+};
+
 struct TOpenALSource {
   TOpenALSource* _succ = nullptr;  // next in the shared list
   ALuint _id = 0;                  // 0 once the driver has shut down
   int _seq = 0;                    // bumped whenever the source is taken from its channel
   TOpenALSound* _sound = nullptr;
-  bool _shared = false;            // in the shared list (not held by a static channel)
-  int _holders = 0;      // channel objects alive with the current _seq
+  bool _shared = false;                   // in the shared list (not held by a static channel)
+  int _holders = 0;                       // channel objects alive with the current _seq
+  std::unique_ptr<TStreamVoice> _stream;  // while a streamed sound is on it
 
   // Taken from its channel: the channel objects that had it hold nothing.
   void Detach() {
@@ -105,14 +177,7 @@ class TOpenALChannel : public TChannel {
   bool Owns() const { return _source && _source->_id != 0 && _source->_seq == _seq; }
 
   void Stop() override;
-  void SetPaused(bool paused) override {
-    if (!Owns()) return;
-    if (paused) {
-      alSourcePause(_source->_id);
-    } else if (_source->State() != AL_PLAYING) {
-      alSourcePlay(_source->_id);  // a cued source starts at the beginning, a paused one resumes
-    }
-  }
+  void SetPaused(bool paused) override;
   // OpenAL would refuse a negative gain and keep the old one; skipping it
   // here has the same effect without leaving an AL error behind.
   void SetVolume(float volume) override {
@@ -144,10 +209,11 @@ class TOpenALSound : public TSound {
   ChannelRef Cue(ChannelRef channel) override;
   void Resolve();
 
-  ALuint _buffer;  // 0 while pending, or when the sound plays nothing
+  ALuint _buffer;  // 0 while pending, streamed, or when the sound plays nothing
   int _loop;
   int _session;    // the driver start that made the buffer
   Text _pending;   // url still being decoded by the preloader
+  Text _streamed;  // url of a long sound, decoded as it plays
 };
 
 class TOpenALDriver : public TAudioDriver {
@@ -165,15 +231,24 @@ class TOpenALDriver : public TAudioDriver {
   void UnlinkShared(TOpenALSource* source);
   bool Running(int session) const { return _context && session == _session; }
   void ForgetSound(TOpenALSound* sound);
+  void Clear(TOpenALSource& source);  // stopped, empty, its stream dropped
+  void StartStream(TOpenALSource& source, const TOpenALSound& sound);
+  void FeedStreams();
+  void StopFeeder();
 
   ALCdevice* _device = nullptr;
   ALCcontext* _context = nullptr;
   int _session = 0;
-  int _loopbackRate = 0;  // test seam: render into memory instead of a device
-  bool _loopback = false;  // the running device is a loopback one
-  TOpenALSource* _sources = nullptr;                     // the shared list
-  std::vector<std::shared_ptr<TOpenALSource>> _all;      // every source made since start-up
-  std::set<TOpenALSound*> _sounds;                       // sounds whose buffers are alive
+  int _loopbackRate = 0;              // test seam: render into memory instead of a device
+  bool _loopback = false;             // the running device is a loopback one
+  TOpenALSource* _sources = nullptr;  // the shared list
+  std::vector<std::shared_ptr<TOpenALSource>> _all;  // every source made since start-up
+  std::set<TOpenALSound*> _sounds;                   // sounds whose buffers are alive
+  // Guards the sources' streams (and _all) between the game and the feeder.
+  std::recursive_mutex _lock;
+  std::thread _feeder;
+  std::condition_variable_any _feederWake;
+  bool _feederStop = false;
 };
 
 TOpenALDriver& Driver() {
@@ -232,13 +307,12 @@ int TOpenALDriver::Startup() {
 
 void TOpenALDriver::Shutdown() {
   if (!_context) return;
+  StopFeeder();
   for (auto& source : _all) {
-    alSourceStop(source->_id);
-    alSourcei(source->_id, AL_BUFFER, 0);
+    Clear(*source);
     alDeleteSources(1, &source->_id);
     source->_id = 0;
     ++source->_seq;
-    source->_sound = nullptr;
     source->_succ = nullptr;
   }
   _all.clear();
@@ -304,6 +378,12 @@ TSound* TOpenALDriver::CreateSound(const TAudioSample& sample, int flags) {
 // off halfway gives a sound that plays nothing rather than null.
 TSound* TOpenALDriver::LoadSound(const Text& url, int flags) {
   int status = PreloadStatus(url);
+  if (status == 0 && _context && OpenLongSound(url)) {
+    auto* sound = new TOpenALSound(0, flags & SOUND_LOOPING, _session);
+    sound->_streamed = url;
+    _sounds.insert(sound);
+    return sound;
+  }
   if (status == 0) return TAudioDriver::LoadSound(url, flags);
   if (status < 0 || !ProbeAudioUrl(url)) {
     bool found = false;
@@ -335,12 +415,11 @@ void TOpenALDriver::ForgetSound(TOpenALSound* sound) {
   }
   if (!_sounds.erase(sound)) return;
   // A source still holding the buffer would keep AL from deleting it.
+  std::lock_guard<std::recursive_mutex> guard(_lock);
   for (auto& source : _all) {
     if (source->_sound != sound) continue;
     source->Detach();
-    alSourceStop(source->_id);
-    alSourcei(source->_id, AL_BUFFER, 0);
-    source->_sound = nullptr;
+    Clear(*source);
     if (!source->_shared) AppendShared(source.get());
   }
   alDeleteBuffers(1, &sound->_buffer);
@@ -350,25 +429,102 @@ TOpenALSound::~TOpenALSound() { Driver().ForgetSound(this); }
 
 ChannelRef TOpenALSound::Cue(ChannelRef channel) {
   TOpenALDriver& driver = Driver();
+  std::lock_guard<std::recursive_mutex> guard(driver._lock);
   Resolve();
   std::shared_ptr<TOpenALChannel> ch;
   if (channel) {
     ch = std::dynamic_pointer_cast<TOpenALChannel>(channel);
     if (!ch) return channel;  // another driver's channel: nothing to control
   } else {
-    if (!driver.Running(_session) || !_buffer) return SilentChannel();
+    if (!driver.Running(_session) || (!_buffer && _streamed.empty())) return SilentChannel();
     ch = driver.NewChannel(0);
     if (!ch) return SilentChannel();
   }
   if (!ch->Owns() || !driver.Running(_session)) return ch;
   TOpenALSource& source = *ch->_source;
+  driver.Clear(source);
   source._sound = this;
   // Rewinding leaves the source in its initial state: cued, not free for
   // recycling until it has played or been stopped.
   alSourceRewind(source._id);
-  alSourcei(source._id, AL_LOOPING, _loop ? AL_TRUE : AL_FALSE);
-  alSourcei(source._id, AL_BUFFER, ALint(_buffer));
+  alSourcei(source._id, AL_LOOPING, _loop && _streamed.empty() ? AL_TRUE : AL_FALSE);
+  if (_streamed.empty()) {
+    alSourcei(source._id, AL_BUFFER, ALint(_buffer));
+  } else {
+    driver.StartStream(source, *this);
+    alSourceRewind(source._id);
+  }
   return ch;
+}
+
+// --- Streams ---
+
+void TOpenALDriver::Clear(TOpenALSource& source) {
+  std::lock_guard<std::recursive_mutex> guard(_lock);
+  alSourceStop(source._id);
+  alSourcei(source._id, AL_BUFFER, 0);
+  source._stream.reset();
+  source._sound = nullptr;
+}
+
+void TOpenALDriver::StartStream(TOpenALSource& source, const TOpenALSound& sound) {
+  auto voice = std::make_unique<TStreamVoice>();
+  voice->reader = TOggReader::Open(OpenFileForReading(sound._streamed));
+  if (!voice->reader) return;  // the file went away: this play is silent
+  voice->loop = sound._loop;
+  int frames = std::max(1, voice->reader->hertz * STREAM_BUFFER_MS / 1000);
+  voice->scratch.resize(size_t(frames) * AudioFormatBytesPerFrame(voice->reader->format));
+  alGetError();
+  alGenBuffers(STREAM_BUFFERS, voice->buffers);
+  if (alGetError() != AL_NO_ERROR) {
+    std::fill(std::begin(voice->buffers), std::end(voice->buffers), 0);
+    return;
+  }
+  voice->Restart(source._id);
+  source._stream = std::move(voice);
+  if (_loopback || _feeder.joinable()) return;
+  _feederStop = false;
+  _feeder = std::thread([this] {
+    std::unique_lock<std::recursive_mutex> guard(_lock);
+    while (!_feederStop) {
+      FeedStreams();
+      _feederWake.wait_for(guard, FEED_INTERVAL);
+    }
+  });
+}
+
+void TOpenALDriver::FeedStreams() {
+  std::lock_guard<std::recursive_mutex> guard(_lock);
+  for (auto& source : _all)
+    if (source->_stream) source->_stream->Feed(source->_id);
+}
+
+void TOpenALDriver::StopFeeder() {
+  {
+    std::lock_guard<std::recursive_mutex> guard(_lock);
+    _feederStop = true;
+  }
+  _feederWake.notify_all();
+  if (_feeder.joinable()) _feeder.join();
+}
+
+void TOpenALChannel::SetPaused(bool paused) {
+  if (!Owns()) return;
+  std::lock_guard<std::recursive_mutex> guard(Driver()._lock);
+  TOpenALSource& source = *_source;
+  ALint state = source.State();
+  if (source._stream) {
+    source._stream->wanted = !paused;
+    // A stream that played to its end starts again from its first frame,
+    // as a sound of one buffer does.
+    if (!paused && state == AL_STOPPED && source._stream->ended)
+      source._stream->Restart(source._id);
+  }
+  if (paused) {
+    alSourcePause(source._id);
+  } else if (state != AL_PLAYING) {
+    alSourcePlay(source._id);  // a cued source starts at the beginning, a paused one resumes
+  }
 }
 
 // --- Channels and sources ---
@@ -394,6 +550,7 @@ void TOpenALDriver::UnlinkShared(TOpenALSource* source) {
 
 std::shared_ptr<TOpenALChannel> TOpenALDriver::NewChannel(int isStatic) {
   if (!_context) return nullptr;
+  std::lock_guard<std::recursive_mutex> guard(_lock);
   TOpenALSource* source = nullptr;
   // A cued source that was never played stays with its channel only while
   // that channel is held somewhere; once dropped, it is free again.
@@ -407,9 +564,7 @@ std::shared_ptr<TOpenALChannel> TOpenALDriver::NewChannel(int isStatic) {
   std::shared_ptr<TOpenALSource> owner;
   if (source) {
     source->Detach();  // the channel that had it controls nothing from now on
-    alSourceStop(source->_id);
-    alSourcei(source->_id, AL_BUFFER, 0);
-    source->_sound = nullptr;
+    Clear(*source);
     for (auto& s : _all)
       if (s.get() == source) owner = s;
   } else {
@@ -439,9 +594,7 @@ void TOpenALChannel::Stop() {
   if (!Owns()) return;
   TOpenALSource& source = *_source;
   source.Detach();
-  alSourceStop(source._id);
-  alSourcei(source._id, AL_BUFFER, 0);
-  source._sound = nullptr;
+  Driver().Clear(source);
   if (_static) Driver().AppendShared(&source);
 }
 
@@ -484,7 +637,15 @@ void RenderLoopback(int16_t* out, int frames) {
     return;
   }
   std::vector<float> mix(size_t(frames) * 2);
-  render(driver._device, mix.data(), frames);
+  // Streams are refilled between slices of a tenth of a second, less than
+  // their buffers hold at any rate the game plays them.
+  bool streams = false;
+  for (auto& source : driver._all) streams = streams || source->_stream;
+  int slice = streams ? std::max(1, driver._loopbackRate / 10) : frames;
+  for (int done = 0; done < frames; done += slice) {
+    driver.FeedStreams();
+    render(driver._device, mix.data() + 2 * done, std::min(slice, frames - done));
+  }
   for (size_t i = 0; i < mix.size(); ++i)
     out[i] = int16_t(std::lround(std::clamp(mix[i] * 32767.0f, -32768.0f, 32767.0f)));
 }
