@@ -124,6 +124,7 @@ void TitleFrame() {
 }
 
 void RunTitleScreen() {
+  ReleaseFreeMemory();  // what the game before used
   FlushKeyState();
   titleTime = 0;
   musicVolume = 0.0f;

@@ -15,6 +15,7 @@
 #include <AL/al.h>
 #include <AL/alc.h>
 #include <AL/alext.h>
+#include <AL/efx.h>
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -34,22 +35,32 @@
 
 namespace {
 
-#define OPENAL_FUNCTIONS(X)                                                                       \
-  X(alBufferData, LPALBUFFERDATA)                                                                 \
-  X(alDeleteBuffers, LPALDELETEBUFFERS)                                                           \
-  X(alDeleteSources, LPALDELETESOURCES) X(alGenBuffers, LPALGENBUFFERS)                           \
-      X(alGenSources, LPALGENSOURCES) X(alGetError, LPALGETERROR) X(alGetSourcei, LPALGETSOURCEI) \
-          X(alSource3f, LPALSOURCE3F) X(alSourcePause, LPALSOURCEPAUSE) X(                        \
-              alSourcePlay, LPALSOURCEPLAY) X(alSourceRewind, LPALSOURCEREWIND)                   \
-              X(alSourceStop, LPALSOURCESTOP) X(alSourcef, LPALSOURCEF) X(alSourcei, LPALSOURCEI) \
-                  X(alcCloseDevice, LPALCCLOSEDEVICE) X(alcCreateContext, LPALCCREATECONTEXT)     \
-                      X(alcDestroyContext, LPALCDESTROYCONTEXT)                                   \
-                          X(alcGetProcAddress, LPALCGETPROCADDRESS)                               \
-                              X(alcIsExtensionPresent, LPALCISEXTENSIONPRESENT)                   \
-                                  X(alcMakeContextCurrent, LPALCMAKECONTEXTCURRENT)               \
-                                      X(alcOpenDevice, LPALCOPENDEVICE)                           \
-                                          X(alSourceQueueBuffers, LPALSOURCEQUEUEBUFFERS)         \
-                                              X(alSourceUnqueueBuffers, LPALSOURCEUNQUEUEBUFFERS)
+// clang-format off
+#define OPENAL_FUNCTIONS(X) \
+  X(alBufferData, LPALBUFFERDATA) \
+  X(alDeleteBuffers, LPALDELETEBUFFERS) \
+  X(alDeleteSources, LPALDELETESOURCES) \
+  X(alGenBuffers, LPALGENBUFFERS) \
+  X(alGenSources, LPALGENSOURCES) \
+  X(alGetError, LPALGETERROR) \
+  X(alGetSourcei, LPALGETSOURCEI) \
+  X(alSource3f, LPALSOURCE3F) \
+  X(alSourcePause, LPALSOURCEPAUSE) \
+  X(alSourcePlay, LPALSOURCEPLAY) \
+  X(alSourceRewind, LPALSOURCEREWIND) \
+  X(alSourceStop, LPALSOURCESTOP) \
+  X(alSourcef, LPALSOURCEF) \
+  X(alSourcei, LPALSOURCEI) \
+  X(alcCloseDevice, LPALCCLOSEDEVICE) \
+  X(alcCreateContext, LPALCCREATECONTEXT) \
+  X(alcDestroyContext, LPALCDESTROYCONTEXT) \
+  X(alcGetProcAddress, LPALCGETPROCADDRESS) \
+  X(alcIsExtensionPresent, LPALCISEXTENSIONPRESENT) \
+  X(alcMakeContextCurrent, LPALCMAKECONTEXTCURRENT) \
+  X(alcOpenDevice, LPALCOPENDEVICE) \
+  X(alSourceQueueBuffers, LPALSOURCEQUEUEBUFFERS) \
+  X(alSourceUnqueueBuffers, LPALSOURCEUNQUEUEBUFFERS)
+// clang-format on
 
 // Inside this namespace these pointers hide the library's own prototypes.
 #define DECLARE_POINTER(name, type) type name = nullptr;
@@ -290,7 +301,10 @@ int TOpenALDriver::Startup() {
     device = alcOpenDevice(nullptr);
     if (!device) device = alcOpenDevice("Generic Hardware");
     if (!device) device = alcOpenDevice("Generic Software");
-    if (device) context = alcCreateContext(device, nullptr);
+    // No effect sends: the game uses none, and each of the context's 256
+    // voices would keep room for them.
+    const ALCint attrs[] = {ALC_MAX_AUXILIARY_SENDS, 0, 0};
+    if (device) context = alcCreateContext(device, attrs);
   }
   if (!device) return 0;
   if (!context || !alcMakeContextCurrent(context)) {

@@ -1,5 +1,7 @@
 #include "media/system.h"
 
+#include <malloc.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
@@ -25,3 +27,5 @@ void EndProgram(int status) {
   std::fflush(stdout);
   std::exit(status);
 }
+
+void ReleaseFreeMemory() { malloc_trim(0); }
