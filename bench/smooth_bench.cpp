@@ -173,7 +173,7 @@ enum Phase {
 };
 const char* const PHASE_NAMES[] = {"startup",  "title",      "build",    "play",
                                    "complete", "build",      "play",     "gameover",
-                                   "title",    "fullscreen", "window60", "done"};
+                                   "title2",   "fullscreen", "window60", "done"};
 
 struct GameScript {
   double launchedAt = 0;
@@ -463,7 +463,8 @@ int main(int argc, char** argv) {
   const char* screens[][2] = {{"title", "title (windowed, 50 Hz)"},
                               {"play", "play"},
                               {"complete", "level end"},
-                              {"gameover", "game over, name entry, wipe"}};
+                              {"gameover", "game over, name entry, wipe"},
+                              {"title2", "title after a game"}};
   for (auto& [key, label] : screens) {
     std::string k = key;
     bool first = k == "title";
