@@ -1,12 +1,11 @@
 // The light map, the grid glow and the scan lines.
 #include "flow/light.h"
 
-#include "flow/flow_state.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
+#include "flow/flow_state.h"
 #include "flow/media_set.h"
 #include "media/clock.h"
 #include "media/graphics.h"
@@ -114,6 +113,26 @@ void RefreshGridImage() {
   if (pixmap) UnlockImageFrame(gridImage, 0);
 }
 
+namespace {
+
+// Everything the steady part of the glow depends on: the grid picture and
+// the point the trail converges on.
+uint64_t GlowKey(int px, int py) {
+  uint64_t h = 1469598103934665603ull;  // FNV-1a
+  auto mix = [&h](uint64_t v) {
+    h ^= v;
+    h *= 1099511628211ull;
+  };
+  mix(uint32_t(px));
+  mix(uint32_t(py));
+  if (TPixmap* pixmap = gridImage ? LockImageFrame(gridImage, 0, true, false) : nullptr)
+    for (int y = 0; y < pixmap->height; y++)
+      for (int x = 0; x < pixmap->width; x++) mix(pixmap->ReadPixel(x, y));
+  return h;
+}
+
+}  // namespace
+
 void DrawGridGlow() {
   if (logicOnly) return;
   int px = 0, py = 0;
@@ -123,23 +142,39 @@ void DrawGridGlow() {
   }
   SetColor(255, 255, 255);
   SetDrawRotation(0);
-  // Smaller copies, each keeping the point near the ship in place: a zoom
-  // trail that converges on the ship.
-  for (int s = 18; s <= 22; s++) {
-    SetDrawScale(float(s), float(s));
-    SetAlpha(float(0.25 * s / (10 * (23.5 - s))));
-    DrawImageFrame(gridImage, float(400 - px * (24 - s)), float(300 - py * (24 - s)), 0);
+  // The trail, the steady copy and the scan lines change only when the grid
+  // or the ship's cell does; the renderer keeps them in between.
+  const T2DGraphics* g = Current2D();
+  const int vx = g ? g->viewport_x : 0, vy = g ? g->viewport_y : 0;
+  const int vw = g ? g->viewport_w : 800, vh = g ? g->viewport_h : 600;
+  if (BeginSteadyLight(GlowKey(px, py))) {
+    // Smaller copies, each keeping the point near the ship in place: a zoom
+    // trail that converges on the ship.
+    for (int s = 18; s <= 22; s++) {
+      SetDrawScale(float(s), float(s));
+      SetAlpha(float(0.25 * s / (10 * (23.5 - s))));
+      DrawImageFrame(gridImage, float(400 - px * (24 - s)), float(300 - py * (24 - s)), 0);
+    }
+    SetDrawScale(24, 24);
+    SetAlpha(1);
+    DrawImageFrame(gridImage, 400, 300, 0);
+    SetViewport(0, 0, 800, 600);
+    DrawScanlines();
+    SetViewport(vx, vy, vw, vh);
   }
-  SetDrawRotation(0);
+  EndSteadyLight();
   SetDrawScale(24, 24);
   SetAlpha(1);
-  DrawImageFrame(gridImage, 400, 300, 0);
   int m5 = ElapsedMillis() / 5;
   int m8 = ElapsedMillis() / 8;
   DrawImageFrame(gridImage, float(400 + 3 * std::sin(m8 * DEG)),
                  float(300 + 3 * std::cos(m5 * DEG)), 0);
+  // As the scan lines leave it.
   SetViewport(0, 0, 800, 600);
-  DrawScanlines();
+  SetDrawScale(1, 1);
+  SetLineWidth(2);
+  SetAlpha(1);
+  SetColor(255, 255, 255);
 }
 
 void DrawScanlines() {

@@ -3,6 +3,7 @@
 #include <SDL.h>
 #include <SDL_opengl.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -59,9 +60,47 @@ class TGLGraphics : public TGraphics {
   }
 };
 
+// Framebuffer objects, where GL has them: steady light is drawn into a
+// texture of the screen's size and added from there.
+struct TFramebufferCalls {
+  PFNGLGENFRAMEBUFFERSPROC gen = nullptr;
+  PFNGLBINDFRAMEBUFFERPROC bind = nullptr;
+  PFNGLFRAMEBUFFERTEXTURE2DPROC attach = nullptr;
+  PFNGLCHECKFRAMEBUFFERSTATUSPROC check = nullptr;
+  PFNGLDELETEFRAMEBUFFERSPROC remove = nullptr;
+  bool Load() {
+    gen = reinterpret_cast<PFNGLGENFRAMEBUFFERSPROC>(SDL_GL_GetProcAddress("glGenFramebuffers"));
+    bind = reinterpret_cast<PFNGLBINDFRAMEBUFFERPROC>(SDL_GL_GetProcAddress("glBindFramebuffer"));
+    attach = reinterpret_cast<PFNGLFRAMEBUFFERTEXTURE2DPROC>(
+        SDL_GL_GetProcAddress("glFramebufferTexture2D"));
+    check = reinterpret_cast<PFNGLCHECKFRAMEBUFFERSTATUSPROC>(
+        SDL_GL_GetProcAddress("glCheckFramebufferStatus"));
+    remove = reinterpret_cast<PFNGLDELETEFRAMEBUFFERSPROC>(
+        SDL_GL_GetProcAddress("glDeleteFramebuffers"));
+    return gen && bind && attach && check && remove &&
+           SDL_GL_ExtensionSupported("GL_ARB_framebuffer_object");
+  }
+};
+
+// The kept picture of steady light, for one display.
+struct TSteadyLight {
+  int seq = 0;         // graphicsSeq of the display it belongs to
+  bool usable = true;  // false once GL turned the framebuffer down
+  GLuint framebuffer = 0, texture = 0;
+  int w = 0, h = 0;
+  bool kept = false;  // the picture holds the light of `key` under `viewport`
+  uint64_t key = 0;
+  int viewport[4] = {};
+  bool drawing = false;  // between Begin and End, into the picture
+  bool direct = false;   // between Begin and End, straight to the screen
+};
+
 class TGL2DDriver : public T2DDriver {
  public:
   TGLGraphics* g = nullptr;
+  TFramebufferCalls fb;
+  TSteadyLight steady;
+  int targetX = 0, targetY = 0;  // where the picture starts in what is drawn into
   int blend = -1;
   int lastSwap = -1;
   bool modeAtRate = false;  // the last full-screen mode was set at the rate asked for
@@ -104,9 +143,9 @@ class TGL2DDriver : public T2DDriver {
     gg->hertz = hertz;
     gg->flags = flags;
     if (depth == 0) {
-      gg->window = SDL_CreateWindow(appTitle.c_str(), SDL_WINDOWPOS_CENTERED,
-                                    SDL_WINDOWPOS_CENTERED, width, height,
-                                    SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
+      gg->window =
+          SDL_CreateWindow(appTitle.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width,
+                           height, SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
     } else {
       gg->fullscreen = true;
       gg->window = OpenFullScreen(width, height, hertz);
@@ -169,8 +208,8 @@ class TGL2DDriver : public T2DDriver {
     }
     SDL_DestroyWindow(w);
     ++displayModeFallbacks;
-    return SDL_CreateWindow(appTitle.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                            width, height, SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
+    return SDL_CreateWindow(appTitle.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width,
+                            height, SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
   }
 
   static bool FindMode(int width, int height, int rate) {
@@ -184,6 +223,7 @@ class TGL2DDriver : public T2DDriver {
   }
 
   void SetGraphics(TGraphics* graphics) override {
+    if (!graphics) GLDropBatch();
     g = static_cast<TGLGraphics*>(graphics);
     if (!g) return;
     SDL_GL_MakeCurrent(g->window, g->context);
@@ -198,6 +238,7 @@ class TGL2DDriver : public T2DDriver {
   // Projection: one unit a pixel, y down, the picture letterboxed into the
   // drawable when their sizes differ.
   void Layout() {
+    GLFlushBatch();
     SDL_GL_GetDrawableSize(g->window, &g->drawW, &g->drawH);
     double s = std::min(double(g->drawW) / g->width, double(g->drawH) / g->height);
     if (g->drawW == g->width && g->drawH == g->height) s = 1;
@@ -209,10 +250,12 @@ class TGL2DDriver : public T2DDriver {
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     glOrtho(0, g->width, g->height, 0, -1, 1);
+    targetX = g->outX, targetY = g->outY;
   }
 
   void Flip(bool sync) override {
     if (!g) return;
+    GLFlushBatch();
     int want = sync ? 1 : 0;
     if (want != lastSwap) {
       SDL_GL_SetSwapInterval(want);  // unsupported under Xvfb; harmless
@@ -225,6 +268,7 @@ class TGL2DDriver : public T2DDriver {
 
   void SetBlend(int mode) override {
     if (mode == blend) return;
+    GLFlushBatch();
     blend = mode;
     switch (mode) {
       case BLEND_MASK:
@@ -256,14 +300,14 @@ class TGL2DDriver : public T2DDriver {
 
   void SetAlpha(float alpha) override {
     color[3] = static_cast<uint8_t>(alpha * 255.0f);
-    glColor4ubv(color);
+    GLSetColor(color);
   }
 
   void SetColor(int r, int g_, int b) override {
     color[0] = static_cast<uint8_t>(r);
     color[1] = static_cast<uint8_t>(g_);
     color[2] = static_cast<uint8_t>(b);
-    glColor4ubv(color);
+    GLSetColor(color);
   }
 
   void SetClsColor(int r, int g_, int b) override {
@@ -279,14 +323,15 @@ class TGL2DDriver : public T2DDriver {
   }
 
   void ApplyScissor() {
+    GLFlushBatch();
     if (vpX == 0 && vpY == 0 && vpW == g->width && vpH == g->height) {
       glDisable(GL_SCISSOR_TEST);
       return;
     }
     glEnable(GL_SCISSOR_TEST);
     double s = double(g->outW) / g->width;
-    int sx = g->outX + static_cast<int>(std::lround(vpX * s));
-    int sy = g->outY + static_cast<int>(std::lround((g->height - vpY - vpH) * s));
+    int sx = targetX + static_cast<int>(std::lround(vpX * s));
+    int sy = targetY + static_cast<int>(std::lround((g->height - vpY - vpH) * s));
     glScissor(sx, sy, static_cast<int>(std::lround(vpW * s)),
               static_cast<int>(std::lround(vpH * s)));
   }
@@ -305,7 +350,10 @@ class TGL2DDriver : public T2DDriver {
 
   // Without a viewport the scissor test is off, so a clear also keeps the
   // bars of a letterboxed full screen black.
-  void Cls() override { glClear(GL_COLOR_BUFFER_BIT); }
+  void Cls() override {
+    GLFlushBatch();
+    glClear(GL_COLOR_BUFFER_BIT);
+  }
 
   void Plot(float x, float y) override {
     GLDisableTexturing();
@@ -360,6 +408,7 @@ class TGL2DDriver : public T2DDriver {
 
   std::vector<uint8_t> GrabPixels(int x, int y, int w, int h) override {
     if (!g || w <= 0 || h <= 0) return {};
+    GLFlushBatch();
     std::vector<uint8_t> rows(static_cast<size_t>(w) * h * 4);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadBuffer(GL_BACK);
@@ -378,6 +427,101 @@ class TGL2DDriver : public T2DDriver {
   void ForgetState() override {
     blend = -1;
     GLForgetTextureState();
+  }
+
+  // --- Steady light ---
+
+  bool BeginSteadyLight(uint64_t key) override {
+    TSteadyLight& k = steady;
+    if (k.seq != graphicsSeq) k = TSteadyLight{graphicsSeq, fb.Load()};  // a new context
+    k.direct = !g || !k.usable;
+    if (k.direct) return true;
+    GLFlushBatch();
+    const int viewport[4] = {vpX, vpY, vpW, vpH};
+    if (k.kept && k.key == key && k.w == g->outW && k.h == g->outH &&
+        std::equal(viewport, viewport + 4, k.viewport))
+      return false;
+    if (!k.framebuffer || k.w != g->outW || k.h != g->outH) MakeSteadyPicture();
+    if (!k.usable) {
+      k.direct = true;
+      return true;
+    }
+    k.kept = false;
+    k.key = key;
+    std::copy_n(viewport, 4, k.viewport);
+    k.drawing = true;
+    fb.bind(GL_FRAMEBUFFER, k.framebuffer);
+    glViewport(0, 0, k.w, k.h);
+    targetX = targetY = 0;
+    ApplyScissor();
+    GLfloat cls[4];
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, cls);
+    glClearColor(0, 0, 0, 0);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glClearColor(cls[0], cls[1], cls[2], cls[3]);
+    return true;
+  }
+
+  void EndSteadyLight() override {
+    TSteadyLight& k = steady;
+    if (k.direct || !g) {
+      k.direct = false;
+      return;
+    }
+    GLFlushBatch();
+    if (k.drawing) {
+      fb.bind(GL_FRAMEBUFFER, 0);
+      glViewport(g->outX, g->outY, g->outW, g->outH);
+      targetX = g->outX, targetY = g->outY;
+      ApplyScissor();
+      k.drawing = false;
+      k.kept = true;
+    }
+    // Added texel for pixel: the quad covers the picture exactly, so each
+    // pixel's centre samples its own texel. The picture holds what each
+    // drawing's own viewport let through, so none limits the whole.
+    const int was = blend;
+    glDisable(GL_SCISSOR_TEST);
+    glEnable(GL_BLEND);
+    glDisable(GL_ALPHA_TEST);
+    glBlendFunc(GL_ONE, GL_ONE);
+    blend = -1;
+    const uint8_t white[4] = {255, 255, 255, 255};
+    GLSetColor(white);
+    GLBindTexture(k.texture);
+    glBegin(GL_QUADS);
+    glTexCoord2f(0, 1);
+    glVertex2f(0, 0);
+    glTexCoord2f(1, 1);
+    glVertex2f(float(g->width), 0);
+    glTexCoord2f(1, 0);
+    glVertex2f(float(g->width), float(g->height));
+    glTexCoord2f(0, 0);
+    glVertex2f(0, float(g->height));
+    glEnd();
+    GLSetColor(color);
+    SetBlend(was);
+    ApplyScissor();
+  }
+
+  void MakeSteadyPicture() {
+    TSteadyLight& k = steady;
+    if (k.framebuffer) fb.remove(1, &k.framebuffer);
+    if (k.texture) glDeleteTextures(1, &k.texture);
+    k.framebuffer = k.texture = 0;
+    k.w = g->outW, k.h = g->outH;
+    glGenTextures(1, &k.texture);
+    GLBindTexture(k.texture);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, k.w, k.h, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    fb.gen(1, &k.framebuffer);
+    fb.bind(GL_FRAMEBUFFER, k.framebuffer);
+    fb.attach(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, k.texture, 0);
+    k.usable = fb.check(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+    fb.bind(GL_FRAMEBUFFER, 0);
   }
 
   void WindowEvent(const SDL_WindowEvent& e) {

@@ -8,8 +8,8 @@
 #include "media/input.h"
 #include "media/system.h"
 
-T2DDriver* GLDriver();        // gl_driver.cpp
-T2DDriver* HeadlessDriver();  // headless_driver.cpp
+T2DDriver* GLDriver();                     // gl_driver.cpp
+T2DDriver* HeadlessDriver();               // headless_driver.cpp
 void SetGraphicsFailure(const Text& why);  // the drivers say why a display did not open
 
 int graphicsSeq = 0;
@@ -99,6 +99,20 @@ Text GraphicsFailure() { return graphicsFailure; }
 bool HeadlessGraphics() { return headless; }
 void SetFrameHook(std::function<void()> hook) { frameHook = std::move(hook); }
 void SetDrawShortcuts(bool on) { drawShortcuts = on; }
+
+namespace {
+bool steadyKept = false;  // the light between Begin and End goes to the renderer's picture
+}  // namespace
+
+bool BeginSteadyLight(uint64_t key) {
+  steadyKept = current && drawShortcuts && current->blend_mode == BLEND_LIGHT;
+  return steadyKept ? current->_driver->BeginSteadyLight(key) : true;
+}
+
+void EndSteadyLight() {
+  if (steadyKept && current) current->_driver->EndSteadyLight();
+  steadyKept = false;
+}
 bool DrawShortcuts() { return drawShortcuts; }
 T2DGraphics* Current2D() { return current.get(); }
 T2DDriver* Current2DDriver() { return current ? current->_driver : nullptr; }

@@ -6,17 +6,18 @@
 #include <memory>
 #include <string>
 #include <vector>
+
 #include "media/text.h"
 
 class TPixmap;
 class TImageFont;
 
 // --- Blend modes ---
-constexpr int BLEND_MASK = 1;    // no blending, alpha test at 0.5
+constexpr int BLEND_MASK = 1;  // no blending, alpha test at 0.5
 constexpr int BLEND_SOLID = 2;
-constexpr int BLEND_ALPHA = 3;   // src alpha, one minus src alpha
-constexpr int BLEND_LIGHT = 4;   // additive
-constexpr int BLEND_SHADE = 5;   // multiply
+constexpr int BLEND_ALPHA = 3;  // src alpha, one minus src alpha
+constexpr int BLEND_LIGHT = 4;  // additive
+constexpr int BLEND_SHADE = 5;  // multiply
 
 constexpr int GRAPHICS_BACKBUFFER = 2;  // the default flag, always OR-ed in
 
@@ -57,8 +58,8 @@ class TGraphicsDriver {
   virtual ~TGraphicsDriver() = default;
   virtual std::vector<TGraphicsMode> GraphicsModes() = 0;
   virtual TGraphics* AttachGraphics(void* widget, int flags) = 0;
-  virtual std::unique_ptr<TGraphics> CreateGraphics(int width, int height, int depth,
-                                                    int hertz, int flags) = 0;
+  virtual std::unique_ptr<TGraphics> CreateGraphics(int width, int height, int depth, int hertz,
+                                                    int flags) = 0;
   virtual void SetGraphics(TGraphics* g) = 0;
   virtual void Flip(bool sync) = 0;
 };
@@ -85,6 +86,10 @@ class T2DDriver : public TGraphicsDriver {
   virtual std::vector<uint8_t> GrabPixels(int x, int y, int w, int h) = 0;  // RGBA rows, top first
   virtual void SetResolution(float width, float height) = 0;
   virtual void ForgetState() = 0;  // next SetBlend and texture bind always reach the renderer
+  // Steady light (see BeginSteadyLight); a renderer that keeps nothing draws
+  // straight to the screen.
+  virtual bool BeginSteadyLight(uint64_t /*key*/) { return true; }
+  virtual void EndSteadyLight() {}
 };
 
 // The 2D drawing state of one display.
@@ -112,11 +117,11 @@ struct T2DGraphics {
 TGraphics* OpenGraphics(int width, int height, int depth = 0, int hertz = 60, int flags = 0);
 void CloseGraphics();
 Text GraphicsFailure();    // why the last OpenGraphics gave null
-void Flip(int sync = -1);          // -1 paces by the display's rate, 0 at once, 1 on vertical blank
+void Flip(int sync = -1);  // -1 paces by the display's rate, 0 at once, 1 on vertical blank
 void SetAppTitle(const Text& title);
-extern int graphicsSeq;            // bumped at every open and close, never 0 once opened
-int FramesFlipped();               // Flip calls with a display open, since the program started
-T2DGraphics* Current2D();          // null when no display is open
+extern int graphicsSeq;    // bumped at every open and close, never 0 once opened
+int FramesFlipped();       // Flip calls with a display open, since the program started
+T2DGraphics* Current2D();  // null when no display is open
 T2DDriver* Current2DDriver();
 
 // --- Drawing state ---
@@ -131,6 +136,18 @@ void SetDrawRotation(float degrees);
 void SetDrawOrigin(float x, float y);
 int GetBlend();
 float GetAlpha();
+
+// --- Steady light ---
+// Light that looks the same frame after frame: what is drawn between
+// BeginSteadyLight and EndSteadyLight is kept by the renderer in a picture of
+// the screen's size, and EndSteadyLight adds that picture to the screen.
+// While the key (everything the light depends on) stays the same,
+// BeginSteadyLight returns false and the caller skips the drawing. Only
+// additive drawing (BLEND_LIGHT, the blend at the start) may go between them:
+// light adds up the same in any order, so the kept picture added in one go
+// gives the same pixels as drawing it all again.
+bool BeginSteadyLight(uint64_t key);
+void EndSteadyLight();
 
 // --- Primitives ---
 void Cls();
@@ -150,7 +167,7 @@ extern TFramePacing framePacing;
 // --- Looking at frames ---
 struct TRgbaPixels {
   int width = 0, height = 0;
-  std::vector<uint8_t> rgba;  // rows from the top, 4 bytes a pixel
+  std::vector<uint8_t> rgba;        // rows from the top, 4 bytes a pixel
   uint32_t At(int x, int y) const;  // 0xRRGGBBAA
 };
 TRgbaPixels GrabBackBuffer();                     // the whole back buffer (empty when headless)
@@ -173,7 +190,8 @@ std::vector<THeadlessDrawCall>& HeadlessDrawLog();
 // --- Test seams ---
 void UseHeadlessGraphics(bool headless);  // OpenGraphics then makes a display that draws nothing
 bool HeadlessGraphics();
-void SetFrameHook(std::function<void()> hook);  // called by Flip after presenting; tests drive input here
+void SetFrameHook(
+    std::function<void()> hook);    // called by Flip after presenting; tests drive input here
 void FailGraphicsOpens(int count);  // the next `count` OpenGraphics calls give null
 // On (the default): skip drawing that cannot change a pixel. Off: draw
 // everything as called, the straightforward picture to compare against.
