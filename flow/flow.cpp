@@ -81,10 +81,9 @@ void StartUp(bool loadScores) {
     SelectAudioDriver(u"DirectSound");
     PrintLine(u"DIRECT SOUND AUDIO SET");
   }
-  // The two three-minute tracks take most of the loading time: decode them
-  // on worker threads while the display opens and the start-up screen shows.
-  PreloadSounds({u"incbin::music_title.ogg", u"incbin::music_ingame.ogg",
-                 u"incbin::snd_chaser_turn.ogg", u"incbin::snd_collision.ogg",
+  // Decode the effects on worker threads while the display opens and the
+  // start-up screen shows; the two music tracks are streamed as they play.
+  PreloadSounds({u"incbin::snd_chaser_turn.ogg", u"incbin::snd_collision.ogg",
                  u"incbin::snd_die.ogg", u"incbin::snd_make_gap.ogg",
                  u"incbin::snd_pickup.ogg", u"incbin::snd_draw_level.ogg",
                  u"incbin::snd_untouched.ogg", u"incbin::snd_bonus.ogg"});
