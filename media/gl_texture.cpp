@@ -150,22 +150,38 @@ class TGLImageFrame : public TImageFrame {
 
   void DrawParts(float x0, float y0, float x1, float y1, float tx, float ty,
                  const std::vector<float>& parts) override {
-    const T2DGraphics* g = Current2D();
-    if (!g || parts.empty()) return;
-    const float ix = g->tform_ix, iy = g->tform_iy, jx = g->tform_jx, jy = g->tform_jy;
     for (size_t i = 0; i + 3 < parts.size(); i += 4) {
-      const float fx[2] = {parts[i], parts[i + 2]}, fy[2] = {parts[i + 1], parts[i + 3]};
-      float xy[8], uv[8];
-      for (int c = 0; c < 4; ++c) {
-        // Corners in the same order as a whole frame: top left, top right,
-        // bottom right, bottom left.
-        float a = fx[c == 1 || c == 2], b = fy[c >= 2];
-        float lx = x0 + (x1 - x0) * a, ly = y0 + (y1 - y0) * b;
-        uv[2 * c] = u0 + (u1 - u0) * a, uv[2 * c + 1] = v0 + (v1 - v0) * b;
-        xy[2 * c] = lx * ix + ly * iy + tx, xy[2 * c + 1] = lx * jx + ly * jy + ty;
-      }
-      Quad(name, xy, uv);
+      // Corners in the same order as a whole frame: top left, top right,
+      // bottom right, bottom left.
+      const float left = parts[i], top = parts[i + 1], right = parts[i + 2], bottom = parts[i + 3];
+      Corners(x0, y0, x1, y1, tx, ty, {left, top, right, top, right, bottom, left, bottom});
     }
+  }
+
+  void DrawBands(float x0, float y0, float x1, float y1, float tx, float ty,
+                 const std::vector<float>& seams) override {
+    for (size_t i = 0; i + 5 < seams.size(); i += 3) {
+      const float* a = &seams[i];
+      const float* b = &seams[i + 3];
+      Corners(x0, y0, x1, y1, tx, ty, {a[1], a[0], a[2], a[0], b[2], b[0], b[1], b[0]});
+    }
+  }
+
+  // A quad of four points of the frame, each given as fractions (a, b) of
+  // its width and height.
+  void Corners(float x0, float y0, float x1, float y1, float tx, float ty,
+               const std::array<float, 8>& at) {
+    const T2DGraphics* g = Current2D();
+    if (!g) return;
+    const float ix = g->tform_ix, iy = g->tform_iy, jx = g->tform_jx, jy = g->tform_jy;
+    float xy[8], uv[8];
+    for (int c = 0; c < 4; ++c) {
+      const float a = at[2 * c], b = at[2 * c + 1];
+      const float lx = x0 + (x1 - x0) * a, ly = y0 + (y1 - y0) * b;
+      uv[2 * c] = u0 + (u1 - u0) * a, uv[2 * c + 1] = v0 + (v1 - v0) * b;
+      xy[2 * c] = lx * ix + ly * iy + tx, xy[2 * c + 1] = lx * jx + ly * jy + ty;
+    }
+    Quad(name, xy, uv);
   }
 };
 

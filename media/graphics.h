@@ -50,6 +50,12 @@ class TImageFrame {
                          const std::vector<float>& /*parts*/) {
     Draw(x0, y0, x1, y1, tx, ty);
   }
+  // Bands from seam to seam down the frame; each seam is (top, left, right)
+  // as fractions of the frame's height and width.
+  virtual void DrawBands(float x0, float y0, float x1, float y1, float tx, float ty,
+                         const std::vector<float>& /*seams*/) {
+    Draw(x0, y0, x1, y1, tx, ty);
+  }
   int seq = 0;  // graphicsSeq when it was made
 };
 

@@ -3,6 +3,7 @@
 #include "media/image.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "media/image_impl.h"
@@ -87,6 +88,7 @@ TPixmap* TImage::Lock(int index, bool, bool write) {
   if (write) {
     frames[index].reset();  // the next draw uploads what the caller paints
     seqs[index] = 0;
+    bandsKnown[index] = 0;
   }
   return pixmaps[index].get();
 }
@@ -98,6 +100,7 @@ void TImage::SetPixmap(int index, std::unique_ptr<TPixmap> pixmap) {
   pixmaps[index] = std::move(pixmap);
   frames[index].reset();
   seqs[index] = 0;
+  bandsKnown[index] = 0;
 }
 
 std::unique_ptr<TImage> TImage::Create(int width, int height, int frames, int flags, int mask_r,
@@ -111,6 +114,8 @@ std::unique_ptr<TImage> TImage::Create(int width, int height, int frames, int fl
   image->pixmaps.resize(static_cast<size_t>(frames));
   image->frames.resize(static_cast<size_t>(frames));
   image->seqs.assign(static_cast<size_t>(frames), 0);
+  image->bands.resize(static_cast<size_t>(frames));
+  image->bandsKnown.assign(static_cast<size_t>(frames), 0);
   return image;
 }
 
@@ -199,22 +204,16 @@ namespace {
 // transparent: light adds colour times alpha, alpha blending mixes by it.
 bool TransparentIsInvisible(int blend) { return blend == BLEND_LIGHT || blend == BLEND_ALPHA; }
 
-// The parts of a greatly magnified frame that can change the screen. Filtering
-// reads two neighbouring texels in each direction: between the centres of
-// texels k - 1 and k (the cell from k - 0.5 to k + 0.5) it reads exactly
-// those two, at the edges only the edge texel. A cell whose texels all have
-// alpha 0 adds nothing, so it is skipped. Parts are rows of runs of cells as
-// fractions of the frame; false when the whole frame is to be drawn.
-bool VisibleParts(const TImage& image, int frame, const T2DGraphics& g, std::vector<float>& parts) {
-  const float magnified = std::fabs(g.tform_ix * g.tform_jy - g.tform_iy * g.tform_jx);
-  const TPixmap* p = image.pixmaps[frame].get();
-  if (!DrawShortcuts() || magnified < 16 || !p || !FormatHasAlpha(p->format) ||
-      !TransparentIsInvisible(g.blend_mode))
-    return false;
+// Filtering reads two neighbouring texels in each direction: between the
+// centres of texels k - 1 and k (the cell from k - 0.5 to k + 0.5) it reads
+// exactly those two, at the edges only the edge texel. A cell whose texels
+// all have alpha 0 adds nothing. The frame's (w + 1) x (h + 1) cells, 1
+// where a texel of alpha above 0 is read; empty when the frame has no alpha.
+std::vector<uint8_t> LitCells(const TPixmap* p) {
+  if (!p || !FormatHasAlpha(p->format)) return {};
   const int w = p->width, h = p->height, bytes = PixelBytes(p->format);
   const int alphaAt = p->format == PF_A8 ? 0 : 3;
-  std::vector<uint8_t> lit(static_cast<size_t>(w + 1) * (h + 1), 0);  // cells
-  bool all = true;
+  std::vector<uint8_t> lit(static_cast<size_t>(w + 1) * (h + 1), 0);
   for (int y = 0; y < h; ++y) {
     const uint8_t* row = p->Row(y) + alphaAt;
     for (int x = 0; x < w; ++x)
@@ -222,9 +221,28 @@ bool VisibleParts(const TImage& image, int frame, const T2DGraphics& g, std::vec
         for (int cy = y; cy <= y + 1; ++cy)
           for (int cx = x; cx <= x + 1; ++cx) lit[static_cast<size_t>(cy) * (w + 1) + cx] = 1;
   }
-  for (uint8_t c : lit) all = all && c;
-  if (all) return false;
-  auto edge = [](int k, int n) { return k == 0 ? 0.0f : k > n ? 1.0f : (k - 0.5f) / n; };
+  return lit;
+}
+
+// The edge of cell k of n as a fraction of the frame.
+float CellEdge(int k, int n) { return k == 0 ? 0.0f : k > n ? 1.0f : (k - 0.5f) / n; }
+
+bool SkipsInvisible(const TImage& image, const T2DGraphics& g) {
+  return DrawShortcuts() && TransparentIsInvisible(g.blend_mode) &&
+         !(image.flags & IMAGE_MIPMAPPED);  // smaller copies blur beyond the cells
+}
+
+// The parts of a greatly magnified frame that can change the screen: rows
+// of runs of lit cells as fractions of the frame; false when the whole frame
+// is to be drawn.
+bool VisibleParts(const TImage& image, int frame, const T2DGraphics& g, std::vector<float>& parts) {
+  const float magnified = std::fabs(g.tform_ix * g.tform_jy - g.tform_iy * g.tform_jx);
+  if (magnified < 16 || !SkipsInvisible(image, g)) return false;
+  const TPixmap* p = image.pixmaps[frame].get();
+  std::vector<uint8_t> lit = LitCells(p);
+  if (lit.empty() || std::all_of(lit.begin(), lit.end(), [](uint8_t c) { return c != 0; }))
+    return false;
+  const int w = p->width, h = p->height;
   for (int cy = 0; cy <= h; ++cy) {
     const uint8_t* row = &lit[static_cast<size_t>(cy) * (w + 1)];
     for (int cx = 0; cx <= w;) {
@@ -234,11 +252,58 @@ bool VisibleParts(const TImage& image, int frame, const T2DGraphics& g, std::vec
       }
       int end = cx;
       while (end <= w && row[end]) ++end;
-      parts.insert(parts.end(), {edge(cx, w), edge(cy, h), edge(end, w), edge(cy + 1, h)});
+      parts.insert(parts.end(),
+                   {CellEdge(cx, w), CellEdge(cy, h), CellEdge(end, w), CellEdge(cy + 1, h)});
       cx = end;
     }
   }
   return true;
+}
+
+// A sprite with a wide see-through margin (an explosion puff is a round
+// blob in a square) is drawn as up to 8 bands from top to bottom, each
+// covering its lit cells: fewer pixels, few enough extra corners. The bands
+// are given as seams (top, left, right as fractions of the frame); each
+// band runs from one seam to the next, so neighbours share their edge
+// exactly and no pixel on it is drawn twice or missed. A seam spans the lit
+// cells of the bands on both its sides. Null when the whole frame is to be
+// drawn: small on the screen, or too little to skip.
+const std::vector<float>* VisibleBands(TImage& image, int frame, const T2DGraphics& g) {
+  constexpr float MIN_PIXELS = 1024;  // smaller sprites cost more in corners than in pixels
+  const float area = std::fabs(g.tform_ix * g.tform_jy - g.tform_iy * g.tform_jx) *
+                     float(image.width) * float(image.height);
+  if (area < MIN_PIXELS || !SkipsInvisible(image, g)) return nullptr;
+  std::vector<float>& seams = image.bands[frame];
+  if (!image.bandsKnown[frame]) {
+    image.bandsKnown[frame] = 1;
+    seams.clear();
+    const TPixmap* p = image.pixmaps[frame].get();
+    std::vector<uint8_t> lit = LitCells(p);
+    if (lit.empty()) return nullptr;
+    const int w = p->width, h = p->height, step = (h + 1 + 7) / 8;
+    std::vector<std::array<int, 2>> runs;  // per band: first and last lit cell, or w + 1 and -1
+    for (int cy = 0; cy <= h; cy += step) {
+      int first = w + 1, last = -1;
+      for (int y = cy; y < std::min(cy + step, h + 1); ++y)
+        for (int x = 0; x <= w; ++x)
+          if (lit[static_cast<size_t>(y) * (w + 1) + x])
+            first = std::min(first, x), last = std::max(last, x);
+      runs.push_back({first, last});
+    }
+    long long kept = 0;
+    for (size_t k = 0; k <= runs.size(); ++k) {
+      int first = w + 1, last = -1;
+      for (size_t j : {k - 1, k})
+        if (j < runs.size()) first = std::min(first, runs[j][0]), last = std::max(last, runs[j][1]);
+      if (last < 0) first = last = 0;  // nothing lit on either side: a point
+      seams.insert(seams.end(), {CellEdge(std::min(int(k) * step, h + 1), h), CellEdge(first, w),
+                                 CellEdge(last + 1, w)});
+      if (k < runs.size() && runs[k][1] >= 0)
+        kept += static_cast<long long>(runs[k][1] + 1 - runs[k][0]) * step;
+    }
+    if (kept * 4 > static_cast<long long>(w + 1) * (h + 1) * 3) seams.clear();  // under a quarter
+  }
+  return seams.empty() ? nullptr : &seams;
 }
 
 }  // namespace
@@ -253,6 +318,8 @@ void DrawImageFrame(TImage* image, float x, float y, int frame) {
   std::vector<float> parts;
   if (VisibleParts(*image, frame, *g, parts))
     f->DrawParts(x0, y0, x1, y1, tx, ty, parts);
+  else if (const std::vector<float>* seams = VisibleBands(*image, frame, *g))
+    f->DrawBands(x0, y0, x1, y1, tx, ty, *seams);
   else
     f->Draw(x0, y0, x1, y1, tx, ty);
 }
