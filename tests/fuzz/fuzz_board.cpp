@@ -1,13 +1,15 @@
 // The score server's replies as the game reads them (the board download in
-// both modes and the challenge and update of an upload): whatever a server
-// sends, every record stored from the board stays well formed and every
-// exchange ends, done or failed.
+// both modes, the challenge and update of an upload, and a board line's
+// replay in hex): whatever a server sends, every record stored from the
+// board stays well formed, every exchange ends, done or failed, and a
+// replay arrives whole or not at all.
 #include <algorithm>
 #include <string>
 
 #include "media/clock.h"
 #include "media/graphics.h"
 #include "media/input.h"
+#include "replay/replay_file.h"
 #include "scores/online.h"
 #include "scores/score_table.h"
 #include "tests/fuzz/fuzz_util.h"
@@ -81,5 +83,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int i = 0; i < ONLINE_ROWS; ++i) FUZZ_CHECK(WellFormed(onlineBoard[i]));
   FUZZ_CHECK(onlineRank >= -1 && onlineRank <= ONLINE_ROWS + 1);
   FUZZ_CHECK(PostOnlineScore(0) <= 1);
+  std::vector<uint8_t> bytes;
+  bool fetched = FetchLineReplay(1, bytes);
+  FUZZ_CHECK(fetched == !bytes.empty() && bytes.size() <= size / 2);
+  ReplayData replay;
+  std::string why;
+  DecodeReplay(bytes.data(), bytes.size(), replay, why);  // what the watcher reads next
   return 0;
 }
