@@ -527,13 +527,19 @@ void TOpenALChannel::SetPaused(bool paused) {
   std::lock_guard<std::recursive_mutex> guard(Driver()._lock);
   TOpenALSource& source = *_source;
   ALint state = source.State();
-  if (source._stream) {
-    source._stream->wanted = !paused;
-    // A stream that played to its end starts again from its first frame,
-    // as a sound of one buffer does.
-    if (!paused && state == AL_STOPPED && source._stream->ended)
-      source._stream->Restart(source._id);
+  if (source._stream && !paused && state == AL_STOPPED) {
+    // A stream that played to its end starts again from its first frame, as
+    // a sound of one buffer does; one that ran dry goes on where it was.
+    TStreamVoice& stream = *source._stream;
+    stream.wanted = true;
+    if (stream.ended) {
+      stream.Restart(source._id);
+    } else {
+      stream.Feed(source._id);
+      state = source.State();
+    }
   }
+  if (source._stream) source._stream->wanted = !paused;
   if (paused) {
     alSourcePause(source._id);
   } else if (state != AL_PLAYING) {
