@@ -53,12 +53,14 @@ xdotool keyup --window "$wid" Right
 # ESC leaves the game; the title takes F12 once it is up (it forgets keys
 # pressed before), so F12 is pressed until the window is replaced.
 key Escape
-switched() { [ -n "$(xdotool search --name '^QUARV: Zephrant v1\.02$' 2>/dev/null | grep -vx "$old")" ]; }
+# The new window: the old one may still be listed until it is destroyed.
+new_window() { xdotool search --name '^QUARV: Zephrant v1\.02$' 2>/dev/null | grep -vx "$old" | tail -1; }
+switched() { [ -n "$(new_window)" ]; }
 switch_display() {
   old=$wid
   press_f12() { key F12; }
   retry 20 5 switched press_f12 || fail "F12 did not switch the display"
-  wid=$(window)
+  wid=$(new_window)
 }
 switch_display                       # full screen: a new window
 switch_display                       # and back
