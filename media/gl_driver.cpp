@@ -264,6 +264,12 @@ class TGL2DDriver : public T2DDriver {
     SDL_GL_SwapWindow(g->window);
   }
 
+  void Finish() override {
+    if (!g) return;
+    GLFlushBatch();
+    glFinish();
+  }
+
   std::unique_ptr<TImageFrame> CreateFrameFromPixmap(const TPixmap& pixmap, int flags) override;
 
   void SetBlend(int mode) override {

@@ -68,6 +68,7 @@ class TGraphicsDriver {
                                                     int flags) = 0;
   virtual void SetGraphics(TGraphics* g) = 0;
   virtual void Flip(bool sync) = 0;
+  virtual void Finish() {}  // the frame drawn so far is complete: a swap after it only shows it
 };
 
 // The renderer. TGL2DDriver draws with OpenGL; THeadless2DDriver draws nothing.
