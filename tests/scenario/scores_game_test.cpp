@@ -45,11 +45,7 @@ TEST(ScoresScenario, ALostGameEntersTheTypedNameAtItsRow) {
   auto perFrame = [&] {
     switch (phase) {
       case TITLE:
-        if (titleTime == 20) TapKey(KEY_SPACE);
-        if (player && chaser1 && playState == PLAY_ON && maxBonus > 0) {
-          startTitleTime = titleTime;
-          phase = PLAY;
-        }
+        if (StartGameFromTitle(startTitleTime)) phase = PLAY;
         break;
       case PLAY:
         if (playState == PLAY_ON) {
@@ -74,7 +70,7 @@ TEST(ScoresScenario, ALostGameEntersTheTypedNameAtItsRow) {
         }
         break;
       case PROMPT:
-        if (titleTime > 0 && titleTime < startTitleTime) {
+        if (BackOnTitle(startTitleTime)) {
           TapKey(KEY_ESCAPE);
           phase = LEAVING;
         }

@@ -33,11 +33,7 @@ TEST(OnlineScenario, APlayedGameIsVerifiedStoredAndRankedUnderTheTypedName) {
       [&] {
         switch (phase) {
           case TITLE:
-            if (titleTime == 20) TapKey(KEY_SPACE);
-            if (player && chaser1 && playState == PLAY_ON && maxBonus > 0) {
-              startTitleTime = titleTime;
-              phase = PLAY;
-            }
+            if (StartGameFromTitle(startTitleTime)) phase = PLAY;
             break;
           case PLAY:
             if (playState != PLAY_ON) {
@@ -63,7 +59,7 @@ TEST(OnlineScenario, APlayedGameIsVerifiedStoredAndRankedUnderTheTypedName) {
             }
             break;
           case PROMPT:
-            if (titleTime > 0 && titleTime < startTitleTime) {
+            if (BackOnTitle(startTitleTime)) {
               finalScore = ReadScore();
               TapKey(KEY_H);
               phase = BOARD;

@@ -7,6 +7,7 @@
 #include <ostream>
 
 #include "flow/flow_state.h"
+#include "flow/title.h"
 #include "media/input.h"
 #include "tests/support/harness.h"
 #include "world/chaser.h"
@@ -115,3 +116,16 @@ class TGridBot {
   int held = 0;
   std::function<void(int)> press, release;  // the keyboard's unless set
 };
+
+// The title phase every scenario starts with: SPACE once the title is up,
+// until the first level's play begins. Returns true on that frame and
+// keeps the title's clock then, to know the title again afterwards.
+inline bool StartGameFromTitle(int& startTitleTime) {
+  if (titleTime == 20) TapKey(KEY_SPACE);
+  if (!(player && chaser1 && playState == PLAY_ON && maxBonus > 0)) return false;
+  startTitleTime = titleTime;
+  return true;
+}
+
+// Back on the title after the game: its clock started again.
+inline bool BackOnTitle(int startTitleTime) { return titleTime > 0 && titleTime < startTitleTime; }

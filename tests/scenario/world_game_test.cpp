@@ -41,11 +41,7 @@ TEST(WorldScenario, BotPaintsLevelOneThenLevelTwoBuildsAndEscapeLeaves) {
       [&] {
         switch (phase) {
           case TITLE:
-            if (titleTime == 20) TapKey(KEY_SPACE);
-            if (player && chaser1 && playState == PLAY_ON && maxBonus > 0) {
-              startTitleTime = titleTime;
-              phase = PLAY1;
-            }
+            if (StartGameFromTitle(startTitleTime)) phase = PLAY1;
             break;
           case PLAY1:
             if (playState == PLAY_ON) {
@@ -79,7 +75,7 @@ TEST(WorldScenario, BotPaintsLevelOneThenLevelTwoBuildsAndEscapeLeaves) {
             }
             break;
           case LEAVING:
-            if (titleTime > 0 && titleTime < startTitleTime) {
+            if (BackOnTitle(startTitleTime)) {
               TapKey(KEY_ESCAPE);
               phase = DONE;
             }
@@ -115,11 +111,7 @@ TEST(WorldScenario, ChasersDrainHealthUntilTheGameIsOver) {
       [&] {
         switch (phase) {
           case TITLE:
-            if (titleTime == 20) TapKey(KEY_SPACE);
-            if (player && chaser1 && playState == PLAY_ON && maxBonus > 0) {
-              startTitleTime = titleTime;
-              phase = PLAY;
-            }
+            if (StartGameFromTitle(startTitleTime)) phase = PLAY;
             break;
           case PLAY:
             if (playState == PLAY_ON) {
@@ -142,7 +134,7 @@ TEST(WorldScenario, ChasersDrainHealthUntilTheGameIsOver) {
               TapKey(KEY_ENTER);
               TapKey(KEY_SPACE);
             }
-            if (titleTime > 0 && titleTime < startTitleTime) {
+            if (BackOnTitle(startTitleTime)) {
               TapKey(KEY_ESCAPE);
               phase = DONE;
             }

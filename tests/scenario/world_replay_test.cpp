@@ -51,11 +51,7 @@ bool PlayBotGame(const std::string& dir, int lastLevel, int lose) {
       [&] {
         switch (phase) {
           case TITLE:
-            if (titleTime == 20) TapKey(KEY_SPACE);
-            if (player && chaser1 && playState == PLAY_ON && maxBonus > 0) {
-              startTitleTime = titleTime;
-              phase = PLAY;
-            }
+            if (StartGameFromTitle(startTitleTime)) phase = PLAY;
             break;
           case PLAY:
             if (playState == PLAY_ON && level == lastLevel && !lose) {
@@ -82,7 +78,7 @@ bool PlayBotGame(const std::string& dir, int lastLevel, int lose) {
               TypeText("Bot\r");
               TapKey(KEY_SPACE);
             }
-            if (titleTime > 0 && titleTime < startTitleTime) {
+            if (BackOnTitle(startTitleTime)) {
               TapKey(KEY_ESCAPE);
               phase = DONE;
             }
