@@ -7,21 +7,30 @@
     python3 server/zephrant_admin.py --db scores.db ban name|key|address VALUE
     python3 server/zephrant_admin.py --db scores.db unban name|key|address VALUE
     python3 server/zephrant_admin.py --db scores.db bans
+    python3 server/zephrant_admin.py --db scores.db replays [--state refused] [-n 50]
+    python3 server/zephrant_admin.py --db scores.db move-name NAME KEY
     python3 server/zephrant_admin.py --db scores.db backup FILE
 
 A running server sees every change with its next request. Nothing is ever
 deleted: a removed score and a banned name, key or address only stop
-counting, and `restore` / `unban` bring them back.
+counting, and `restore` / `unban` bring them back. `replays` shows what was
+sent for verification and what became of it, refusals with their reason;
+`move-name` gives a name (and its look-alikes) to another key, for a player
+who lost theirs or a line stored without one.
 """
 
 import argparse
 import os
 import sqlite3
 import sys
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from zscores.board import BAN_KINDS, BoardError, Moderation  # noqa: E402
+from zscores.service import KEY  # noqa: E402
+
+REPLAY_STATES = ("queued", "verified", "done", "refused")
 
 
 def main(argv=None, out=sys.stdout) -> int:
@@ -40,6 +49,12 @@ def main(argv=None, out=sys.stdout) -> int:
         p.add_argument("kind", choices=BAN_KINDS)
         p.add_argument("value")
     sub.add_parser("bans", help="what is banned")
+    replays = sub.add_parser("replays", help="replays sent for verification, newest first")
+    replays.add_argument("--state", choices=REPLAY_STATES)
+    replays.add_argument("-n", type=int, default=50, help="at most this many (default 50)")
+    move = sub.add_parser("move-name", help="give a name and its look-alikes to another key")
+    move.add_argument("name")
+    move.add_argument("key", help="32 hex digits, as `zephrant --online-key` shows them")
     sub.add_parser("backup", help="a consistent copy, safe while the server runs").add_argument(
         "file")
     args = parser.parse_args(argv)
@@ -82,6 +97,21 @@ def run(mod: Moderation, args, out) -> int:
     elif args.command == "bans":
         for kind, value in mod.bans():
             print(f"{kind} {value}", file=out)
+    elif args.command == "replays":
+        print(f"{'id':>7} {'when (UTC)':19} {'state':8} {'name':20} lv {'score':>7}  "
+              f"{'key':16} {'address':15} {'cpu s':>6}  reason or status", file=out)
+        for (row_id, created, state, name, level, score, key, address, cpu,
+             why) in mod.replays(args.n, args.state):
+            when = time.strftime("%Y-%m-%d %H:%M:%S", time.gmtime(created))
+            cpu = "" if cpu is None else f"{cpu:.2f}"
+            print(f"{row_id:>7} {when:19} {state:8} {name:20} {level:2} {score:>7}  "
+                  f"{key[:16]:16} {address:15} {cpu:>6}  {why}", file=out)
+    elif args.command == "move-name":
+        if not KEY.fullmatch(args.key):
+            print("zephrant_admin: a key is 32 lower-case hex digits", file=sys.stderr)
+            return 1
+        before = mod.move_name(args.name, args.key)
+        print(f"{args.name!r} belonged to {before or 'no key'}; now to {args.key}", file=out)
     elif args.command == "backup":
         mod.backup(args.file)
     return 0

@@ -23,6 +23,7 @@ sys.path.insert(0, SERVER_DIR)
 from zscores import rules  # noqa: E402
 from zscores.board import ScoreBoard  # noqa: E402
 from zscores.cli import DEFAULT_CONSTANTS  # noqa: E402
+from zscores.queue import Claim, ReplayQueue, Verdict, Workers  # noqa: E402
 from zscores.service import Limits, ScoreService  # noqa: E402
 from zscores.verify import Verifier  # noqa: E402
 from zscores.wire import ScoreHTTPServer  # noqa: E402
@@ -111,9 +112,12 @@ class ServerCase(unittest.TestCase):
     def start(self, **overrides):
         limits = Limits(**{**self.limits, **overrides})
         self.board = ScoreBoard(self.db)
+        self.queue = self.workers = None
+        if self.verifier is not None:
+            self.queue = ReplayQueue(self.db)
+            self.workers = Workers(self.queue, self.verifier, 1, idle_poll=0.05)
         self.service = ScoreService(self.board, CONSTANTS, limits, clock=self.clock,
-                                    verifier=self.verifier,
-                                    require_replay=self.verifier is not None)
+                                    queue=self.queue)
         self.server = ScoreHTTPServer("127.0.0.1", 0, self.service)
         self.port = self.server.port
         self.server.serve_in_thread()
@@ -128,6 +132,9 @@ class ServerCase(unittest.TestCase):
     def stop(self):
         if self.server is not None:
             self.server.stop()
+            if self.workers is not None:
+                self.workers.stop()
+                self.queue.close()
             self.board.close()
             self.server = None
 
@@ -572,11 +579,36 @@ class ModerationTest(ServerCase):
         self.assertEqual(self.upload("Old", "B3", 78), rules.STORED)
 
 
+    def test_names_and_owners_of_a_version_2_board_and_moving_them(self):
+        self.stop()
+        os.remove(self.db)
+        a, b = "a" * 32, "b" * 32
+        with closing(sqlite3.connect(self.db)) as db, db:
+            db.executescript(f"""CREATE TABLE scores (id INTEGER PRIMARY KEY AUTOINCREMENT,
+                name TEXT NOT NULL, level TEXT NOT NULL, score INTEGER NOT NULL,
+                created REAL NOT NULL, address TEXT NOT NULL, key TEXT NOT NULL DEFAULT '',
+                removed INTEGER NOT NULL DEFAULT 0, replay BLOB, replay_hash TEXT);
+                CREATE TABLE owners (name TEXT PRIMARY KEY, key TEXT NOT NULL);
+                INSERT INTO scores (name, level, score, created, address, key) VALUES
+                    ('Zed', 'A1', 5, 0, '', '{a}'), ('zed..', 'A1', 9, 0, '', '{b}'),
+                    ('Old', 'A1', 7, 0, '', '');
+                INSERT INTO owners VALUES ('zed..', '{b}'), ('Zed', '{a}');
+                PRAGMA user_version=2;""")
+        self.start()
+        self.assertEqual(self.board_lines(), ["zed..,A1,9", "Old,A1,7", "Zed,A1,5"])
+        # Look-alikes went to the earliest owner; a keyless line is nobody's.
+        self.assertEqual([self.board.owner(n) for n in ("Z-ED", " zed", "Zad", "OLD.")],
+                         [a, a, None, ""])
+        self.assertEqual(self.admin("move-name", "old", "B" * 32)[0], 1)   # not a key
+        self.assertEqual(self.admin("move-name", "old", b)[0], 0)
+        self.assertEqual((self.board.owner("Old"), self.board.owner("Zed")), (b, a))
+
+
 def real_verifier():
     """The built game, as ctest names it, or the usual build folder."""
     program = os.environ.get("ZEPHRANT_BIN") or os.path.join(SERVER_DIR, os.pardir, "build",
                                                              "zephrant")
-    return program if os.access(program, os.X_OK) else None
+    return os.path.abspath(program) if os.access(program, os.X_OK) else None
 
 
 def recorded_replay():
@@ -592,6 +624,19 @@ def recorded_replay():
     return data, int.from_bytes(data[8:12], "little"), data[12:14].decode("ascii")
 
 
+def replay_request(replay, name, key) -> bytes:
+    return (f"POST http://{HOST}/netscores/zephrant/replay.php HTTP/1.0\r\n"
+            f"Content-Length: {len(replay)}\r\nX-Zephrant-Key: {key}\r\n"
+            f"X-Zephrant-Name: {name}\r\n\r\n").encode() + replay
+
+
+def wait_for(check, timeout=20.0):
+    deadline = time.monotonic() + timeout
+    while not (found := check()) and time.monotonic() < deadline:
+        time.sleep(0.05)
+    return found
+
+
 class VerifiedUploadTest(ServerCase):
     """Uploads checked by the game's own verifier, run as the server runs it."""
 
@@ -603,42 +648,122 @@ class VerifiedUploadTest(ServerCase):
         if program is None or self.recorded is None:
             self.skipTest("needs the built game and a recorded replay")
         memory_mb = None if os.environ.get("ZEPHRANT_SANITIZE") else 1024
-        self.verifier = Verifier(program, workers=1, queue=1, memory_mb=memory_mb)
+        self.verifier = Verifier(program, memory_mb=memory_mb)
         super().setUp()
 
     def send_replay(self, replay, name="Ann", key=None, source="127.0.0.1"):
-        head = (f"POST http://{HOST}/netscores/zephrant/replay.php HTTP/1.0\r\n"
-                f"Content-Length: {len(replay)}\r\nX-Zephrant-Key: {key or self.key}\r\n"
-                f"X-Zephrant-Name: {name}\r\n\r\n").encode()
-        return game_lines(exchange(self.port, head + replay, source=source, timeout=60))
+        return game_lines(exchange(self.port, replay_request(replay, name, key or self.key),
+                                   source=source, timeout=60))
 
-    def test_only_a_replay_of_exactly_that_score_stores_it(self):
+    def settled(self):
+        """Waits until no replay is left in the queue; the replays' states."""
+        states = lambda: self.queue.db.execute(
+            "SELECT state, reason FROM replays ORDER BY id").fetchall()
+        wait_for(lambda: all(s != "queued" for s, _ in states()))
+        return states()
+
+    def test_a_score_reaches_the_board_only_when_its_replay_verifies(self):
         replay, score, level = self.recorded
+        queued = [rules.VERIFYING, str(score), level]
         # The curl forgery: right challenge answer, no replay.
         self.assertEqual(self.upload("Ann", level, score), rules.NO_REPLAY)
-        # A replay whose header claims more than its game made.
-        forged = replay[:8] + (score + 1000).to_bytes(4, "little") + replay[12:]
-        self.assertEqual(self.send_replay(forged), [rules.NO_REPLAY])
-        self.assertEqual(self.upload("Ann", level, score + 1000), rules.NO_REPLAY)
         self.assertEqual(self.send_replay(b"ZRPL" + b"\0" * 40), [rules.NO_REPLAY])
-        # The real one, then an upload of another score: refused.
-        self.assertEqual(self.send_replay(replay), [rules.STORED, str(score), level])
+        # A replay whose header claims more than its game made is accepted
+        # for verification, and so is its upload; it never reaches the board.
+        forged = replay[:8] + (score + 1000).to_bytes(4, "little") + replay[12:]
+        self.assertEqual(self.send_replay(forged)[0], rules.VERIFYING)
+        self.assertEqual(self.upload("Ann", level, score + 1000), rules.VERIFYING)
+        # The real one: its upload is accepted at once, another score is not.
+        self.assertEqual(self.send_replay(replay), queued)
+        self.assertEqual(self.send_replay(replay), queued)      # sent again: one row
         self.assertEqual(self.upload("Ann", level, score + 1), rules.NO_REPLAY)
-        # The real one, then its own score: stored, and served back as it came.
-        self.assertEqual(self.send_replay(replay), [rules.STORED, str(score), level])
-        self.assertEqual(self.upload("Ann", level, score), rules.STORED)
-        self.assertEqual(self.board_lines(), [f"Ann,{level},{score}"])
+        self.assertEqual(self.upload(" Ann", level, score), rules.VERIFYING)
+        states = self.settled()
+        self.assertEqual(len(states), 2)
+        self.assertEqual(states[0][0], "refused")
+        self.assertRegex(states[0][1], "^invalid: .")
+        self.assertEqual(states[1], ("done", None))
+        self.assertEqual(self.board_lines(), [f" Ann,{level},{score}"])     # as typed
         lines = game_lines(self.get("replay.php?line=1"))
         self.assertEqual((lines[0], bytes.fromhex("".join(lines[1:]))), ("replay", replay))
         self.assertEqual(game_lines(self.get("replay.php?line=2")), ["none"])
-        # The stored replay sent again by someone else, or the name by another key.
+        # The stored replay sent again by someone else, or the name (in any
+        # look-alike spelling) by another key.
         self.assertEqual(self.send_replay(replay, name="Eve", key="f" * 32, source="127.0.0.2"),
                          [rules.NO_REPLAY])
-        self.assertEqual(self.send_replay(replay, key="e" * 32), [rules.NAME_TAKEN])
+        self.assertEqual(self.send_replay(replay, name="A.N.N..", key="e" * 32),
+                         [rules.NAME_TAKEN])
 
-    def test_a_busy_verifier_refuses_with_a_status(self):
-        self.service.verifier = Verifier("/bin/sleep", workers=0, queue=0)
+    def test_a_replay_verified_before_its_upload_is_stored_by_the_upload(self):
+        replay, score, level = self.recorded
+        self.send_replay(replay, name="Bob")
+        self.assertEqual(self.settled(), [("verified", None)])
+        self.assertEqual(self.upload("Bob", level, score), rules.STORED)
+        self.assertEqual(self.upload("Bob", level, score), rules.STORED)   # its answer again
+        self.assertEqual(self.board_lines(), [f"Bob,{level},{score}"])
+
+    def test_a_full_queue_refuses_with_a_status(self):
+        self.queue.per_client = 0
         self.assertEqual(self.send_replay(self.recorded[0]), [rules.BUSY])
+
+
+class QueueTest(unittest.TestCase):
+    """The queue's claims and verdicts, with a clock of its own."""
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+        self.clock = FakeClock()
+        self.queue = ReplayQueue(os.path.join(self.tmp.name, "q.db"), clock=self.clock,
+                                 lease=60)
+        self.addCleanup(self.queue.close)
+
+    def add(self, address, key, score=1, replay=None):
+        replay = replay or os.urandom(16)
+        self.assertEqual(self.queue.enqueue(address, key, "Ann", replay, Claim(score, "A1"))[0],
+                         rules.VERIFYING)
+
+    def verdict(self, job, cpu=1.0, fingerprint="", score=1):
+        return self.queue.finish(job, Verdict(True, score, "A1", 10, os.urandom(8).hex(),
+                                              fingerprint, cpu=cpu))
+
+    def test_claims_are_fair_leased_and_lost_claims_write_nothing(self):
+        # One attacker's backlog (fresh keys each time) and, later, one
+        # honest replay from another /24 and one from the attacker's /24.
+        for i in range(4):
+            self.add("10.0.0.1", f"{i:032x}")
+        job = self.queue.claim("w1")
+        self.add("10.9.0.1", "a" * 32)
+        self.add("10.0.0.2", "b" * 32)
+        self.assertEqual(self.verdict(self.queue.claim("w2"), cpu=0.1), "verified")  # the honest
+        self.verdict(job, cpu=20)
+        # Within the spent /24, the client that has spent nothing goes
+        # first; then the attacker's, in order of arrival.
+        jobs = [self.queue.claim("w2") for _ in range(2)]
+        self.assertEqual([j.id for j in jobs], [6, 2])
+        # A claim lasts for its lease; then another worker takes the row,
+        # and the first one's verdict is not written.
+        self.clock.now += 61
+        again = self.queue.claim("w3")
+        self.assertEqual(again.id, 6)
+        self.assertIsNone(self.verdict(jobs[0]))
+        self.assertEqual(self.verdict(again), "verified")
+        # A replay whose claims run out three times is refused.
+        for _ in range(3):
+            self.clock.now += 61
+            self.queue.claim("w4")
+        self.assertEqual(self.queue.db.execute("SELECT state, reason FROM replays WHERE id = 2")
+                         .fetchone(), ("refused", "its verification was cut short 3 times"))
+
+    def test_one_game_has_one_owner_whatever_its_bytes(self):
+        self.add("10.0.0.1", "a" * 32, replay=b"owner")
+        self.assertEqual(self.verdict(self.queue.claim("w"), fingerprint="f" * 16), "verified")
+        self.assertEqual(self.queue.enqueue("10.0.0.2", "b" * 32, "Eve", b"owner",
+                                            Claim(1, "A1"))[0], rules.NO_REPLAY)
+        self.add("10.0.0.2", "b" * 32, replay=b"thief's copy")
+        self.assertEqual(self.verdict(self.queue.claim("w"), fingerprint="f" * 16), "refused")
+        self.add("10.0.0.1", "a" * 32, replay=b"owner's other copy")
+        self.assertEqual(self.verdict(self.queue.claim("w"), fingerprint="f" * 16), "verified")
 
 
 class ConstantsTest(unittest.TestCase):
@@ -705,6 +830,29 @@ class CommandLineTest(unittest.TestCase):
             self.assertNotIn("\x1b", log)
             self.assertIn("http://\\x1b[2J/netscores", log)
             self.assertTrue(os.path.exists(os.path.join(tmp, "board.db")))
+
+    def test_an_accepted_upload_survives_kill_9_and_verifies_after_the_restart(self):
+        program, recorded = real_verifier(), recorded_replay()
+        if program is None or recorded is None or os.environ.get("ZEPHRANT_SANITIZE"):
+            self.skipTest("needs the built game (not a sanitizer build) and a recorded replay")
+        replay, score, level = recorded
+        with tempfile.TemporaryDirectory() as tmp:
+            def serve(workers):
+                return self.launch("zephrant_server.py", "--port", "0", "--print-port",
+                                   "--db", "b.db", "--verifier", program, "--quiet",
+                                   "--verify-workers", workers, cwd=tmp)
+            proc, port = serve("0")        # nobody verifies yet
+            self.assertEqual(game_lines(exchange(port, replay_request(replay, "Kim", "c" * 32)))
+                             [0], rules.VERIFYING)
+            record_id, challenge = game_lines(exchange(port, game_get("challenge.php")))
+            body = upload_body(record_id, CONSTANTS.solution(int(challenge)), "Kim", level,
+                               score)
+            self.assertEqual(game_lines(exchange(port, game_post(body))), [rules.VERIFYING])
+            proc.kill()
+            proc.wait()
+            _, port = serve("1")
+            self.assertTrue(wait_for(lambda: game_lines(exchange(port, game_get(
+                "getScores.php"))) == [f"Kim,{level},{score}"]))
 
     def test_server_refuses_to_start_without_constants(self):
         with tempfile.TemporaryDirectory() as tmp:

@@ -7,7 +7,13 @@ that is not removed or banned, best first, equal scores in order of arrival
 falls below the 1000th line stays stored, so when an operator removes a cheat
 the next line moves up.
 
-A name belongs to the first key that stored a score under it.
+A name belongs to the first key that stored a score under it; names are
+compared by `rules.name_key`, so look-alikes share one owner. A line stored
+without a key (by an older server, or imported) makes its name the
+operator's to give: no key can claim it until `move-name` does.
+
+The same file holds the queue of replays waiting for the verifier
+(`zscores.queue`).
 
 The moderation command works on the same file from another process; the
 server notices its changes at once through SQLite's data version.
@@ -19,7 +25,7 @@ import time
 
 from . import rules
 
-SCHEMA_VERSION = 2
+SCHEMA_VERSION = 3
 BOARD_LINES = 1000      # the game's cache holds exactly this many
 BAN_KINDS = ("name", "key", "address")
 
@@ -34,13 +40,17 @@ CREATE TABLE IF NOT EXISTS scores (
     key     TEXT    NOT NULL DEFAULT '',
     removed INTEGER NOT NULL DEFAULT 0,
     replay  BLOB,
-    replay_hash TEXT
+    replay_hash TEXT,
+    name_key TEXT   NOT NULL DEFAULT '',
+    fingerprint TEXT
 );
 CREATE INDEX IF NOT EXISTS scores_replay ON scores (replay_hash);
 CREATE INDEX IF NOT EXISTS scores_rank ON scores (score DESC, id ASC);
 CREATE INDEX IF NOT EXISTS scores_name ON scores (name, score DESC);
+CREATE INDEX IF NOT EXISTS scores_name_key ON scores (name_key);
+CREATE INDEX IF NOT EXISTS scores_fingerprint ON scores (fingerprint);
 CREATE TABLE IF NOT EXISTS owners (
-    name    TEXT PRIMARY KEY,
+    name_key TEXT PRIMARY KEY,
     key     TEXT NOT NULL
 );
 CREATE TABLE IF NOT EXISTS bans (
@@ -49,6 +59,43 @@ CREATE TABLE IF NOT EXISTS bans (
     created REAL NOT NULL,
     PRIMARY KEY (kind, value)
 );
+-- Replays waiting for the verifier, and what it found. A worker claims a
+-- queued row for `lease_until`; the verdict, and the score when its upload
+-- has come, are written in one transaction by the worker holding the claim.
+CREATE TABLE IF NOT EXISTS replays (
+    id      INTEGER PRIMARY KEY AUTOINCREMENT,
+    created REAL    NOT NULL,
+    address TEXT    NOT NULL,
+    client  TEXT    NOT NULL,       -- the address, or its IPv6 /64
+    block   TEXT    NOT NULL,       -- its IPv4 /24 or IPv6 /48
+    key     TEXT    NOT NULL,
+    name    TEXT    NOT NULL,       -- as the replay request named it
+    name_key TEXT   NOT NULL,
+    claim_score INTEGER NOT NULL,   -- what the replay's header claims
+    claim_level TEXT NOT NULL,
+    replay  BLOB    NOT NULL,
+    digest  TEXT    NOT NULL,       -- SHA-256 of the bytes
+    state   TEXT    NOT NULL DEFAULT 'queued',   -- queued, verified, done, refused
+    claimed_by TEXT,
+    lease_until REAL,
+    attempts INTEGER NOT NULL DEFAULT 0,
+    uploaded REAL,                  -- when the upload it stands for came
+    upload_name TEXT,               -- the name as that upload typed it
+    frames  INTEGER,
+    hash    TEXT,
+    fingerprint TEXT,
+    cpu     REAL,                   -- seconds the verifier spent on it
+    reason  TEXT,                   -- why it was refused
+    result  TEXT,                   -- the upload status its score got
+    score_id INTEGER,
+    finished REAL
+);
+CREATE INDEX IF NOT EXISTS replays_state ON replays (state, client);
+CREATE INDEX IF NOT EXISTS replays_match ON replays (address, name_key, claim_score);
+CREATE INDEX IF NOT EXISTS replays_digest ON replays (digest);
+CREATE INDEX IF NOT EXISTS replays_fingerprint ON replays (fingerprint);
+CREATE INDEX IF NOT EXISTS replays_hash ON replays (hash);
+CREATE INDEX IF NOT EXISTS replays_finished ON replays (finished);
 """
 
 # Version 1 kept one row per name (UNIQUE) and deleted what fell off.
@@ -56,9 +103,23 @@ _FROM_V1 = """
 ALTER TABLE scores RENAME TO scores_v1;
 DROP INDEX IF EXISTS scores_rank;
 """ + _SCHEMA + """
-INSERT INTO scores (id, name, level, score, created, address)
-    SELECT id, name, level, score, created, address FROM scores_v1;
+INSERT INTO scores (id, name, level, score, created, address, name_key)
+    SELECT id, name, level, score, created, address, zname(name) FROM scores_v1;
 DROP TABLE scores_v1;
+"""
+
+# Version 2 compared names exactly and had no queue: owners are carried over
+# by the look-alike rule, the earliest stored name first.
+_FROM_V2 = """
+ALTER TABLE scores ADD COLUMN name_key TEXT NOT NULL DEFAULT '';
+ALTER TABLE scores ADD COLUMN fingerprint TEXT;
+UPDATE scores SET name_key = zname(name);
+ALTER TABLE owners RENAME TO owners_v2;
+""" + _SCHEMA + """
+INSERT OR IGNORE INTO owners (name_key, key)
+    SELECT zname(o.name), o.key FROM owners_v2 o
+    ORDER BY (SELECT MIN(s.id) FROM scores s WHERE s.name = o.name);
+DROP TABLE owners_v2;
 """
 
 # The rows that count: not removed, nothing about them banned.
@@ -85,6 +146,7 @@ class BoardError(RuntimeError):
 
 def connect(path: str) -> sqlite3.Connection:
     db = sqlite3.connect(path, check_same_thread=False, isolation_level=None, timeout=5.0)
+    db.create_function("zname", 1, rules.name_key, deterministic=True)
     mode = db.execute("PRAGMA journal_mode=WAL").fetchone()[0]
     if mode.lower() != "wal" and path != ":memory:":
         raise BoardError(f"{path}: SQLite refused WAL mode (got {mode})")
@@ -93,6 +155,8 @@ def connect(path: str) -> sqlite3.Connection:
     version = db.execute("PRAGMA user_version").fetchone()[0]
     if version == 1:
         db.executescript("BEGIN IMMEDIATE;" + _FROM_V1 + "COMMIT;")
+    elif version == 2:
+        db.executescript("BEGIN IMMEDIATE;" + _FROM_V2 + "COMMIT;")
     elif version not in (0, SCHEMA_VERSION):
         raise BoardError(f"{path}: schema version {version}, expected {SCHEMA_VERSION}")
     db.executescript(_SCHEMA)
@@ -152,67 +216,88 @@ class ScoreBoard:
                                    (self._ids[line - 1],)).fetchone()
             return row[0] if row and row[0] else None
 
-    def replay_stored(self, digest: str):
-        """(key, name) of the stored score that came with this replay, or None."""
-        with self._lock:
-            return self._db.execute("SELECT key, name FROM scores WHERE replay_hash = ?",
-                                    (digest,)).fetchone()
-
     def owner(self, name: str):
+        """The key that owns the name, "" when a keyless line holds it (only
+        the operator can give it), None when it is free."""
         with self._lock:
-            row = self._db.execute("SELECT key FROM owners WHERE name = ?", (name,)).fetchone()
-            return row[0] if row else None
+            return owner_of(self._db, rules.name_key(name))
 
     def banned(self, name: str, key: str, address: str) -> bool:
         with self._lock:
-            return self._db.execute(
-                "SELECT 1 FROM bans WHERE (kind = 'name' AND value = ?)"
-                " OR (kind = 'key' AND value = ?) OR (kind = 'address' AND value = ?)",
-                (name, key, address)).fetchone() is not None
+            return banned(self._db, name, key, address)
 
     def submit(self, name: str, level: str, score: int, address: str,
                now: float = None, key: str = "", replay: bytes = None,
-               replay_hash: str = None) -> str:
+               replay_hash: str = None, fingerprint: str = None) -> str:
         """Enters one validated score; returns STORED, NOT_BETTER, OFF_THE_BOARD
         or NAME_TAKEN. A key, when given, must own the name or claims it."""
         now = time.time() if now is None else now
         with self._lock:
             try:
-                return self._submit(name, level, score, address, now, key, replay,
-                                    replay_hash)
+                with transaction(self._db):
+                    status, _ = store(self._db, name, level, score, address, now, key,
+                                      replay, replay_hash, fingerprint, self.size)
             except sqlite3.Error as e:
                 raise BoardError(str(e)) from e
+            self._text = None
+            return status
 
-    def _submit(self, name, level, score, address, now, key, replay, replay_hash):
-        db = self._db
-        db.execute("BEGIN IMMEDIATE")
-        try:
-            if key:
-                owner = db.execute("SELECT key FROM owners WHERE name = ?", (name,)).fetchone()
-                if owner is not None and owner[0] != key:
-                    db.execute("ROLLBACK")
-                    return rules.NAME_TAKEN
-            best = db.execute(f"SELECT MAX(score) FROM scores WHERE name = ? AND {_VISIBLE}",
-                              (name,)).fetchone()[0]
-            if best is not None and best >= score:
-                db.execute("ROLLBACK")
-                return rules.NOT_BETTER
-            db.execute(
-                "INSERT INTO scores (name, level, score, created, address, key, replay,"
-                " replay_hash) VALUES (?, ?, ?, ?, ?, ?, ?, ?)",
-                (name, level, score, now, address, key, replay, replay_hash))
-            if key:
-                db.execute("INSERT OR IGNORE INTO owners (name, key) VALUES (?, ?)", (name, key))
-            db.execute("COMMIT")
-        except BaseException:
-            if db.in_transaction:
-                db.execute("ROLLBACK")
-            raise
-        self._text = None
-        self._fresh()
-        position = next((i for i, n in enumerate(self._text.splitlines())
-                         if n.split(b",", 1)[0] == name.encode("ascii", "replace")), None)
-        return rules.STORED if position is not None else rules.OFF_THE_BOARD
+
+class transaction:
+    """BEGIN IMMEDIATE ... COMMIT, rolled back on any exception."""
+
+    def __init__(self, db: sqlite3.Connection):
+        self.db = db
+
+    def __enter__(self):
+        self.db.execute("BEGIN IMMEDIATE")
+        return self.db
+
+    def __exit__(self, kind, value, tb):
+        if kind is None:
+            self.db.execute("COMMIT")
+        elif self.db.in_transaction:
+            self.db.execute("ROLLBACK")
+        return False
+
+
+def owner_of(db: sqlite3.Connection, name_key: str):
+    row = db.execute("SELECT key FROM owners WHERE name_key = ?", (name_key,)).fetchone()
+    if row is not None:
+        return row[0]
+    keyless = db.execute("SELECT 1 FROM scores WHERE name_key = ? AND key = '' LIMIT 1",
+                         (name_key,)).fetchone()
+    return "" if keyless else None
+
+
+def banned(db: sqlite3.Connection, name: str, key: str, address: str) -> bool:
+    return db.execute(
+        "SELECT 1 FROM bans WHERE (kind = 'name' AND value = ?)"
+        " OR (kind = 'key' AND value = ?) OR (kind = 'address' AND value = ?)",
+        (name, key, address)).fetchone() is not None
+
+
+def store(db, name, level, score, address, now, key="", replay=None, replay_hash=None,
+          fingerprint=None, size=BOARD_LINES):
+    """Enters one score inside the caller's transaction: (status, row id or None)."""
+    name_key = rules.name_key(name)
+    if key:
+        owner = owner_of(db, name_key)
+        if owner is not None and owner != key:
+            return rules.NAME_TAKEN, None
+    best = db.execute(f"SELECT MAX(score) FROM scores WHERE name = ? AND {_VISIBLE}",
+                      (name,)).fetchone()[0]
+    if best is not None and best >= score:
+        return rules.NOT_BETTER, None
+    row_id = db.execute(
+        "INSERT INTO scores (name, level, score, created, address, key, replay, replay_hash,"
+        " name_key, fingerprint) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+        (name, level, score, now, address, key, replay, replay_hash, name_key,
+         fingerprint)).lastrowid
+    if key:
+        db.execute("INSERT OR IGNORE INTO owners (name_key, key) VALUES (?, ?)", (name_key, key))
+    on_board = any(n == name for _, n, _, _ in db.execute(_BOARD, (size,)))
+    return (rules.STORED if on_board else rules.OFF_THE_BOARD), row_id
 
 
 class Moderation:
@@ -254,6 +339,26 @@ class Moderation:
 
     def bans(self):
         return self.db.execute("SELECT kind, value FROM bans ORDER BY kind, value").fetchall()
+
+    def replays(self, limit: int = 50, state: str = None):
+        """Replays sent for verification, newest first: (id, created, state,
+        name, claimed level, claimed score, key, address, cpu seconds,
+        reason or result)."""
+        where, args = ("WHERE state = ?", [state]) if state else ("", [])
+        return self.db.execute(
+            "SELECT id, created, state, COALESCE(upload_name, name), claim_level, claim_score,"
+            " key, address, cpu, COALESCE(reason, result, '')"
+            f" FROM replays {where} ORDER BY id DESC LIMIT ?", (*args, limit)).fetchall()
+
+    def move_name(self, name: str, key: str):
+        """Gives the name, and every look-alike of it, to `key`: the key it
+        belonged to before, or None."""
+        name_key = rules.name_key(name)
+        with transaction(self.db):
+            before = owner_of(self.db, name_key)
+            self.db.execute("INSERT OR REPLACE INTO owners (name_key, key) VALUES (?, ?)",
+                            (name_key, key))
+        return before
 
     def backup(self, target: str):
         """A consistent copy while the server runs (SQLite's online backup)."""

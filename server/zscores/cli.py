@@ -9,6 +9,7 @@ import sys
 from . import rules
 from .board import BoardError, ScoreBoard
 from .service import Limits, ScoreService
+from .queue import ReplayQueue, Workers
 from .verify import Verifier
 from .wire import ScoreHTTPServer, ScoreRequestHandler
 
@@ -50,8 +51,8 @@ def add_common_options(parser: argparse.ArgumentParser, port_default: int):
     parser.add_argument("--verify-workers", type=int, default=2,
                         help="replays verified at once (default %(default)s)")
     parser.add_argument("--verify-queue", type=int, default=16,
-                        help="replays waiting for a worker before more are refused "
-                             "(default %(default)s)")
+                        help="replays of one client waiting for a worker before more are "
+                             "refused (default %(default)s)")
     parser.add_argument("--verify-memory-mb", type=int, default=1024,
                         help="address space a verifier may take, 0 for no limit (a sanitizer "
                              "build of the game needs 0) (default %(default)s)")
@@ -87,24 +88,27 @@ def run(args, db_path: str, handler=ScoreRequestHandler, prepare=None,
     except Exception as e:      # sqlite3 refuses a file that is not a database
         print(f"zephrant_server: {db_path}: {e}", file=sys.stderr)
         return 2
-    verifier = None
-    if os.access(args.verifier, os.X_OK):
-        verifier = Verifier(os.path.abspath(args.verifier), workers=args.verify_workers,
-                            queue=args.verify_queue,
+    queue = workers = None
+    if not args.unverified:
+        if not os.access(args.verifier, os.X_OK):
+            print(f"zephrant_server: {args.verifier}: no verifier to run (build the game, "
+                  f"give --verifier, or --unverified)", file=sys.stderr)
+            board.close()
+            return 2
+        queue = ReplayQueue(db_path, per_client=args.verify_queue,
+                            per_block=4 * args.verify_queue)
+        verifier = Verifier(os.path.abspath(args.verifier),
                             memory_mb=args.verify_memory_mb or None)
-    elif not args.unverified:
-        print(f"zephrant_server: {args.verifier}: no verifier to run (build the game, give "
-              f"--verifier, or --unverified)", file=sys.stderr)
-        board.close()
-        return 2
-    service = ScoreService(board, constants, limits_from(args), verifier=verifier,
-                           require_replay=not args.unverified)
+        workers = Workers(queue, verifier, args.verify_workers)
+    service = ScoreService(board, constants, limits_from(args), queue=queue)
     try:
         server = ScoreHTTPServer(args.host, args.port, service, handler,
                                  trusted_proxies=args.trusted_proxy)
     except OSError as e:
         print(f"zephrant_server: cannot listen on {args.host}:{args.port}: {e.strerror}",
               file=sys.stderr)
+        if workers is not None:
+            workers.stop()
         board.close()
         return 2
     if prepare is not None:
@@ -125,5 +129,8 @@ def run(args, db_path: str, handler=ScoreRequestHandler, prepare=None,
     finally:
         server.server_close()
         server.log_refusals()
+        if workers is not None:
+            workers.stop()
+            queue.close()
         board.close()
     return 0

@@ -13,6 +13,7 @@ from dataclasses import dataclass
 STORED = "1"          # the score is on the board now
 NOT_BETTER = "2"      # accepted; the same name already holds an equal or better score
 OFF_THE_BOARD = "3"   # accepted; too low for the board, nothing kept
+VERIFYING = "4"       # accepted; its replay waits for the verifier, the score follows
 CHALLENGE_NOT_MET = "6"  # wrong answer, or the record id is unknown, used or expired
 MALFORMED = "7"       # missing, repeated or unacceptable fields, or an oversized request
 BUSY = "8"            # rate limit for this address, challenge cap reached, storage failure
@@ -112,6 +113,22 @@ def _name_char_ok(c: str) -> bool:
 
 def valid_name(name: str) -> bool:
     return 1 <= len(name) <= MAX_NAME and all(_name_char_ok(c) for c in name)
+
+
+# Characters that only pad or separate: a name made different by them alone
+# is the same name ("Zed", "Zed..", " zed", "Z-ed", "Z.E.D").
+_NAME_PADDING = str.maketrans("", "", " -./:;")
+# Digits that pass for letters in the game's font: "Z3d" is not "Zed", but
+# "B0B" is "BOB" and "A1" is "Al" (and "AI").
+_NAME_LOOKALIKE = str.maketrans("01i", "oll")
+
+
+def name_key(name: str) -> str:
+    """What name ownership compares: case, spaces, padding dots and the
+    separators "-" "/" ":" ";" do not count, nor 0 against O or 1 against
+    I and l. A name of separators alone stands for itself."""
+    key = name.lower().translate(_NAME_PADDING).translate(_NAME_LOOKALIKE)
+    return key or name.strip() or name
 
 
 def valid_level(level: str) -> bool:

@@ -5,13 +5,14 @@ the first line that contains it.
 """
 
 import re
+import sqlite3
 import time
 from dataclasses import dataclass
 
 from . import rules
 from .board import BoardError, ScoreBoard
 from .guard import ChallengeBook, RateLimiter, RefusalCounts, client_group
-from .verify import ReplayDesk, Verified
+from .queue import read_header
 
 KEY = re.compile(r"[0-9a-f]{32}")     # a player's key: 128 random bits in hex
 
@@ -37,7 +38,6 @@ class Limits:
     challenge_ttl: float = 120.0    # seconds a challenge stays answerable
     replay_bytes: int = 256 * 1024  # largest replay accepted
     replays_per_minute: int = 10    # per client and per key
-    verify_wait: float = 8.0        # seconds an upload waits for its replay's verdict
 
 
 @dataclass
@@ -55,13 +55,11 @@ def bof_reply(code: int, lines, note: str) -> Reply:
 
 class ScoreService:
     def __init__(self, board: ScoreBoard, constants: rules.ChallengeConstants,
-                 limits: Limits, clock=time.monotonic, verifier=None,
-                 require_replay: bool = True):
-        """Without `require_replay` uploads are stored without a replay (a
-        board for tests, or one that trusts its players)."""
-        self.verifier = verifier
-        self.require_replay = require_replay
-        self.desk = ReplayDesk(clock)
+                 limits: Limits, clock=time.monotonic, queue=None):
+        """Without a queue of replays to verify (`zscores.queue`) uploads are
+        stored without a replay (a board for tests, or one that trusts its
+        players)."""
+        self.queue = queue
         self.replay_rate = RateLimiter(limits.replays_per_minute, 60.0, clock)
         self.key_rate = RateLimiter(limits.replays_per_minute, 60.0, clock)
         self.board = board
@@ -122,24 +120,23 @@ class ScoreService:
             return self.status(400, problem, "bad score")
         if self.board.banned(name, "", address):
             return self.status(200, rules.BANNED, "banned")
-        key = replay = digest = None
-        if self.require_replay:
-            waiting = self.desk.take(address, name, self.limits.verify_wait)
-            if waiting == "busy":
-                return self.status(200, rules.BUSY, "replay still being verified")
-            if waiting is None or (waiting.score, waiting.level) != (score, level):
-                return self.status(200, rules.NO_REPLAY, f"no replay of {level} {score}")
-            key, replay, digest = waiting.key, waiting.replay, waiting.hash
         try:
-            status = self.board.submit(name, level, score, address, key=key or "",
-                                       replay=replay, replay_hash=digest)
-        except BoardError as e:
+            if self.queue is None:
+                status = self.board.submit(name, level, score, address)
+            else:
+                # The replay sent before this upload decides; the game never
+                # waits for its verification.
+                status = self.queue.match_upload(address, name, level, score)
+                if status is None:
+                    return self.status(200, rules.NO_REPLAY, f"no replay of {level} {score}")
+        except (BoardError, sqlite3.Error) as e:
             return self.status(503, rules.BUSY, f"storage failed: {e}")
         return self.status(200, status, f"{name!r} {level} {score}")
 
     def post_replay(self, address: str, key: str, name: str, replay: bytes) -> Reply:
-        """Verifies the replay of the upload that follows: "1", the score and
-        the level it reached when it is valid; a refusal status otherwise."""
+        """Queues the replay of the upload that follows, after the cheap
+        checks: VERIFYING, the score and the level its header claims; a
+        refusal status otherwise. Its verification goes on without the game."""
         if not KEY.fullmatch(key) or not rules.valid_name(name):
             return self.status(400, rules.MALFORMED, "replay without a good key or name")
         if not self.replay_rate.allow(client_group(address)) or not self.key_rate.allow(key):
@@ -149,25 +146,20 @@ class ScoreService:
         owner = self.board.owner(name)
         if owner is not None and owner != key:
             return self.status(200, rules.NAME_TAKEN, f"{name!r} belongs to another key")
-        if self.verifier is None:
+        if self.queue is None:
             return self.status(503, rules.BUSY, "no verifier")
-        verified = None
-        self.desk.begin(address, name)
+        claim, why = read_header(replay)
+        if claim is None:
+            return self.status(200, rules.NO_REPLAY, f"replay refused: {why}")
         try:
-            verdict = self.verifier.verify(replay)
-            if verdict is None:
-                return self.refuse(self.status(503, rules.BUSY, "verifier queue full"))
-            if not verdict.ok:
-                return self.status(200, rules.NO_REPLAY, f"replay {verdict.why}")
-            stored = self.board.replay_stored(verdict.hash)
-            if stored is not None and tuple(stored) != (key, name):
-                return self.status(200, rules.NO_REPLAY, "replay of someone's stored score")
-            verified = Verified(key, verdict.score, verdict.level, verdict.hash, replay, 0.0)
-            return bof_reply(200, [rules.STORED, verdict.score, verdict.level],
-                             f"replay {name!r} {verdict.level} {verdict.score}"
-                             f" {verdict.frames} frames")
-        finally:
-            self.desk.finish(address, name, verified)
+            status, note = self.queue.enqueue(address, key, name, replay, claim)
+        except (BoardError, sqlite3.Error) as e:
+            return self.status(503, rules.BUSY, f"storage failed: {e}")
+        if status not in (rules.VERIFYING, rules.STORED):
+            reply = self.status(503 if status == rules.BUSY else 200, status, note)
+            return self.refuse(reply) if status == rules.BUSY else reply
+        return bof_reply(200, [status, claim.score, claim.level],
+                         f"{note}: {name!r} {claim.level} {claim.score}")
 
     def get_replay(self, line: int) -> Reply:
         """The replay of board line `line` (1-based) as hex lines after "replay"."""

@@ -1,59 +1,53 @@
-"""Replays checked by the game's own verifier, and the desk where verified
-replays wait for the upload they stand for.
+"""The game's own verifier, run on one replay at a time.
 
 The verifier is the game itself (`zephrant --verify FILE`): it plays the
-replay headless under the game's own rules and prints one line
-`score=12345 level=B3 frames=54321 hash=<16 hex>`; exit status 0 means the
+replay headless under the game's own rules and prints one line of
+`name=value` fields, among them `score=12345 level=B3 frames=54321
+hash=<16 hex>` and, from builds that match games, `fingerprint=<16 hex>`;
+fields are read by name and others are passed over. Exit status 0 means the
 replay is valid, 2 invalid, 3 made by other rules, 1 it could not be read.
+
 It runs as a separate process with limits on CPU time, memory and open files
-and a wall-clock time-out, in a scratch directory with a bare environment. At
-most `workers` run at once and at most `queue` more wait; past that a replay
-is turned away as busy.
+and a wall-clock time-out, in a scratch directory with a bare environment.
+The CPU time it took is measured (the fair share of the queue counts it).
 """
 
 import os
 import re
+import signal
 import subprocess
 import tempfile
 import threading
-import time
-from dataclasses import dataclass
 
-_LINE = re.compile(rb"^score=(\d{1,8}) level=(\S\S) frames=(\d{1,9}) hash=([0-9a-f]{16})\s*$",
-                   re.MULTILINE)
+from .queue import Verdict
+
+_FIELD = re.compile(rb"([a-z_]+)=(\S+)")
+_NEEDED = {b"score": rb"\d{1,8}", b"level": rb"\S\S", b"frames": rb"\d{1,9}",
+           b"hash": rb"[0-9a-f]{16}"}
+_HEX16 = re.compile(rb"[0-9a-f]{16}")
 
 
-@dataclass(frozen=True)
-class Verdict:
-    ok: bool
-    score: int = 0
-    level: str = ""
-    frames: int = 0
-    hash: str = ""
-    why: str = ""
+def read_line(output: bytes):
+    """The verifier's fields as a dict of bytes, or None without the needed
+    ones."""
+    for line in output[:4096].splitlines():
+        fields = dict(_FIELD.findall(line))
+        if all(k in fields and re.fullmatch(v, fields[k]) for k, v in _NEEDED.items()):
+            return fields
+    return None
 
 
 class Verifier:
-    def __init__(self, program: str, workers: int = 2, queue: int = 16,
-                 cpu_seconds: int = 30, memory_mb: int | None = 1024, wall_seconds: float = 45.0):
+    def __init__(self, program: str, cpu_seconds: int = 30, memory_mb: int | None = 1024,
+                 wall_seconds: float = 45.0):
         self.program = os.path.abspath(program)
         self.cpu_seconds = cpu_seconds
         self.memory_mb = memory_mb
         self.wall_seconds = wall_seconds
-        self._running = threading.BoundedSemaphore(workers)
-        self._admitted = threading.BoundedSemaphore(workers + queue)
+        self._running = set()
+        self._lock = threading.Lock()
 
-    def verify(self, replay: bytes):
-        """A Verdict, or None when every worker is busy and the queue is full."""
-        if not self._admitted.acquire(blocking=False):
-            return None
-        try:
-            with self._running:
-                return self._run(replay)
-        finally:
-            self._admitted.release()
-
-    def _run(self, replay: bytes) -> Verdict:
+    def run(self, replay: bytes) -> Verdict:
         with tempfile.TemporaryDirectory(prefix="zephrant-verify-") as scratch:
             path = os.path.join(scratch, "upload.replay")
             with open(path, "wb") as f:
@@ -67,79 +61,70 @@ class Verifier:
             env = {"PATH": "/usr/bin:/bin", "HOME": scratch, "XDG_CONFIG_HOME": scratch,
                    "XDG_DATA_HOME": scratch, "SDL_VIDEODRIVER": "dummy",
                    "SDL_AUDIODRIVER": "dummy", "ALSOFT_DRIVERS": "null"}
+            out_path = os.path.join(scratch, "out")
+            with open(out_path, "w+b") as out:
+                code, cpu, timed_out = self._spawn(command, scratch, env, out)
+                if code is None:
+                    return Verdict(False, why="verifier did not start")
+                out.seek(0)
+                output = out.read(4096)
+        if timed_out:
+            return Verdict(False, why="verifier ran out of time", cpu=cpu)
+        if code != 0:
+            reasons = {1: "unreadable", 2: "invalid", 3: "made by other rules",
+                       -signal.SIGXCPU: "verifier ran out of CPU time",
+                       -signal.SIGKILL: "verifier ran out of CPU time"}
+            why = reasons.get(code, f"verifier ended with {code}")
+            detail = output.decode("ascii", "replace").strip().splitlines()
+            if code == 2 and detail:      # the verifier's "invalid: <why>" line
+                why = detail[0][:120] if detail[0].startswith("invalid") \
+                    else f"{why}: {detail[0][:120]}"
+            return Verdict(False, why=why, cpu=cpu)
+        fields = read_line(output)
+        if fields is None:
+            return Verdict(False, why="verifier said nothing usable", cpu=cpu)
+        fingerprint = fields.get(b"fingerprint", b"")
+        return Verdict(True, int(fields[b"score"]), fields[b"level"].decode("ascii"),
+                       int(fields[b"frames"]), fields[b"hash"].decode("ascii"),
+                       fingerprint.decode("ascii") if _HEX16.fullmatch(fingerprint) else "",
+                       cpu=cpu)
+
+    def _spawn(self, command, scratch, env, out):
+        """(exit code or -signal, CPU seconds, timed out); code None when it
+        could not start. The child's own CPU time comes from wait4."""
+        with self._lock:
             try:
-                run = subprocess.run(command, cwd=scratch, env=env, stdin=subprocess.DEVNULL,
-                                     capture_output=True, timeout=self.wall_seconds)
-            except subprocess.TimeoutExpired:
-                return Verdict(False, why="verifier ran out of time")
-            except OSError as e:
-                return Verdict(False, why=f"verifier did not start: {e.strerror}")
-        if run.returncode != 0:
-            reasons = {1: "unreadable", 2: "invalid", 3: "made by other rules"}
-            return Verdict(False, why=reasons.get(run.returncode,
-                                                  f"verifier ended with {run.returncode}"))
-        found = _LINE.search(run.stdout[:4096])
-        if not found:
-            return Verdict(False, why="verifier said nothing usable")
-        score, level, frames, digest = found.groups()
-        return Verdict(True, int(score), level.decode("ascii"), int(frames),
-                       digest.decode("ascii"))
+                proc = subprocess.Popen(command, cwd=scratch, env=env, stdin=subprocess.DEVNULL,
+                                        stdout=out, stderr=subprocess.DEVNULL,
+                                        start_new_session=True)
+            except OSError:
+                return None, 0.0, False
+            self._running.add(proc.pid)
+        expired = threading.Event()
 
+        def kill():
+            expired.set()
+            self._kill(proc.pid)
+        timer = threading.Timer(self.wall_seconds, kill)
+        timer.start()
+        try:
+            _, status, usage = os.wait4(proc.pid, 0)
+        finally:
+            timer.cancel()
+            with self._lock:
+                self._running.discard(proc.pid)
+        proc.returncode = os.waitstatus_to_exitcode(status)
+        return proc.returncode, usage.ru_utime + usage.ru_stime, expired.is_set()
 
-@dataclass
-class Verified:
-    key: str
-    score: int
-    level: str
-    hash: str
-    replay: bytes
-    until: float
+    @staticmethod
+    def _kill(pid):
+        try:
+            os.killpg(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
 
-
-class ReplayDesk:
-    """Verified replays waiting for their upload, one per client and name.
-
-    The game sends the replay just before the upload it stands for; the
-    upload then takes it when name, level and score match exactly. While a
-    replay is still being verified an upload for it waits a little."""
-
-    def __init__(self, clock=time.monotonic, ttl: float = 600.0, capacity: int = 10000):
-        self.clock = clock
-        self.ttl = ttl
-        self.capacity = capacity
-        self._waiting = {}          # (client, name) -> Verified, or None while verifying
-        self._cond = threading.Condition()
-
-    def begin(self, client: str, name: str):
-        with self._cond:
-            self._expire()
-            if len(self._waiting) >= self.capacity:
-                self._waiting.pop(next(iter(self._waiting)))
-            self._waiting[(client, name)] = None
-
-    def finish(self, client: str, name: str, verified):
-        """Hands in what verification found: a Verified, or None (nothing)."""
-        with self._cond:
-            if verified is None:
-                self._waiting.pop((client, name), None)
-            else:
-                verified.until = self.clock() + self.ttl
-                self._waiting[(client, name)] = verified
-            self._cond.notify_all()
-
-    def take(self, client: str, name: str, wait: float):
-        """The verified replay for this upload, None when there is none, or
-        "busy" when it is still being verified after `wait` seconds."""
-        deadline = time.monotonic() + wait
-        with self._cond:
-            while (client, name) in self._waiting and self._waiting[(client, name)] is None:
-                left = deadline - time.monotonic()
-                if left <= 0:
-                    return "busy"
-                self._cond.wait(left)
-            return self._waiting.pop((client, name), None)
-
-    def _expire(self):
-        now = self.clock()
-        for k in [k for k, v in self._waiting.items() if v is not None and v.until <= now]:
-            del self._waiting[k]
+    def cancel(self):
+        """Ends every verification under way."""
+        with self._lock:
+            for pid in self._running:
+                self._kill(pid)

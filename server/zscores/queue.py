@@ -1,0 +1,344 @@
+"""The durable queue of replays waiting for the game's verifier.
+
+A replay that passes the cheap checks (`read_header`) is written to the
+`replays` table and the request is answered at once; nothing waits for the
+verifier. The upload it stands for (same address, same name by
+`rules.name_key`, the score and level its header claims) is answered
+VERIFYING ("4", accepted) while the replay is queued, and the score goes on
+the board in the same transaction that writes the verdict. When the replay
+was verified first, the upload stores the score itself.
+
+Workers take rows under a lease: `claim` marks one row `claimed_by` a
+worker until `lease_until`, `finish` writes the verdict only while that
+claim still holds. A worker that dies leaves a lease that runs out, and the
+row is taken again (three times at most: a replay that has cut its
+verification short three times is refused). Workers share nothing but the
+database file, so they can live in other processes.
+
+Claims are fair: of the queued rows, a worker takes the one whose /24 (IPv6
+/48), then client (address or /64), then key has had the least verifier
+time in the last ten minutes, counting what is being verified now at the
+time limit. One client's backlog of costly replays then delays nobody else's
+for longer than one verification.
+"""
+
+import hashlib
+import os
+import socket
+import struct
+import threading
+import time
+import zlib
+from dataclasses import dataclass
+
+from . import board, rules
+from .guard import client_block, client_group
+
+HEADER = struct.Struct("<4sHH I 2s H I Q I I")
+MAX_FRAMES = 1_296_000          # six hours at 60 frames a second
+MAX_UNPACKED = 16 * 1024 * 1024
+FAIR_WINDOW = 600.0             # seconds of verifier time that count against a client
+ATTEMPTS = 3                    # claims a replay gets before it is refused
+
+
+@dataclass(frozen=True)
+class Claim:
+    score: int
+    level: str
+
+
+def read_header(replay: bytes):
+    """(Claim, "") when the bytes look like a replay the verifier should
+    play, else (None, why). Unpacks the payload to check its size: zlib is
+    cheap next to playing the game."""
+    if len(replay) < HEADER.size:
+        return None, "shorter than a replay header"
+    magic, fmt, _rules, score, level, _reserved, frames, _hash, unpacked, packed = \
+        HEADER.unpack_from(replay)
+    if magic != b"ZRPL" or fmt != 1:
+        return None, "not a replay of a known format"
+    try:
+        level = level.decode("ascii")
+    except UnicodeDecodeError:
+        return None, "level not ASCII"
+    if score > rules.MAX_SCORE or not rules.valid_level(level):
+        return None, "score or level out of range"
+    if not 1 <= frames <= MAX_FRAMES:
+        return None, "frame count out of range"
+    if packed != len(replay) - HEADER.size or not 10 <= unpacked <= MAX_UNPACKED \
+            or unpacked > 1100 * packed:
+        return None, "payload sizes do not add up"
+    inflate = zlib.decompressobj()
+    try:
+        out = inflate.decompress(replay[HEADER.size:], unpacked + 1)
+    except zlib.error:
+        return None, "payload does not unpack"
+    if len(out) != unpacked or not inflate.eof:
+        return None, "payload does not unpack to its size"
+    return Claim(score, level), ""
+
+
+@dataclass
+class Job:
+    id: int
+    replay: bytes
+    worker: str
+
+
+@dataclass(frozen=True)
+class Verdict:
+    """What the verifier found: ok, or why not, and the CPU seconds it took."""
+    ok: bool
+    score: int = 0
+    level: str = ""
+    frames: int = 0
+    hash: str = ""
+    fingerprint: str = ""
+    why: str = ""
+    cpu: float = 0.0
+
+
+class ReplayQueue:
+    def __init__(self, path: str, clock=time.time, lease: float = 60.0,
+                 per_client: int = 16, per_block: int = 64, total: int = 4096,
+                 board_size: int = board.BOARD_LINES):
+        self.db = board.connect(path)
+        self.clock = clock
+        self.lease = lease
+        self.per_client, self.per_block, self.total = per_client, per_block, total
+        self.board_size = board_size
+        self._lock = threading.Lock()
+        self.arrived = threading.Condition()    # notified when a replay is queued
+
+    def close(self):
+        with self._lock:
+            self.db.close()
+
+    # -- the replay request ---------------------------------------------------
+
+    def enqueue(self, address: str, key: str, name: str, replay: bytes, claim: Claim):
+        """Queues a replay: (status, note). VERIFYING when it waits (or an
+        identical one from the same player already does), STORED when that
+        one is verified already, BUSY past the caps, NO_REPLAY when another
+        key sent these bytes."""
+        digest = hashlib.sha256(replay).hexdigest()
+        client, block, name_key = client_group(address), client_block(address), \
+            rules.name_key(name)
+        with self._lock, board.transaction(self.db) as db:
+            same = db.execute("SELECT key, state, address, name_key FROM replays"
+                              " WHERE digest = ? AND state != 'refused' LIMIT 64",
+                              (digest,)).fetchall()
+            if any(k != key for k, _, _, _ in same):
+                return rules.NO_REPLAY, "replay sent by another key"
+            for _, state, was_address, was_name in same:
+                if was_address == address and was_name == name_key:
+                    return (rules.VERIFYING if state == "queued" else rules.STORED), \
+                        f"replay already {state}"
+            queued = db.execute(
+                "SELECT COUNT(*), SUM(client = ?), SUM(block = ?) FROM replays"
+                " WHERE state = 'queued'", (client, block)).fetchone()
+            if queued[0] >= self.total or (queued[1] or 0) >= self.per_client \
+                    or (queued[2] or 0) >= self.per_block:
+                return rules.BUSY, "verification queue full"
+            db.execute(
+                "INSERT INTO replays (created, address, client, block, key, name, name_key,"
+                " claim_score, claim_level, replay, digest) VALUES (?,?,?,?,?,?,?,?,?,?,?)",
+                (self.clock(), address, client, block, key, name, name_key, claim.score,
+                 claim.level, replay, digest))
+        with self.arrived:
+            self.arrived.notify()
+        return rules.VERIFYING, "replay queued"
+
+    # -- the upload -----------------------------------------------------------
+
+    def match_upload(self, address: str, name: str, level: str, score: int):
+        """The answer to an upload with these fields, from the replay that
+        stands for it: VERIFYING while it is queued, the board's status once
+        it is verified, None when there is none (or it was refused)."""
+        with self._lock, board.transaction(self.db) as db:
+            row = db.execute(
+                "SELECT id, state, result FROM replays WHERE address = ? AND name_key = ?"
+                " AND claim_score = ? AND claim_level = ? AND state != 'refused'"
+                " ORDER BY CASE WHEN uploaded IS NULL AND state = 'verified' THEN 0"
+                " WHEN uploaded IS NULL THEN 1 WHEN state = 'queued' THEN 2 ELSE 3 END,"
+                " id DESC LIMIT 1",
+                (address, rules.name_key(name), score, level)).fetchone()
+            if row is None:
+                return None
+            row_id, state, result = row
+            if state == "done":
+                return result
+            db.execute("UPDATE replays SET uploaded = COALESCE(uploaded, ?),"
+                       " upload_name = COALESCE(upload_name, ?) WHERE id = ?",
+                       (self.clock(), name, row_id))
+            if state == "queued":
+                return rules.VERIFYING
+            return self._store(db, row_id)
+
+    def _store(self, db, row_id: int) -> str:
+        """Puts a verified replay whose upload has come on the board."""
+        (name, level, score, address, key, replay, digest, fingerprint) = db.execute(
+            "SELECT upload_name, claim_level, claim_score, address, key, replay, hash,"
+            " fingerprint FROM replays WHERE id = ?", (row_id,)).fetchone()
+        if board.banned(db, name, key, address):
+            status, score_id = rules.BANNED, None
+        else:
+            status, score_id = board.store(db, name, level, score, address, self.clock(), key,
+                                           replay, digest, fingerprint or None,
+                                           self.board_size)
+        db.execute("UPDATE replays SET state = 'done', result = ?, score_id = ? WHERE id = ?",
+                   (status, score_id, row_id))
+        return status
+
+    # -- workers ---------------------------------------------------------------
+
+    def claim(self, worker: str):
+        """The fairest queued replay, claimed by `worker` under a lease; None
+        when nothing is waiting."""
+        now = self.clock()
+        with self._lock, board.transaction(self.db) as db:
+            db.execute("UPDATE replays SET state = 'refused', finished = ?,"
+                       " reason = 'its verification was cut short ' || attempts || ' times'"
+                       " WHERE state = 'queued' AND attempts >= ? AND lease_until < ?",
+                       (now, ATTEMPTS, now))
+            waiting = db.execute(
+                "SELECT id, block, client, key FROM replays WHERE state = 'queued'"
+                " AND (lease_until IS NULL OR lease_until < ?) ORDER BY id LIMIT 10000",
+                (now,)).fetchall()
+            if not waiting:
+                return None
+            spent = {}
+            for block, client, key, cpu in db.execute(
+                    "SELECT block, client, key, COALESCE(cpu, ?) FROM replays"
+                    " WHERE finished >= ? OR (state = 'queued' AND lease_until >= ?)",
+                    (self.lease, now - FAIR_WINDOW, now)):
+                for unit in (("b", block), ("c", client), ("k", key)):
+                    spent[unit] = spent.get(unit, 0.0) + cpu
+            row_id = min(waiting, key=lambda r: (spent.get(("b", r[1]), 0.0),
+                                                 spent.get(("c", r[2]), 0.0),
+                                                 spent.get(("k", r[3]), 0.0), r[0]))[0]
+            db.execute("UPDATE replays SET claimed_by = ?, lease_until = ?,"
+                       " attempts = attempts + 1 WHERE id = ?", (worker, now + self.lease, row_id))
+            replay = db.execute("SELECT replay FROM replays WHERE id = ?",
+                                (row_id,)).fetchone()[0]
+        return Job(row_id, replay, worker)
+
+    def finish(self, job: Job, verdict: Verdict):
+        """Writes the verdict, and the score when its upload has come, in
+        one transaction; nothing when the claim was lost meanwhile. Returns
+        the row's new state, or None."""
+        now = self.clock()
+        with self._lock, board.transaction(self.db) as db:
+            row = db.execute("SELECT state, claimed_by, key, claim_score, claim_level, uploaded"
+                             " FROM replays WHERE id = ?", (job.id,)).fetchone()
+            if row is None or row[0] != "queued" or row[1] != job.worker:
+                return None
+            _, _, key, score, level, uploaded = row
+            why = self._refusal(db, verdict, key, score, level)
+            db.execute("UPDATE replays SET state = ?, reason = ?, frames = ?, hash = ?,"
+                       " fingerprint = ?, cpu = ?, finished = ?, claimed_by = NULL,"
+                       " lease_until = NULL WHERE id = ?",
+                       ("refused" if why else "verified", why or None, verdict.frames,
+                        verdict.hash or None, verdict.fingerprint or None, verdict.cpu, now,
+                        job.id))
+            if why:
+                return "refused"
+            if uploaded is not None:
+                self._store(db, job.id)
+                return "done"
+            return "verified"
+
+    @staticmethod
+    def _refusal(db, verdict: Verdict, key: str, score: int, level: str) -> str:
+        if not verdict.ok:
+            return verdict.why or "invalid"
+        if (verdict.score, verdict.level) != (score, level):
+            return f"played to {verdict.level} {verdict.score}, claims {level} {score}"
+        # One game, one owner: the same game under another key is a copy,
+        # whatever its name or other fields say. The fingerprint covers what
+        # decides the game; the state at the end catches an exact copy of a
+        # score stored before fingerprints (or by a verifier without them).
+        fingerprint = verdict.fingerprint or None
+        taken = db.execute(
+            "SELECT 1 FROM replays WHERE (fingerprint = ? OR hash = ?) AND key != ?"
+            " AND state IN ('verified', 'done')"
+            " UNION ALL SELECT 1 FROM scores WHERE (fingerprint = ? OR replay_hash = ?)"
+            " AND key != ? LIMIT 1",
+            (fingerprint, verdict.hash, key, fingerprint, verdict.hash, key)).fetchone()
+        if taken:
+            return "the same game is stored under another key"
+        return ""
+
+    def release_dead(self, host: str):
+        """Gives back the claims of this host's workers whose process is gone
+        (a server killed and restarted), so they need not wait out their lease."""
+        with self._lock, board.transaction(self.db) as db:
+            holders = [r[0] for r in db.execute(
+                "SELECT DISTINCT claimed_by FROM replays WHERE state = 'queued'"
+                " AND claimed_by LIKE ?", (host + ":%",))]
+            for holder in holders:
+                try:
+                    os.kill(int(holder.split(":")[1]), 0)
+                    continue
+                except (ValueError, IndexError, ProcessLookupError):
+                    pass
+                except PermissionError:
+                    continue
+                db.execute("UPDATE replays SET claimed_by = NULL, lease_until = NULL"
+                           " WHERE state = 'queued' AND claimed_by = ?", (holder,))
+
+    def being_verified(self):
+        """[(name, level, score)] of uploads whose replay is still queued,
+        oldest first: what a board page can show as "being verified"."""
+        with self._lock:
+            return self.db.execute(
+                "SELECT upload_name, claim_level, claim_score FROM replays"
+                " WHERE state = 'queued' AND uploaded IS NOT NULL ORDER BY id").fetchall()
+
+
+def worker_id(number: int) -> str:
+    return f"{socket.gethostname()}:{os.getpid()}:{number}"
+
+
+class Workers:
+    """Verifier threads of this process, taking rows from the queue."""
+
+    def __init__(self, queue: ReplayQueue, verifier, count: int, idle_poll: float = 1.0):
+        self.queue = queue
+        self.verifier = verifier
+        self.idle_poll = idle_poll
+        self._stop = threading.Event()
+        queue.release_dead(socket.gethostname())
+        self._threads = [threading.Thread(target=self._run, args=(worker_id(i),),
+                                          name=f"verifier-{i}", daemon=True)
+                         for i in range(count)]
+        for t in self._threads:
+            t.start()
+
+    def _run(self, worker: str):
+        while not self._stop.is_set():
+            try:
+                job = self.queue.claim(worker)
+            except Exception:       # a locked or failing database: try again shortly
+                job = None
+            if job is None:
+                with self.queue.arrived:
+                    self.queue.arrived.wait(self.idle_poll)
+                continue
+            if self._stop.is_set():
+                return
+            verdict = self.verifier.run(job.replay)
+            if self._stop.is_set():
+                return      # cut short by the stop: the lease gives it to the next worker
+            try:
+                self.queue.finish(job, verdict)
+            except Exception:
+                pass        # the lease runs out and the replay is verified again
+
+    def stop(self):
+        self._stop.set()
+        self.verifier.cancel()
+        with self.queue.arrived:
+            self.queue.arrived.notify_all()
+        for t in self._threads:
+            t.join(timeout=5)
