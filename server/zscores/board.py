@@ -91,7 +91,7 @@ CREATE TABLE IF NOT EXISTS replays (
     finished REAL
 );
 CREATE INDEX IF NOT EXISTS replays_state ON replays (state, client);
-CREATE INDEX IF NOT EXISTS replays_match ON replays (address, name_key, claim_score);
+CREATE INDEX IF NOT EXISTS replays_upload ON replays (client, name_key, claim_score);
 CREATE INDEX IF NOT EXISTS replays_digest ON replays (digest);
 CREATE INDEX IF NOT EXISTS replays_fingerprint ON replays (fingerprint);
 CREATE INDEX IF NOT EXISTS replays_hash ON replays (hash);

@@ -2,7 +2,7 @@
 
 A replay that passes the cheap checks (`read_header`) is written to the
 `replays` table and the request is answered at once; nothing waits for the
-verifier. The upload it stands for (same address, same name by
+verifier. The upload it stands for (same client, same name by
 `rules.name_key`, the score and level its header claims) is answered
 VERIFYING ("4", accepted) while the replay is queued, and the score goes on
 the board in the same transaction that writes the verdict. When the replay
@@ -152,17 +152,18 @@ class ReplayQueue:
     # -- the upload -----------------------------------------------------------
 
     def match_upload(self, address: str, name: str, level: str, score: int):
-        """The answer to an upload with these fields, from the replay that
-        stands for it: VERIFYING while it is queued, the board's status once
-        it is verified, None when there is none (or it was refused)."""
+        """The answer to an upload with these fields, from the replay that the
+        same client (address or /64) sent for it: VERIFYING while it is
+        queued, the board's status once it is verified, None when there is
+        none (or it was refused)."""
         with self._lock, board.transaction(self.db) as db:
             row = db.execute(
-                "SELECT id, state, result FROM replays WHERE address = ? AND name_key = ?"
+                "SELECT id, state, result FROM replays WHERE client = ? AND name_key = ?"
                 " AND claim_score = ? AND claim_level = ? AND state != 'refused'"
                 " ORDER BY CASE WHEN uploaded IS NULL AND state = 'verified' THEN 0"
                 " WHEN uploaded IS NULL THEN 1 WHEN state = 'queued' THEN 2 ELSE 3 END,"
                 " id DESC LIMIT 1",
-                (address, rules.name_key(name), score, level)).fetchone()
+                (client_group(address), rules.name_key(name), score, level)).fetchone()
             if row is None:
                 return None
             row_id, state, result = row
