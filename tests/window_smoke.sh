@@ -12,15 +12,18 @@ cd "$work" || exit 2
 pid=$!
 fail() { echo "$1"; kill $pid 2>/dev/null; cat "$work/stdout.txt"; exit 1; }
 alive() { grep -q '^State:[[:space:]]*[^Z]' "/proc/$pid/status" 2>/dev/null; }
-window() { timeout 60 xdotool search --sync --name '^QUARV: Zephrant v1\.02$' | tail -1; }
+window() { timeout 120 xdotool search --sync --name '^QUARV: Zephrant v1\.02$' | tail -1; }
 focus() { xdotool windowfocus --sync "$wid" 2>/dev/null; }
-key() { focus; xdotool key --window "$wid" "$@"; }
+# A press again after F12 may find the old window gone (BadWindow): what
+# counts is what the game shows, so xdotool's complaints are not.
+key() { focus; xdotool key --window "$wid" "$@" 2>/dev/null; }
 printed() { tr -d '\r' < "$work/stdout.txt" | grep -c -x "$1"; }
 # The last move printed when a gap is made: dx2 = 1 then dy2 = 0.
 moved_right() { tr -d '\r' < "$work/stdout.txt" | grep -A1 -x "1" | grep -qx "0"; }
 
 # retry TRIES SECONDS-PER-TRY CONDITION ACTION: does ACTION until CONDITION
-# holds, giving each try SECONDS to show its effect.
+# holds, giving each try SECONDS to show its effect. A program that ends
+# between the two looks has ended for good: the condition decides.
 retry() {
   tries=$1 wait=$2 cond=$3 action=$4
   while [ "$tries" -gt 0 ]; do
@@ -28,7 +31,7 @@ retry() {
     i=0
     while [ $i -lt $((wait * 10)) ]; do
       $cond && return 0
-      alive || return 1
+      alive || { $cond; return; }
       sleep 0.1
       i=$((i + 1))
     done
