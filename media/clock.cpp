@@ -1,7 +1,5 @@
 #include "media/clock.h"
 
-#include <SDL.h>
-
 #include <chrono>
 #include <cstdint>
 #include <ctime>
