@@ -22,13 +22,15 @@ import os
 import re
 import shutil
 import socket
+import sqlite3
 import subprocess
 import sys
 import tempfile
 import threading
-import time
 import struct
+import time
 import zlib
+from contextlib import closing
 
 SERVER_DIR = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, SERVER_DIR)
@@ -285,11 +287,224 @@ def start_server(db, verifier, log):
     return proc, port
 
 
+# -- verification under attack, with the game's own verifier ------------------
+
+BUILD_DIR = os.path.join(SERVER_DIR, os.pardir, "build")
+REPLAY_HEAD = struct.Struct("<4sHH I 2s H I Q I I")
+
+
+def _varint(value):
+    out = bytearray()
+    while True:
+        low, value = value & 0x7F, value >> 7
+        out.append(low | (0x80 if value else 0))
+        if not value:
+            return bytes(out)
+
+
+def _read_varint(data, at):
+    value = shift = 0
+    while True:
+        byte = data[at]
+        at += 1
+        value |= (byte & 0x7F) << shift
+        shift += 7
+        if not byte & 0x80:
+            return value, at
+
+
+def costly_replay(base: bytes, name: str) -> bytes:
+    """The costliest replay an attacker can make from a lost game of its own:
+    the name entry is never left (the typed name and what follows are cut)
+    and the clock runs on 100 ms a frame, five ticks of the game-over
+    sequence each, for the most frames a replay may claim. About 1.5 KiB."""
+    head = REPLAY_HEAD.unpack_from(base)
+    payload = zlib.decompress(base[REPLAY_HEAD.size:])
+    name_at = 6
+    after_name = name_at + 1 + 2 * payload[name_at]
+    reads, at = _read_varint(payload, after_name)
+    steps = []
+    for _ in range(reads):
+        step, at = _read_varint(payload, at)
+        steps.append(step)
+    events, at = _read_varint(payload, at)
+    kept, cut = bytearray(), events - 12     # the last 12: the name typed twice, SPACE
+    for i in range(events):
+        start = at
+        _, at = _read_varint(payload, at)
+        kind = payload[at]
+        at += 1
+        if kind <= 3:
+            _, at = _read_varint(payload, at)
+        if i < cut:
+            kept += payload[start:at]
+    frames = 1_296_000
+    steps += [100] * frames
+    body = (payload[:name_at] + bytes([len(name)]) + name.encode("utf-16-le") +
+            _varint(len(steps)) + b"".join(_varint(s) for s in steps) +
+            _varint(cut) + bytes(kept) + payload[at:])
+    packed = zlib.compress(body, 9)
+    return REPLAY_HEAD.pack(b"ZRPL", head[1], head[2], head[3], head[4], 0, frames, head[7],
+                            len(body), len(packed)) + packed
+
+
+def record_games(count: int, folder: str) -> list:
+    """`count` real games of their own, played by the game's bot through the
+    whole flow (the scenario tests' recorder), as bytes."""
+    env = dict(os.environ, ZEPHRANT_LOAD_GAMES=folder, ZEPHRANT_LOAD_GAME_COUNT=str(count),
+               SDL_VIDEODRIVER="offscreen")
+    subprocess.run([os.path.join(BUILD_DIR, "tests", "scenario_tests"),
+                    "--gtest_filter=LoadGames.*"], env=env, check=True,
+                   stdout=subprocess.DEVNULL)
+    games = []
+    for i in range(count):
+        with open(os.path.join(folder, f"game{i}.zrp"), "rb") as f:
+            games.append(f.read())
+    return games
+
+
+def upload(port, source, name, level, score):
+    """Challenge and upload as the game does them, retried on errors: the
+    last status, or None when no reply came."""
+    status = None
+    for _ in range(6):
+        lines, _ = exchange(port, game_get("challenge.php"), source)
+        if not lines or len(lines) < 2:
+            continue
+        body = (f"recID={lines[0]}&solution={CONSTANTS.solution(int(lines[1]))}"
+                f"&name={name}&level={level}&score={score}")
+        lines, _ = exchange(port, game_post(body), source)
+        status = lines[0] if lines else None
+        if status is not None and status <= "5":
+            return status
+        time.sleep(1.0)
+    return status
+
+
+def verification_round(attackers: int, games: list, args, scratch: str, verifier: str):
+    db = os.path.join(scratch, f"verify{attackers}.db")
+    with open(os.path.join(scratch, f"verify{attackers}.log"), "w") as log:
+        proc, port = start_server(db, verifier, log)
+    stop = threading.Event()
+    sent = {"replays": 0, "queued": 0}
+    lock = threading.Lock()
+    base = open(os.path.join(SERVER_DIR, os.pardir, "tests", "replays", "game_over.zrp"),
+                "rb").read()
+
+    def attack(i):
+        source = f"127.{20 + i // 200}.{i % 200}.1"      # every attacker its own /24
+        n = 0
+        while not stop.is_set():
+            n += 1
+            name = f"X{i}n{n}"[:20]
+            replay = costly_replay(base, name)
+            lines, _ = exchange(port, replay_post(os.urandom(16).hex(), name, replay), source)
+            with lock:
+                sent["replays"] += 1
+                sent["queued"] += bool(lines) and lines[0] == rules.VERIFYING
+            if lines and lines[0] == rules.VERIFYING:
+                upload(port, source, name, "A2", int.from_bytes(replay[8:12], "little"))
+            else:
+                stop.wait(0.5)
+
+    accepted, answered = {}, {}     # name -> time the upload was answered "accepted"
+
+    def honest(i):
+        source, key = f"127.1.{i}.1", os.urandom(16).hex()
+        stop.wait(i * args.every / args.honest)       # players spread over the period
+        j = 0
+        while not stop.is_set():
+            game = games[(i + j * args.honest) % len(games)]
+            name, j = f"Honest{i}u{j}", j + 1
+            score, level = int.from_bytes(game[8:12], "little"), game[12:14].decode()
+            started = time.monotonic()
+            exchange(port, replay_post(key, name, game), source)
+            status = upload(port, source, name, level, score)
+            with lock:
+                answered[name] = status
+                if status is not None and status <= "5":
+                    accepted[name] = started
+            stop.wait(args.every - (time.monotonic() - started))
+
+    seen = {}
+
+    def watch_board():
+        while not (stop.is_set() and set(accepted) <= set(seen)) and not watch_stop.is_set():
+            lines, _ = exchange(port, game_get("getScores.php"))
+            now = time.monotonic()
+            for line in lines or []:
+                name = line.split(",", 1)[0]
+                if name.startswith("Honest") and name not in seen:
+                    seen[name] = now
+            time.sleep(0.25)
+
+    watch_stop = threading.Event()
+    threads = [threading.Thread(target=attack, args=(i,), daemon=True) for i in range(attackers)]
+    threads += [threading.Thread(target=honest, args=(i,), daemon=True)
+                for i in range(args.honest)]
+    watcher = threading.Thread(target=watch_board, daemon=True)
+    for t in threads + [watcher]:
+        t.start()
+    time.sleep(args.seconds)
+    stop.set()
+    for t in threads:
+        t.join(timeout=60)
+    watcher.join(timeout=args.drain)       # the honest ones still queued reach the board
+    watch_stop.set()
+    proc.terminate()
+    proc.wait(timeout=30)
+    waits = sorted(seen[n] - accepted[n] for n in accepted if n in seen)
+    with closing(sqlite3.connect(db)) as con:
+        cpu = dict(con.execute("SELECT substr(name, 1, 1), MAX(cpu) FROM replays"
+                               " WHERE cpu IS NOT NULL GROUP BY substr(name, 1, 1)"))
+        refused = con.execute("SELECT COUNT(*) FROM replays WHERE state = 'refused'"
+                              " AND name LIKE 'Honest%'").fetchone()[0]
+    median = waits[len(waits) // 2] if waits else float("nan")
+    print(f"{attackers:9} {sent['replays']:>6}/{sent['queued']:<6} "
+          f"{len(accepted):>4}/{len(answered):<4} {len(seen):8} {median:8.1f} "
+          f"{(waits[-1] if waits else float('nan')):7.1f} {len(accepted) - len(seen):5} "
+          f"{refused:7} {cpu.get('H', 0):7.2f} {cpu.get('X', 0):7.2f}", flush=True)
+
+
+def verification_bench(args) -> int:
+    verifier = os.path.abspath(os.path.join(BUILD_DIR, "zephrant"))
+    scratch = tempfile.mkdtemp(prefix="zephrant-verify-load-")
+    try:
+        per_player = int(args.seconds // args.every) + 2
+        games = record_games(args.honest * per_player, scratch)
+        print(f"{len(games)} recorded games; {args.honest} honest players upload one every"
+              f" {args.every:.0f} s for {args.seconds:.0f} s while the attackers send the"
+              f" costliest replays they can, each with a fresh key")
+        print(f"{'attackers':>9} {'sent/queued':>13} {'accepted':>9} {'on board':>8}"
+              f" {'median s':>8} {'worst s':>7} {'lost':>5} {'refused':>7}"
+              f" {'cpu hon':>7} {'cpu att':>7}")
+        for attackers in args.attackers:
+            verification_round(attackers, games, args, scratch, verifier)
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+    return 0
+
+
 def main(argv=None) -> int:
     parser = argparse.ArgumentParser(description="attacks on the score board, with figures")
     parser.add_argument("--seconds", type=float, default=5.0)
     parser.add_argument("--only", choices=sorted(ATTACKS))
+    parser.add_argument("--verification", action="store_true",
+                        help="instead: honest players' real games verified by the built game "
+                             "while attackers send the costliest replays")
+    parser.add_argument("--attackers", type=int, nargs="+", default=[1, 50],
+                        help="attacking addresses, one round each (default 1 50)")
+    parser.add_argument("--honest", type=int, default=10, help="honest players (default 10)")
+    parser.add_argument("--every", type=float, default=30.0,
+                        help="seconds between one honest player's uploads (default 30)")
+    parser.add_argument("--drain", type=float, default=300.0,
+                        help="seconds the last honest scores get to reach the board "
+                             "(default 300)")
     args = parser.parse_args(argv)
+    if args.verification:
+        if args.seconds == 5.0:
+            args.seconds = 180.0
+        return verification_bench(args)
     scratch = tempfile.mkdtemp(prefix="zephrant-load-")
     verifier = os.path.join(scratch, "verifier")
     with open(verifier, "w") as f:

@@ -718,10 +718,10 @@ class QueueTest(unittest.TestCase):
                                  lease=60)
         self.addCleanup(self.queue.close)
 
-    def add(self, address, key, score=1, replay=None):
+    def add(self, address, key, score=1, replay=None, frames=1_296_000):
         replay = replay or os.urandom(16)
-        self.assertEqual(self.queue.enqueue(address, key, "Ann", replay, Claim(score, "A1"))[0],
-                         rules.VERIFYING)
+        self.assertEqual(self.queue.enqueue(address, key, "Ann", replay,
+                                            Claim(score, "A1", frames))[0], rules.VERIFYING)
 
     def verdict(self, job, cpu=1.0, fingerprint="", score=1):
         return self.queue.finish(job, Verdict(True, score, "A1", 10, os.urandom(8).hex(),
@@ -733,9 +733,11 @@ class QueueTest(unittest.TestCase):
         for i in range(4):
             self.add("10.0.0.1", f"{i:032x}")
         job = self.queue.claim("w1")
-        self.add("10.9.0.1", "a" * 32)
+        self.assertIsNone(self.queue.claim("short", max_frames=30_000))    # only long ones
+        self.add("10.9.0.1", "a" * 32, frames=3000)
         self.add("10.0.0.2", "b" * 32)
-        self.assertEqual(self.verdict(self.queue.claim("w2"), cpu=0.1), "verified")  # the honest
+        honest = self.queue.claim("short", max_frames=30_000)
+        self.assertEqual(self.verdict(honest, cpu=0.1), "verified")
         self.verdict(job, cpu=20)
         # Within the spent /24, the client that has spent nothing goes
         # first; then the attacker's, in order of arrival.

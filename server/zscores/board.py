@@ -73,6 +73,7 @@ CREATE TABLE IF NOT EXISTS replays (
     name_key TEXT   NOT NULL,
     claim_score INTEGER NOT NULL,   -- what the replay's header claims
     claim_level TEXT NOT NULL,
+    claim_frames INTEGER NOT NULL DEFAULT 0,
     replay  BLOB    NOT NULL,
     digest  TEXT    NOT NULL,       -- SHA-256 of the bytes
     state   TEXT    NOT NULL DEFAULT 'queued',   -- queued, verified, done, refused
@@ -160,6 +161,9 @@ def connect(path: str) -> sqlite3.Connection:
     elif version not in (0, SCHEMA_VERSION):
         raise BoardError(f"{path}: schema version {version}, expected {SCHEMA_VERSION}")
     db.executescript(_SCHEMA)
+    columns = {row[1] for row in db.execute("PRAGMA table_info(replays)")}
+    if "claim_frames" not in columns:     # a queue from before the frames were kept
+        db.execute("ALTER TABLE replays ADD COLUMN claim_frames INTEGER NOT NULL DEFAULT 0")
     db.execute(f"PRAGMA user_version={SCHEMA_VERSION}")
     return db
 

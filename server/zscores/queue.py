@@ -45,6 +45,7 @@ ATTEMPTS = 3                    # claims a replay gets before it is refused
 class Claim:
     score: int
     level: str
+    frames: int = MAX_FRAMES
 
 
 def read_header(replay: bytes):
@@ -75,7 +76,7 @@ def read_header(replay: bytes):
         return None, "payload does not unpack"
     if len(out) != unpacked or not inflate.eof:
         return None, "payload does not unpack to its size"
-    return Claim(score, level), ""
+    return Claim(score, level, frames), ""
 
 
 @dataclass
@@ -83,6 +84,7 @@ class Job:
     id: int
     replay: bytes
     worker: str
+    frames: int = MAX_FRAMES
 
 
 @dataclass(frozen=True)
@@ -142,9 +144,10 @@ class ReplayQueue:
                 return rules.BUSY, "verification queue full"
             db.execute(
                 "INSERT INTO replays (created, address, client, block, key, name, name_key,"
-                " claim_score, claim_level, replay, digest) VALUES (?,?,?,?,?,?,?,?,?,?,?)",
+                " claim_score, claim_level, claim_frames, replay, digest)"
+                " VALUES (?,?,?,?,?,?,?,?,?,?,?,?)",
                 (self.clock(), address, client, block, key, name, name_key, claim.score,
-                 claim.level, replay, digest))
+                 claim.level, claim.frames, replay, digest))
         with self.arrived:
             self.arrived.notify()
         return rules.VERIFYING, "replay queued"
@@ -193,9 +196,9 @@ class ReplayQueue:
 
     # -- workers ---------------------------------------------------------------
 
-    def claim(self, worker: str):
-        """The fairest queued replay, claimed by `worker` under a lease; None
-        when nothing is waiting."""
+    def claim(self, worker: str, max_frames: int = MAX_FRAMES):
+        """The fairest queued replay that claims at most `max_frames`,
+        claimed by `worker` under a lease; None when nothing is waiting."""
         now = self.clock()
         with self._lock, board.transaction(self.db) as db:
             db.execute("UPDATE replays SET state = 'refused', finished = ?,"
@@ -204,8 +207,8 @@ class ReplayQueue:
                        (now, ATTEMPTS, now))
             waiting = db.execute(
                 "SELECT id, block, client, key FROM replays WHERE state = 'queued'"
-                " AND (lease_until IS NULL OR lease_until < ?) ORDER BY id LIMIT 10000",
-                (now,)).fetchall()
+                " AND (lease_until IS NULL OR lease_until < ?) AND claim_frames <= ?"
+                " ORDER BY id LIMIT 10000", (now, max_frames)).fetchall()
             if not waiting:
                 return None
             spent = {}
@@ -220,9 +223,9 @@ class ReplayQueue:
                                                  spent.get(("k", r[3]), 0.0), r[0]))[0]
             db.execute("UPDATE replays SET claimed_by = ?, lease_until = ?,"
                        " attempts = attempts + 1 WHERE id = ?", (worker, now + self.lease, row_id))
-            replay = db.execute("SELECT replay FROM replays WHERE id = ?",
-                                (row_id,)).fetchone()[0]
-        return Job(row_id, replay, worker)
+            replay, frames = db.execute("SELECT replay, claim_frames FROM replays WHERE id = ?",
+                                        (row_id,)).fetchone()
+        return Job(row_id, replay, worker, frames)
 
     def finish(self, job: Job, verdict: Verdict):
         """Writes the verdict, and the score when its upload has come, in
@@ -301,8 +304,16 @@ def worker_id(number: int) -> str:
     return f"{socket.gethostname()}:{os.getpid()}:{number}"
 
 
+# A game of ten minutes at most (50 frames a second) costs the verifier a
+# second or two whatever it holds; one worker of two or more takes only such.
+SHORT_GAME = 30_000
+
+
 class Workers:
-    """Verifier threads of this process, taking rows from the queue."""
+    """Verifier threads of this process, taking rows from the queue. With
+    two or more, the first takes only short games: a flood of the longest
+    replays keeps the other workers busy, while short honest games, most of
+    them, wait for one short verification at most."""
 
     def __init__(self, queue: ReplayQueue, verifier, count: int, idle_poll: float = 1.0):
         self.queue = queue
@@ -310,16 +321,17 @@ class Workers:
         self.idle_poll = idle_poll
         self._stop = threading.Event()
         queue.release_dead(socket.gethostname())
-        self._threads = [threading.Thread(target=self._run, args=(worker_id(i),),
-                                          name=f"verifier-{i}", daemon=True)
-                         for i in range(count)]
+        self._threads = [threading.Thread(
+            target=self._run, args=(worker_id(i), SHORT_GAME if i == 0 and count > 1
+                                    else MAX_FRAMES), name=f"verifier-{i}", daemon=True)
+            for i in range(count)]
         for t in self._threads:
             t.start()
 
-    def _run(self, worker: str):
+    def _run(self, worker: str, max_frames: int):
         while not self._stop.is_set():
             try:
-                job = self.queue.claim(worker)
+                job = self.queue.claim(worker, max_frames)
             except Exception:       # a locked or failing database: try again shortly
                 job = None
             if job is None:
@@ -328,7 +340,7 @@ class Workers:
                 continue
             if self._stop.is_set():
                 return
-            verdict = self.verifier.run(job.replay)
+            verdict = self.verifier.run(job.replay, job.frames or MAX_FRAMES)
             if self._stop.is_set():
                 return      # cut short by the stop: the lease gives it to the next worker
             try:

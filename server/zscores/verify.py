@@ -12,6 +12,7 @@ and a wall-clock time-out, in a scratch directory with a bare environment.
 The CPU time it took is measured (the fair share of the queue counts it).
 """
 
+import math
 import os
 import re
 import signal
@@ -47,7 +48,16 @@ class Verifier:
         self._running = set()
         self._lock = threading.Lock()
 
-    def run(self, replay: bytes) -> Verdict:
+    def limits(self, frames: int):
+        """(CPU seconds, wall seconds) for a replay that claims `frames`: a
+        real game costs the verifier a few microseconds a frame, the worst
+        replays some 80, so 100 a frame and a second more is never too
+        little for an honest game, and stops a dishonest one early."""
+        cpu = min(self.cpu_seconds, 1 + math.ceil(frames / 10_000))
+        return cpu, min(self.wall_seconds, 5.0 + 3 * cpu)
+
+    def run(self, replay: bytes, frames: int = 1 << 31) -> Verdict:
+        cpu_limit, wall = self.limits(frames)
         with tempfile.TemporaryDirectory(prefix="zephrant-verify-") as scratch:
             path = os.path.join(scratch, "upload.replay")
             with open(path, "wb") as f:
@@ -56,14 +66,14 @@ class Verifier:
             # build reserves terabytes of it for shadow memory and dies under
             # any such limit (the tests run the verifier of both builds).
             memory = [] if self.memory_mb is None else [f"--as={self.memory_mb * 1024 * 1024}"]
-            command = ["prlimit", f"--cpu={self.cpu_seconds}", *memory, "--nofile=64",
+            command = ["prlimit", f"--cpu={cpu_limit}", *memory, "--nofile=64",
                        "--core=0", "--", self.program, "--verify", path]
             env = {"PATH": "/usr/bin:/bin", "HOME": scratch, "XDG_CONFIG_HOME": scratch,
                    "XDG_DATA_HOME": scratch, "SDL_VIDEODRIVER": "dummy",
                    "SDL_AUDIODRIVER": "dummy", "ALSOFT_DRIVERS": "null"}
             out_path = os.path.join(scratch, "out")
             with open(out_path, "w+b") as out:
-                code, cpu, timed_out = self._spawn(command, scratch, env, out)
+                code, cpu, timed_out = self._spawn(command, scratch, env, out, wall)
                 if code is None:
                     return Verdict(False, why="verifier did not start")
                 out.seek(0)
@@ -89,7 +99,7 @@ class Verifier:
                        fingerprint.decode("ascii") if _HEX16.fullmatch(fingerprint) else "",
                        cpu=cpu)
 
-    def _spawn(self, command, scratch, env, out):
+    def _spawn(self, command, scratch, env, out, wall):
         """(exit code or -signal, CPU seconds, timed out); code None when it
         could not start. The child's own CPU time comes from wait4."""
         with self._lock:
@@ -105,7 +115,7 @@ class Verifier:
         def kill():
             expired.set()
             self._kill(proc.pid)
-        timer = threading.Timer(self.wall_seconds, kill)
+        timer = threading.Timer(wall, kill)
         timer.start()
         try:
             _, status, usage = os.wait4(proc.pid, 0)
