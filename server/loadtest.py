@@ -352,10 +352,10 @@ def record_games(count: int, folder: str) -> list:
     """`count` real games of their own, played by the game's bot through the
     whole flow (the scenario tests' recorder), as bytes."""
     env = dict(os.environ, ZEPHRANT_LOAD_GAMES=folder, ZEPHRANT_LOAD_GAME_COUNT=str(count),
-               SDL_VIDEODRIVER="offscreen")
+               SDL_VIDEODRIVER="offscreen", SDL_AUDIODRIVER="dummy", ALSOFT_DRIVERS="null")
     subprocess.run([os.path.join(BUILD_DIR, "tests", "scenario_tests"),
                     "--gtest_filter=LoadGames.*"], env=env, check=True,
-                   stdout=subprocess.DEVNULL)
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     games = []
     for i in range(count):
         with open(os.path.join(folder, f"game{i}.zrp"), "rb") as f:
@@ -455,15 +455,17 @@ def verification_round(attackers: int, games: list, args, scratch: str, verifier
     proc.wait(timeout=30)
     waits = sorted(seen[n] - accepted[n] for n in accepted if n in seen)
     with closing(sqlite3.connect(db)) as con:
-        cpu = dict(con.execute("SELECT substr(name, 1, 1), MAX(cpu) FROM replays"
-                               " WHERE cpu IS NOT NULL GROUP BY substr(name, 1, 1)"))
+        cpu = {who: (count, worst) for who, count, worst in con.execute(
+            "SELECT substr(name, 1, 1), COUNT(*), MAX(cpu) FROM replays"
+            " WHERE cpu IS NOT NULL GROUP BY substr(name, 1, 1)")}
         refused = con.execute("SELECT COUNT(*) FROM replays WHERE state = 'refused'"
                               " AND name LIKE 'Honest%'").fetchone()[0]
     median = waits[len(waits) // 2] if waits else float("nan")
     print(f"{attackers:9} {sent['replays']:>6}/{sent['queued']:<6} "
           f"{len(accepted):>4}/{len(answered):<4} {len(seen):8} {median:8.1f} "
           f"{(waits[-1] if waits else float('nan')):7.1f} {len(accepted) - len(seen):5} "
-          f"{refused:7} {cpu.get('H', 0):7.2f} {cpu.get('X', 0):7.2f}", flush=True)
+          f"{refused:7} {cpu.get('H', (0, 0))[1]:7.2f} {cpu.get('X', (0, 0))[1]:7.2f}"
+          f" ({cpu.get('X', (0, 0))[0]} done)", flush=True)
 
 
 def verification_bench(args) -> int:
@@ -478,6 +480,7 @@ def verification_bench(args) -> int:
         print(f"{'attackers':>9} {'sent/queued':>13} {'accepted':>9} {'on board':>8}"
               f" {'median s':>8} {'worst s':>7} {'lost':>5} {'refused':>7}"
               f" {'cpu hon':>7} {'cpu att':>7}")
+        print("(times in seconds; cpu: the most one verification took)")
         for attackers in args.attackers:
             verification_round(attackers, games, args, scratch, verifier)
     finally:
