@@ -4,10 +4,12 @@ Run from anywhere:  /usr/bin/python3 -m unittest discover -s server/tests
 """
 
 import os
+import re
 import select
 import signal
 import socket
 import sqlite3
+import struct
 import subprocess
 import sys
 import logging
@@ -15,6 +17,7 @@ import tempfile
 import threading
 import time
 import unittest
+import zlib
 from contextlib import closing
 
 SERVER_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -701,6 +704,46 @@ class VerifiedUploadTest(ServerCase):
         self.assertEqual(self.upload("Bob", level, score), rules.STORED)
         self.assertEqual(self.upload("Bob", level, score), rules.STORED)   # its answer again
         self.assertEqual(self.board_lines(), [f"Bob,{level},{score}"])
+
+    def test_a_stolen_game_is_refused_whatever_its_other_fields_say(self):
+        replay, score, level = self.recorded
+        if b"fingerprint=" not in self.run_verifier(replay):
+            self.skipTest("the verifier prints no fingerprint")
+        self.send_replay(replay)
+        self.assertEqual(self.upload("Ann", level, score), rules.VERIFYING)
+        # The payload: random state, combo, name (length, UTF-16), ..., and
+        # last the table answer (count 1, row).
+        payload = zlib.decompress(replay[36:])
+        thefts = {"name": payload[:6] + b"\x03" + "Eve".encode("utf-16-le") +
+                  payload[7 + 2 * payload[6]:],
+                  "combo": payload[:4] + (360).to_bytes(2, "little") + payload[6:],
+                  "table answer": payload[:-1] + bytes([(payload[-1] + 1) % 25])}
+        for n, (field, stolen) in enumerate(thefts.items()):
+            copy = self.with_header_recomputed(replay, stolen)
+            self.assertEqual(self.send_replay(copy, name=f"Thief{n}", key=f"{n:032x}",
+                                              source=f"127.0.1.{n}")[0], rules.VERIFYING, field)
+        states = self.settled()
+        self.assertEqual(states[0], ("done", None))
+        self.assertEqual(states[1:], [("refused", "the same game is stored under another key")]
+                         * len(thefts))
+
+    def run_verifier(self, replay):
+        path = os.path.join(self.tmp.name, "check.zrp")
+        with open(path, "wb") as f:
+            f.write(replay)
+        return subprocess.run([real_verifier(), "--verify", path], capture_output=True,
+                              timeout=60).stdout
+
+    def with_header_recomputed(self, replay, payload):
+        """The payload under the header a thief computes: the verifier's
+        refusal says what the game reaches."""
+        packed = zlib.compress(payload)
+        copy = replay[:28] + struct.pack("<II", len(payload), len(packed)) + packed
+        found = re.search(rb"\(score=(\d+) level=(\S\S) hash=([0-9a-f]{16})\)",
+                          self.run_verifier(copy))
+        self.assertIsNotNone(found, "the changed game does not play through")
+        return (copy[:8] + struct.pack("<I", int(found[1])) + found[2] + copy[14:20] +
+                struct.pack("<Q", int(found[3], 16)) + copy[28:])
 
     def test_a_full_queue_refuses_with_a_status(self):
         self.queue.per_client = 0

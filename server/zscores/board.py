@@ -74,7 +74,7 @@ CREATE TABLE IF NOT EXISTS replays (
     claim_score INTEGER NOT NULL,   -- what the replay's header claims
     claim_level TEXT NOT NULL,
     claim_frames INTEGER NOT NULL DEFAULT 0,
-    replay  BLOB    NOT NULL,
+    replay  BLOB    NOT NULL,       -- emptied once refused or settled
     digest  TEXT    NOT NULL,       -- SHA-256 of the bytes
     state   TEXT    NOT NULL DEFAULT 'queued',   -- queued, verified, done, refused
     claimed_by TEXT,

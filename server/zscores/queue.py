@@ -190,8 +190,10 @@ class ReplayQueue:
             status, score_id = board.store(db, name, level, score, address, self.clock(), key,
                                            replay, digest, fingerprint or None,
                                            self.board_size)
-        db.execute("UPDATE replays SET state = 'done', result = ?, score_id = ? WHERE id = ?",
-                   (status, score_id, row_id))
+        # The board keeps the bytes of a stored score; the queue keeps only
+        # their digest, so that refused and settled replays take no room.
+        db.execute("UPDATE replays SET state = 'done', result = ?, score_id = ?, replay = x''"
+                   " WHERE id = ?", (status, score_id, row_id))
         return status
 
     # -- workers ---------------------------------------------------------------
@@ -245,6 +247,8 @@ class ReplayQueue:
                        ("refused" if why else "verified", why or None, verdict.frames,
                         verdict.hash or None, verdict.fingerprint or None, verdict.cpu, now,
                         job.id))
+            if why:
+                db.execute("UPDATE replays SET replay = x'' WHERE id = ?", (job.id,))
             if why:
                 return "refused"
             if uploaded is not None:
