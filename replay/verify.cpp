@@ -123,7 +123,9 @@ VerifyResult VerifyReplayBytes(const uint8_t* bytes, size_t size) {
   std::string why;
   bool ended = PlayRecorded(d, false, nullptr, why);
   uint64_t hash = GameStateHash();
-  bool asRecorded = ReadScore() == d.score && levelLabel == d.levelLabel && hash == d.stateHash;
+  int score = ReadScore();
+  Text label = levelLabel;
+  bool asRecorded = score == d.score && label == d.levelLabel && hash == d.stateHash;
   SetPrintLineQuiet(false);
   logicOnly = wasLogicOnly;
   saved.Restore();
@@ -131,7 +133,11 @@ VerifyResult VerifyReplayBytes(const uint8_t* bytes, size_t size) {
   if (!ended) {
     r.line = "invalid: " + why;
   } else if (!asRecorded) {
-    r.line = "invalid: the game ends otherwise than the header says";
+    // What it reached, so that a refusal shows how far the header is off.
+    char reached[96];
+    std::snprintf(reached, sizeof reached, " (score=%d level=%s hash=%016" PRIx64 ")", score,
+                  ByteString(label).c_str(), hash);
+    r.line = std::string("invalid: the game ends otherwise than the header says") + reached;
   } else {
     r.status = VERIFY_VALID;
     r.line = ResultLine(d, hash);
