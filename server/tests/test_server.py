@@ -160,6 +160,12 @@ class ServerCase(unittest.TestCase):
     def board_lines(self):
         return game_lines(self.get("getScores.php"))
 
+    def admin(self, *args):
+        import io
+        import zephrant_admin
+        out = io.StringIO()
+        return zephrant_admin.main(["--db", self.db, *args], out=out), out.getvalue()
+
 
 class WireTest(ServerCase):
     def test_board_reply_is_http_then_bof_then_nothing_on_empty_board(self):
@@ -537,12 +543,6 @@ class PersistenceTest(ServerCase):
 class ModerationTest(ServerCase):
     limits = {"uploads_per_minute": 1000, "challenges_per_minute": 1000}
 
-    def admin(self, *args):
-        import io
-        import zephrant_admin
-        out = io.StringIO()
-        return zephrant_admin.main(["--db", self.db, *args], out=out), out.getvalue()
-
     def test_the_running_server_sees_each_change_at_once(self):
         for name, score in [("Ann", 300), ("Cheat", 9999999), ("Bob", 200)]:
             self.upload(name, "A1", score)
@@ -686,6 +686,10 @@ class VerifiedUploadTest(ServerCase):
         self.assertEqual(states[0][0], "refused")
         self.assertRegex(states[0][1], "^invalid: .")
         self.assertEqual(states[1], ("done", None))
+        refused = self.admin("replays", "--state", "refused")[1].splitlines()
+        self.assertEqual(len(refused), 2)       # the titles and the forged one, with why
+        self.assertRegex(refused[1], f" refused +Ann +{level} +{score + 1000} .*invalid: the game"
+                                     f" ends otherwise than the header says \\(score={score} ")
         self.assertEqual(self.board_lines(), [f" Ann,{level},{score}"])     # as typed
         lines = game_lines(self.get("replay.php?line=1"))
         self.assertEqual((lines[0], bytes.fromhex("".join(lines[1:]))), ("replay", replay))
