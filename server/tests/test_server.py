@@ -803,6 +803,7 @@ class QueueTest(unittest.TestCase):
             self.queue.claim("w4")
         self.assertEqual(self.queue.db.execute("SELECT state, reason FROM replays WHERE id = 2")
                          .fetchone(), ("refused", "its verification was cut short 3 times"))
+        self.assertIsNotNone(self.queue.claim("w5"))       # and its cost counts like others
 
     def test_one_game_has_one_owner_whatever_its_bytes(self):
         self.add("10.0.0.1", "a" * 32, replay=b"owner")

@@ -215,9 +215,10 @@ class ReplayQueue:
                 return None
             spent = {}
             for block, client, key, cpu in db.execute(
-                    "SELECT block, client, key, COALESCE(cpu, ?) FROM replays"
-                    " WHERE finished >= ? OR (state = 'queued' AND lease_until >= ?)",
-                    (self.lease, now - FAIR_WINDOW, now)):
+                    "SELECT block, client, key, COALESCE(cpu, ?) FROM replays WHERE finished >= ?"
+                    " UNION ALL SELECT block, client, key, ? FROM replays"
+                    " WHERE state = 'queued' AND lease_until >= ?",
+                    (self.lease, now - FAIR_WINDOW, self.lease, now)):
                 for unit in (("b", block), ("c", client), ("k", key)):
                     spent[unit] = spent.get(unit, 0.0) + cpu
             row_id = min(waiting, key=lambda r: (spent.get(("b", r[1]), 0.0),
