@@ -23,6 +23,7 @@ for longer than one verification.
 """
 
 import hashlib
+import logging
 import os
 import socket
 import struct
@@ -325,6 +326,7 @@ class Workers:
         self.verifier = verifier
         self.idle_poll = idle_poll
         self._stop = threading.Event()
+        self._last_error = ""
         queue.release_dead(socket.gethostname())
         self._threads = [threading.Thread(
             target=self._run, args=(worker_id(i), SHORT_GAME if i == 0 and count > 1
@@ -337,7 +339,8 @@ class Workers:
         while not self._stop.is_set():
             try:
                 job = self.queue.claim(worker, max_frames)
-            except Exception:       # a locked or failing database: try again shortly
+            except Exception as e:      # a locked or failing database: try again shortly
+                self._report(e)
                 job = None
             if job is None:
                 with self.queue.arrived:
@@ -350,8 +353,15 @@ class Workers:
                 return      # cut short by the stop: the lease gives it to the next worker
             try:
                 self.queue.finish(job, verdict)
-            except Exception:
-                pass        # the lease runs out and the replay is verified again
+            except Exception as e:      # the lease runs out and it is verified again
+                self._report(e)
+
+    def _report(self, error: Exception):
+        # One line for each new kind of failure, not one a second.
+        text = f"{type(error).__name__}: {error}"
+        if text != self._last_error:
+            self._last_error = text
+            logging.getLogger("zephrant.server").warning("verifier queue: %s", text)
 
     def stop(self):
         self._stop.set()
