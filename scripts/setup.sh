@@ -8,7 +8,8 @@ libfreetype-dev zlib1g-dev libgtest-dev libgmock-dev
 xvfb xauth xdotool x11-utils imagemagick sox cppcheck clang libclang-rt-14-dev
 python3 python3-fonttools python3-numpy python3-shapely fonts-dejavu-core
 libopenal1 libsdl2-2.0-0 libgl1-mesa-dri libegl-mesa0 libglx-mesa0
-dpkg-dev desktop-file-utils appstream lintian"
+dpkg-dev desktop-file-utils appstream lintian
+emscripten libstb-dev chromium python3-websocket"
 missing=""
 for p in $PKGS; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -1,0 +1,128 @@
+// The browser's side of waiting, titles, keys and focus. The game's loops
+// block as on the desktop; its waits give the browser its turn (the build
+// unwinds and rewinds the stack around them), so the page stays live and
+// shows each frame the game finishes.
+#include <emscripten.h>
+#include <emscripten/html5.h>
+
+#include <cstring>
+#include <ctime>
+#include <unistd.h>
+#include <deque>
+
+#include "media/input.h"
+#include "media/platform.h"
+#include "media/web/web.h"
+
+namespace {
+int waits = 0, waitsAtLastFrame = -1;
+std::deque<InputEvent> pending;
+bool inputStarted = false;
+
+// The browser's key codes are the game's key codes, but for the sides of
+// shift, control and alt, which it tells apart by the key's location.
+int KeyCode(const EmscriptenKeyboardEvent& e) {
+  int code = int(e.keyCode);
+  bool right = e.location == DOM_KEY_LOCATION_RIGHT;
+  switch (code) {
+    case 16: return right ? KEY_RSHIFT : KEY_LSHIFT;
+    case 17: return right ? KEY_RCONTROL : KEY_LCONTROL;
+    case 18: return right ? KEY_RALT : KEY_LALT;
+    default: return code >= 1 && code <= 255 ? code : 0;
+  }
+}
+
+// UTF-8 of one typed character (the key's name when it is one character)
+// to UTF-16 code units.
+void QueueTyped(const char* s) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s);
+  uint32_t cp;
+  if (p[0] < 0x80 && p[1] == 0) cp = p[0];
+  else if ((p[0] & 0xE0) == 0xC0 && p[2] == 0) cp = (p[0] & 0x1F) << 6 | (p[1] & 0x3F);
+  else if ((p[0] & 0xF0) == 0xE0 && p[3] == 0) cp = (p[0] & 0x0F) << 12 | (p[1] & 0x3F) << 6 | (p[2] & 0x3F);
+  else if ((p[0] & 0xF8) == 0xF0 && p[4] == 0)
+    cp = (p[0] & 0x07) << 18 | (p[1] & 0x3F) << 12 | (p[2] & 0x3F) << 6 | (p[3] & 0x3F);
+  else return;  // "Enter", "ArrowLeft" and the other named keys
+  if (cp < 32 || cp == 127) return;
+  if (cp >= 0x10000) {
+    cp -= 0x10000;
+    pending.push_back({InputEventKind::Char, int(0xD800 + (cp >> 10))});
+    pending.push_back({InputEventKind::Char, int(0xDC00 + (cp & 0x3FF))});
+  } else {
+    pending.push_back({InputEventKind::Char, int(cp)});
+  }
+}
+
+// Keys the game knows are the game's alone: the page neither scrolls nor
+// goes back on them.
+EM_BOOL OnKey(int type, const EmscriptenKeyboardEvent* e, void*) {
+  int code = KeyCode(*e);
+  if (type == EMSCRIPTEN_EVENT_KEYUP) {
+    if (code) pending.push_back({InputEventKind::KeyUp, code});
+  } else {
+    if (code) pending.push_back({e->repeat ? InputEventKind::KeyRepeat : InputEventKind::KeyDown, code});
+    if (!e->ctrlKey && !e->metaKey && !e->altKey) QueueTyped(e->key);
+  }
+  return code != 0 && !e->ctrlKey && !e->metaKey;
+}
+
+EM_BOOL OnFocus(int type, const EmscriptenFocusEvent*, void*) {
+  pending.push_back({type == EMSCRIPTEN_EVENT_BLUR ? InputEventKind::FocusLost
+                                                   : InputEventKind::FocusGained, 0});
+  return false;
+}
+}  // namespace
+
+// The clock's waits: a wait in a browser is the browser's turn.
+extern "C" int nanosleep(const timespec* want, timespec* left) {
+  ++waits;
+  emscripten_sleep(unsigned(want->tv_sec * 1000 + want->tv_nsec / 1000000));
+  if (left) left->tv_sec = 0, left->tv_nsec = 0;
+  return 0;
+}
+
+void WebYieldForFrame() {
+  if (waits == waitsAtLastFrame) {
+    ++waits;
+    emscripten_sleep(0);
+  }
+  waitsAtLastFrame = waits;
+}
+
+void WebSetTitle(const std::string& title) {
+  EM_ASM({ if (typeof document != 'undefined') document.title = UTF8ToString($0); }, title.c_str());
+}
+
+void WebStartInput() {
+  if (inputStarted) return;
+  inputStarted = true;
+  const char* win = EMSCRIPTEN_EVENT_TARGET_WINDOW;
+  emscripten_set_keydown_callback(win, nullptr, true, OnKey);
+  emscripten_set_keyup_callback(win, nullptr, true, OnKey);
+  emscripten_set_blur_callback(win, nullptr, true, OnFocus);
+  emscripten_set_focus_callback(win, nullptr, true, OnFocus);
+}
+
+void DeliverWindowEvents() {
+  while (!pending.empty()) {
+    InputEvent e = pending.front();
+    pending.pop_front();
+    DeliverSystemEvent(e);
+  }
+}
+
+void SetMouseVisible(bool visible) {
+  EM_ASM({
+    var c = typeof document != 'undefined' && document.getElementById('canvas');
+    if (c) c.style.cursor = $0 ? 'auto' : 'none';
+  }, visible);
+}
+
+int GamepadCount() { return 0; }
+
+// The browser's random source (crypto.getRandomValues), in pieces of at
+// most 256 bytes as getentropy takes them.
+extern "C" ssize_t getrandom(void* buf, size_t count, unsigned) {
+  size_t n = count < 256 ? count : 256;
+  return getentropy(buf, n) == 0 ? ssize_t(n) : -1;
+}

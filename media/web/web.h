@@ -1,0 +1,7 @@
+// Between the browser backend's own modules.
+#pragma once
+#include <string>
+
+void WebYieldForFrame();                    // lets the page show the frame, unless a wait just did
+void WebSetTitle(const std::string& title);  // the page's title, in a browser
+void WebStartInput();                        // keys and focus of the page reach the game from now on
