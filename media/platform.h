@@ -4,6 +4,8 @@
 // supplies what does:
 //   - the desktop backend: gl_driver.cpp, gl_texture.cpp, input_sdl.cpp,
 //     gamepad.cpp, openal_driver.cpp, ogg_loader.cpp, font_freetype.cpp;
+//   - the browser backend (web/, its own build): WebGL, the page's keys,
+//     stb decoders, waits that give the browser its turn;
 //   - the null backend (null_platform.cpp), for programs that show nothing
 //     and play nothing, such as the replay verifier: any display it opens is
 //     headless, no window event ever arrives, no TrueType font or Ogg file
