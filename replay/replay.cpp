@@ -7,9 +7,7 @@
 #include "media/graphics.h"
 #include "media/input.h"
 #include "media/random.h"
-#include "replay/replay_store.h"
 #include "scores/game_over.h"
-#include "scores/score_table.h"
 #include "world/chaser.h"
 #include "world/level.h"
 #include "world/particles.h"
@@ -116,6 +114,10 @@ uint64_t GameStateHash() {
 }
 
 void BeginGameRecord() {
+  // Every game starts from no keys held and nothing typed, recorded or
+  // played back: a key still down from the screen before counts only once
+  // it is pressed again.
+  FlushKeyState();
   polls = 0;
   startFrames = FramesFlipped();
   if (playbackArmed) {
@@ -142,8 +144,9 @@ void BeginGameRecord() {
   SetPollObserver(RecordPoll);
 }
 
-void EndGameRecord() {
-  if (mode != Mode::Recording) return;
+namespace {
+
+void FinishRecording() {
   StopTaps();
   mode = Mode::Idle;
   data.score = ReadScore();
@@ -151,8 +154,20 @@ void EndGameRecord() {
   data.frames = uint32_t(FramesFlipped() - startFrames);
   data.stateHash = GameStateHash();
   lastReplay = EncodeReplay(data);
-  if (!data.tableAnswers.empty() && data.tableAnswers[0] < REPLAY_NO_ENTRY)
-    StoreEntryReplay(data.tableAnswers[0], lastReplay);
+}
+
+}  // namespace
+
+const std::vector<uint8_t>& SettleGameRecord() {
+  static const std::vector<uint8_t> none;
+  if (mode == Mode::Playing) throw ReplayEnded{};
+  if (mode != Mode::Recording) return none;
+  FinishRecording();
+  return lastReplay;
+}
+
+void EndGameRecord() {
+  if (mode == Mode::Recording) FinishRecording();
 }
 
 int GameClock() {

@@ -1,5 +1,7 @@
-// Every game is recorded from "New game" to its end: the state it started
-// from, what the scheduler's clock read, the input events each poll handed
+// Every game is recorded from "New game" until its outcome is settled: the
+// table has answered its score (and the name entry has run when the score
+// took a row), or the game was left with ESC. The recording holds the state
+// it started from, what the scheduler's clock read, the input events each poll handed
 // to the game and the local table's answer to its score. A recording played
 // back feeds the same answers to the same game code, which then runs to the
 // same end.
@@ -12,7 +14,11 @@
 
 // --- Hooks in the game ---
 void BeginGameRecord();    // at New game; while a recording plays back it does nothing
-void EndGameRecord();      // when the game has ended; files the replay with the table entry it made
+void EndGameRecord();      // when the game has ended; ends a recording that has not been settled
+// When the table's answer and the name entry have settled the outcome: ends
+// the recording and gives its bytes (none when nothing is recorded). While
+// a recording plays back, its game ends here: throws ReplayEnded.
+const std::vector<uint8_t>& SettleGameRecord();
 int GameClock();           // the scheduler's millisecond clock
 int TableAnswer(int row);  // the local table row the score takes (REPLAY_NO_ENTRY for none)
 bool ReplayPlaying();
@@ -29,6 +35,7 @@ uint64_t GameStateHash();
 struct ReplayBroken {  // thrown out of the game when a recording is overrun
   const char* why;
 };
+struct ReplayEnded {};  // thrown out of the game where its recording was settled
 // From now on the game runs on the recording: the next BeginGameRecord
 // starts from its state. With `paced` the scheduler's clock waits for real
 // time to catch up with the recorded time (watching); without, it runs at

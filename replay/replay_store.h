@@ -1,23 +1,24 @@
-// The replays of the local table's entries: one file each, named by the
-// entry's name, level and score, in the folder "vek.replays" beside the
-// score file. The score file itself does not change.
+// Stored replays: one file each in the folder "vek.replays" beside the score
+// file, named by a hash of its own bytes, so two games never share a name
+// unless they are the same bytes. Which entry owns which file is the score
+// table's business (scores/entry_replays.h); this side only keeps files.
 #pragma once
 #include <cstdint>
+#include <set>
 #include <vector>
 
 #include "media/text.h"
 
-// Files the replay of the game that has just taken local table row `row`
-// and removes every replay whose entry has left the table. A full disk or a
-// read-only folder costs only the replay: one line on standard output says
-// so and the game goes on.
-void StoreEntryReplay(int row, const std::vector<uint8_t>& bytes);
+// Writes the bytes durably (a fresh temporary file, forced to disk, renamed
+// into place) and gives the file's name, "<16 hex digits>.zrp"; "" when it
+// cannot be written (a full disk, a read-only folder), after one line on
+// standard output says so.
+Text StoreReplay(const std::vector<uint8_t>& bytes);
+// The bytes of a stored replay; false for a name StoreReplay cannot have
+// made, a missing file or one too large.
+bool LoadReplay(const Text& name, std::vector<uint8_t>& bytes);
+// Removes every stored replay (and leftover temporary file) not in `keep`.
+void PruneReplays(const std::set<Text>& keep);
 
-// The replay bytes of local table row `row` (0 = best, up to 24), as the
-// game stored them; false when the entry has none (a default entry, a
-// replay that could not be written, one whose file does not match the
-// entry's level and score). The online upload sends these bytes as they are.
-bool LoadEntryReplay(int row, std::vector<uint8_t>& bytes);
-
-Text ReplayFolder();            // "vek.replays" beside the score file
-Text EntryReplayPath(int row);  // where row `row` keeps its replay
+Text ReplayName(const std::vector<uint8_t>& bytes);  // "<16 hex digits>.zrp"
+Text ReplayFolder();                                 // "vek.replays" beside the score file

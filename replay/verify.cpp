@@ -54,6 +54,8 @@ bool PlayRecorded(const ReplayData& d, bool paced, LiveEventSink live, std::stri
   SetDrawOrigin(0, 0);
   try {
     RunGame();
+  } catch (const ReplayEnded&) {
+    // the outcome was settled where the recording ends
   } catch (const ReplayBroken& broken) {
     AbandonPlayback();
     why = broken.why;

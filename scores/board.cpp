@@ -12,7 +12,7 @@
 #include "media/image.h"
 #include "media/input.h"
 #include "media/stream.h"
-#include "replay/replay_store.h"
+#include "scores/entry_replays.h"
 #include "replay/verify.h"
 #include "scores/online.h"
 #include "scores/online_identity.h"

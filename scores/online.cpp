@@ -11,7 +11,7 @@
 #include "media/input.h"
 #include "media/stream.h"
 #include "media/user_name.h"
-#include "replay/replay_store.h"
+#include "scores/entry_replays.h"
 #include "scores/challenge_constants.h"
 #include "scores/online_identity.h"
 #include "scores/score_table.h"

@@ -14,6 +14,8 @@
 #include "media/image.h"
 #include "media/stream.h"
 #include "replay/replay.h"
+#include "replay/replay_store.h"
+#include "scores/entry_replays.h"
 #include "scores/game_over.h"
 #include "world/scoring.h"
 
@@ -237,10 +239,12 @@ int ScoreTableChecksum() {
   return static_cast<int32_t>(sum);
 }
 
+namespace {
+
 // Loading runs before the display opens, so a tamper notice waits for
 // ShowDeferredScoreNotice. The defaults are read back after writing them; if
 // they cannot be written the game plays on with the defaults in memory.
-void LoadScoreFile() {
+void LoadScoreTables() {
   for (int pass = 0; pass < 2; ++pass) {
     ScoreFileState state = ReadScoreFile();
     if (state == ScoreFileState::Good) return;
@@ -257,6 +261,14 @@ void LoadScoreFile() {
   FillDefaultTables();
   PrintLine(u"high scores: " + WritePath(SCORE_FILE_NAME) +
             u" does not read back; playing with the default tables");
+}
+
+}  // namespace
+
+// Each entry's replay link comes with the tables it was written for.
+void LoadScoreFile() {
+  LoadScoreTables();
+  LoadEntryLinks();
 }
 
 bool WriteDefaultScoreFile() {
@@ -279,8 +291,10 @@ void ShowDeferredScoreNotice() {
 bool ScoreNoticePending() { return noticePending; }
 
 // A score equal to an entry goes below it: only a strictly higher score
-// takes a row. A replay played back takes the row its recording took and
-// leaves the table and its file alone.
+// takes a row. The game's replay is written before the entry that owns it,
+// and the links before the score file, so a stop anywhere in between never
+// leaves an entry whose replay is lost. A replay played back takes the row
+// its recording took, and its game ends where the recording was settled.
 void InsertLocalScore() {
   int s = ReadScore();
   newEntryIndex = 25;
@@ -289,15 +303,23 @@ void InsertLocalScore() {
   newEntryIndex = TableAnswer(newEntryIndex);
   bool replaying = ReplayPlaying();
   if (!replaying)
-    for (int i = LOCAL_ROWS - 1; i >= newEntryIndex; --i) localScores[i + 1] = localScores[i];
+    for (int i = LOCAL_ROWS - 1; i >= newEntryIndex; --i) {
+      localScores[i + 1] = localScores[i];
+      localReplays[i + 1] = localReplays[i];
+    }
   if (newEntryIndex == 25) {
     gotHighScore = false;
+    SettleGameRecord();
     return;
   }
   EnterScoreName();
+  const std::vector<uint8_t>& replay = SettleGameRecord();
   if (replaying) return;
   localScores[newEntryIndex] = CipherText(MakeScoreRecord(playerName, levelLabel, s, u"1"));
+  localReplays[newEntryIndex] = StoreReplay(replay);
+  SaveEntryLinks();
   SaveScoreFile();
+  PruneEntryReplays();
 }
 
 void SetScoreWriteBudget(int bytes) { writeBudget = bytes; }

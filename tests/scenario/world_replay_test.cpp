@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "flow/flow_state.h"
 #include "flow/title.h"
@@ -12,6 +13,7 @@
 #include "media/graphics.h"
 #include "replay/replay.h"
 #include "replay/replay_store.h"
+#include "scores/entry_replays.h"
 #include "replay/verify.h"
 #include "scores/board.h"
 #include "scores/score_table.h"
@@ -146,6 +148,64 @@ TEST(ReplayScenario, AGameOnTheRealClockVerifiesInAFreshProcess) {
   EXPECT_EQ(line.rfind("score=" + std::to_string(finalScore) + " level=A1 ", 0), 0u) << line;
 }
 
+// Many short games with keys pressed and released at random moments, so
+// that keys are held across the title's wipe, the level's end, the game
+// over and the name entry: each verifies in a fresh process to the result
+// the game itself recorded.
+TEST(ReplayScenario, GamesWithRandomKeyTimingVerifyToTheirOwnResult) {
+  constexpr size_t GAMES = 12;
+  std::string dir = MakeTempDir("replay-random-keys");
+  std::mt19937 rng(21);
+  const int noise[] = {KEY_LEFT, KEY_RIGHT, KEY_UP, KEY_DOWN, KEY_SPACE, KEY_ENTER, KEY_BACKSPACE};
+  std::vector<std::vector<uint8_t>> games;
+  std::vector<int> scores;
+  std::vector<uint8_t> seen = LastGameReplay();
+  TGridBot bot;
+  int lastTitleTime = -1, played = 0, plan = 0;
+  int status = RunWholeProgram(
+      dir,
+      [&] {
+        if (LastGameReplay() != seen) {
+          games.push_back(seen = LastGameReplay());
+          scores.push_back(ReadScore());
+        }
+        bool onTitle = titleTime != lastTitleTime;
+        lastTitleTime = titleTime;
+        bool inPlay = !onTitle && player && chaser1 && playState == PLAY_ON && maxBonus > 0;
+        if (games.size() >= GAMES) {
+          if (onTitle && titleTime > 60) TapKey(KEY_ESCAPE);
+          return;
+        }
+        int key = noise[rng() % 7];
+        if (rng() % 10 == 0 || (onTitle && wipeStep > 20)) (rng() % 2 ? PressKey : ReleaseKey)(key);
+        if (rng() % 15 == 0) TypeText(std::string(1, char('a' + rng() % 26)));
+        if (!inPlay) {
+          played = 0;
+          return;
+        }
+        if (played++ == 0) plan = int(games.size() % 3);  // ESC soon, die, or paint level 1
+        if (plan == 0 && played > 40 + int(games.size()) * 20) TapKey(KEY_ESCAPE);
+        if (plan == 1 && played > 60) bot.ChaseStep();
+        if (plan == 2) bot.PaintStep(chaserCount);
+        if (plan == 2 && level == 2 && played % 50 == 0) TapKey(KEY_ESCAPE);
+      },
+      60000);
+  ASSERT_EQ(status, 0);
+  ASSERT_EQ(games.size(), GAMES);
+  for (size_t i = 0; i < GAMES; ++i) {
+    ReplayData d;
+    std::string why;
+    ASSERT_EQ(DecodeReplay(games[i].data(), games[i].size(), d, why), ReplayParse::Ok) << why;
+    EXPECT_EQ(d.score, scores[i]);
+    char own[128];
+    std::snprintf(own, sizeof own, "score=%d level=%s frames=%u hash=%016llx", d.score,
+                  ByteString(d.levelLabel).c_str(), d.frames, (unsigned long long)d.stateHash);
+    auto [line, code] = VerifyInFreshProcess(games[i], dir);
+    EXPECT_EQ(code, VERIFY_VALID) << "game " << i << ": " << line;
+    EXPECT_EQ(line.rfind(own, 0), 0u) << "game " << i << ": " << line;
+  }
+}
+
 // Re-records the regression replays under tests/replays when
 // ZEPHRANT_RECORD_REPLAYS names that folder (scripts/record-replays.sh).
 TEST(ReplayScenario, RecordRegressionReplays) {
@@ -159,6 +219,7 @@ TEST(ReplayScenario, RecordRegressionReplays) {
        {Game{"bot_level1", 2, 0}, Game{"game_over", 0, 2000}, Game{"fast_chasers", 20, 0}}) {
     ASSERT_TRUE(PlayBotGame(MakeTempDir("record"), g.lastLevel, g.lose)) << g.name;
     const std::vector<uint8_t>& bytes = LastGameReplay();
+    WaitingFor wait("the recorded game to verify", 3 * 400000);
     VerifyResult r = VerifyReplayBytes(bytes.data(), bytes.size());
     ASSERT_EQ(r.status, VERIFY_VALID) << g.name << ": " << r.line;
     std::string base = std::string(out) + "/" + g.name;
@@ -184,9 +245,8 @@ TEST(ReplayScenario, TheBoardWatchesAnEntrysReplayUntilEscape) {
   int score = bytes[8] | bytes[9] << 8 | bytes[10] << 16;
   localScores[3] = CipherText(MakeScoreRecord(u"Bot", u"A2", score, u"0"));
   ASSERT_TRUE(SaveScoreFile());
-  std::filesystem::create_directory(ByteString(ReplayFolder()));
-  std::ofstream(ByteString(EntryReplayPath(3)), std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  localReplays[3] = StoreReplay(bytes);
+  ASSERT_TRUE(SaveEntryLinks());
 
   std::filesystem::path frames =
       std::filesystem::path(ZEPHRANT_ZEPHRANT_BIN).parent_path() / "frames";

@@ -8,6 +8,7 @@
 #include "media/user_name.h"
 #include "replay/replay_file.h"
 #include "replay/replay_store.h"
+#include "scores/entry_replays.h"
 #include "scores/board.h"
 #include "scores/challenge_constants.h"
 #include "scores/online_identity.h"
@@ -360,7 +361,7 @@ TEST_F(Online, TheReplayGoesFirstAndTheUploadStaysByteExact) {
   data.frames = 1;
   std::vector<uint8_t> replay = EncodeReplay(data);
   localScores[3] = CipherText(u"Someone.............B300123451");
-  StoreEntryReplay(3, replay);
+  localReplays[3] = StoreReplay(replay);
   ScriptedServer server([](int n, const std::string&) {
     return HttpReply(n == 0 ? "bof\n71\n" : n == 1 ? "bof\nR77\n1000\n" : "bof\n1\n");
   });

@@ -7,6 +7,7 @@
 #include "media/file_util.h"
 #include "replay/replay_file.h"
 #include "replay/replay_store.h"
+#include "scores/entry_replays.h"
 #include "tests/unit/scores_test_util.h"
 
 namespace {
@@ -34,11 +35,23 @@ ReplayParse Parse(const std::vector<uint8_t>& bytes, ReplayData& d) {
   return DecodeReplay(bytes.data(), bytes.size(), d, why);
 }
 
-void StoreFor(int row, int score) {
-  localScores[row] = CipherText(MakeScoreRecord(u"Ann", u"B3", score, u"1"));
+std::vector<uint8_t> Game(int score, uint32_t frames) {
   ReplayData d = Sample();
   d.score = score;
-  StoreEntryReplay(row, EncodeReplay(d));
+  d.frames = frames;
+  return EncodeReplay(d);
+}
+
+// Row `row` becomes Ann's game of `score` points and `frames` frames.
+void StoreFor(int row, int score, uint32_t frames = 777) {
+  localScores[row] = CipherText(MakeScoreRecord(u"Ann", u"B3", score, u"1"));
+  localReplays[row] = StoreReplay(Game(score, frames));
+}
+
+uint32_t EntryFrames(int row) {
+  std::vector<uint8_t> bytes;
+  if (!LoadEntryReplay(row, bytes)) return 0;
+  return bytes[16] | bytes[17] << 8 | bytes[18] << 16;
 }
 
 }  // namespace
@@ -108,29 +121,36 @@ TEST(ReplayFile, PayloadFieldsOutOfRangeAreInvalid) {
   EXPECT_EQ(Parse(bytes, out), ReplayParse::Invalid);
 }
 
-TEST(ReplayStore, EachEntryKeepsItsReplayUntilItLeavesTheTable) {
+// Two games of the same name, level and score keep a replay each; the
+// links written for a new entry before the score file still serve the rows
+// of the table that was on disk when the game stopped in between.
+TEST(ReplayStore, EachEntryKeepsItsOwnReplayAcrossRunsAndStops) {
   ScoreDir dir("replay-store");
   LoadScoreFile();
-  std::string before = FileBytes("vek.hsf");
-  StoreFor(0, 9000);
-  StoreFor(1, 8000);
-  std::vector<uint8_t> bytes;
-  ASSERT_TRUE(LoadEntryReplay(0, bytes));
-  EXPECT_EQ(bytes[8] | bytes[9] << 8, 9000);
-  EXPECT_FALSE(LoadEntryReplay(2, bytes));  // a default entry
-  EXPECT_EQ(FileBytes("vek.hsf"), before);  // the score file is left alone
-  // Row 0's entry leaves the table: its replay goes with the next store.
-  localScores[0] = CipherText(MakeScoreRecord(u"Bo", u"A1", 9500, u"1"));
-  StoreFor(2, 7000);
+  StoreFor(0, 9000, 777);
+  StoreFor(1, 9000, 778);
+  ASSERT_TRUE(SaveEntryLinks());
+  ASSERT_TRUE(SaveScoreFile());
+  LoadScoreFile();
+  EXPECT_EQ(EntryFrames(0), 777u);
+  EXPECT_EQ(EntryFrames(1), 778u);
+  EXPECT_EQ(EntryFrames(2), 0u);  // a default entry
+  for (int i = LOCAL_ROWS - 1; i >= 0; --i) {
+    localScores[i + 1] = localScores[i];
+    localReplays[i + 1] = localReplays[i];
+  }
+  StoreFor(0, 9500, 779);
+  ASSERT_TRUE(SaveEntryLinks());
+  LoadScoreFile();  // the stop: the old table with the new links
+  EXPECT_EQ(EntryFrames(0), 777u);
+  EXPECT_EQ(EntryFrames(1), 778u);
+  // A replay no row names goes; a file whose header does not name the
+  // entry's score is not served.
+  localReplays[1].clear();
+  PruneEntryReplays();
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator("vek.replays"), {}), 2);
-  EXPECT_FALSE(LoadEntryReplay(0, bytes));
-  EXPECT_TRUE(LoadEntryReplay(1, bytes));
-  // A file whose header does not name the entry's score is not served.
-  localScores[1] = CipherText(MakeScoreRecord(u"Ann", u"B3", 8000, u"0"));
-  EXPECT_TRUE(LoadEntryReplay(1, bytes));  // the upload mark is not part of the name
-  std::filesystem::copy_file(ByteString(EntryReplayPath(2)), ByteString(EntryReplayPath(1)),
-                             std::filesystem::copy_options::overwrite_existing);
-  EXPECT_FALSE(LoadEntryReplay(1, bytes));
+  localReplays[0] = StoreReplay(Game(9001, 777));
+  EXPECT_EQ(EntryFrames(0), 0u);
 }
 
 TEST(ReplayStore, AFailedWriteCostsOnlyTheReplayAndNeverFollowsALink) {
@@ -139,19 +159,19 @@ TEST(ReplayStore, AFailedWriteCostsOnlyTheReplayAndNeverFollowsALink) {
   SetReplaceFileFailure(true);
   StoreFor(0, 9000);
   SetReplaceFileFailure(false);
-  std::vector<uint8_t> bytes;
-  EXPECT_FALSE(LoadEntryReplay(0, bytes));
+  EXPECT_EQ(EntryFrames(0), 0u);
   EXPECT_TRUE(std::filesystem::is_empty("vek.replays"));  // no temporary file left
   // A link planted where the temporary file goes is replaced, not written through.
   std::ofstream("target") << "keep";
-  localScores[0] = CipherText(MakeScoreRecord(u"Ann", u"B3", 9000, u"1"));
-  std::filesystem::create_symlink("../target", ByteString(EntryReplayPath(0)) + ".tmp");
+  std::filesystem::create_symlink(
+      "../target", "vek.replays/" + ByteString(ReplayName(Game(9000, 777))) + ".tmp");
   StoreFor(0, 9000);
-  EXPECT_TRUE(LoadEntryReplay(0, bytes));
+  EXPECT_EQ(EntryFrames(0), 777u);
   EXPECT_EQ(FileBytes("target"), "keep");
   // A replay folder that is a file: the game goes on without replays.
   std::filesystem::remove_all("vek.replays");
   std::ofstream("vek.replays") << "x";
   StoreFor(1, 8000);
-  EXPECT_FALSE(LoadEntryReplay(1, bytes));
+  EXPECT_EQ(EntryFrames(1), 0u);
+  EXPECT_FALSE(SaveEntryLinks());
 }
