@@ -315,7 +315,7 @@ def _read_varint(data, at):
 
 def costly_replay(base: bytes, name: str) -> bytes:
     """The costliest replay an attacker can make from a lost game of its own:
-    the name entry is never left (the typed name and what follows are cut)
+    the name entry is never left (what is typed there, and after, is cut)
     and the clock runs on 100 ms a frame, five ticks of the game-over
     sequence each, for the most frames a replay may claim. About 1.5 KiB."""
     head = REPLAY_HEAD.unpack_from(base)
@@ -328,7 +328,7 @@ def costly_replay(base: bytes, name: str) -> bytes:
         step, at = _read_varint(payload, at)
         steps.append(step)
     events, at = _read_varint(payload, at)
-    kept, cut = bytearray(), events - 12     # the last 12: the name typed twice, SPACE
+    kept, cut = bytearray(), None       # up to the first typed character: the name entry's
     for i in range(events):
         start = at
         _, at = _read_varint(payload, at)
@@ -336,8 +336,10 @@ def costly_replay(base: bytes, name: str) -> bytes:
         at += 1
         if kind <= 3:
             _, at = _read_varint(payload, at)
-        if i < cut:
+        cut = i if cut is None and kind == 3 else cut
+        if cut is None:
             kept += payload[start:at]
+    cut = events if cut is None else cut
     frames = 1_296_000
     steps += [100] * frames
     body = (payload[:name_at] + bytes([len(name)]) + name.encode("utf-16-le") +
