@@ -431,7 +431,8 @@ def verification_round(attackers: int, games: list, args, scratch: str, verifier
     seen = {}
 
     def watch_board():
-        while not (stop.is_set() and set(accepted) <= set(seen)) and not watch_stop.is_set():
+        while not (players_done.is_set() and set(accepted) <= set(seen)) \
+                and not watch_stop.is_set():
             lines, _ = exchange(port, game_get("getScores.php"))
             now = time.monotonic()
             for line in lines or []:
@@ -440,7 +441,7 @@ def verification_round(attackers: int, games: list, args, scratch: str, verifier
                     seen[name] = now
             time.sleep(0.25)
 
-    watch_stop = threading.Event()
+    watch_stop, players_done = threading.Event(), threading.Event()
     threads = [threading.Thread(target=attack, args=(i,), daemon=True) for i in range(attackers)]
     threads += [threading.Thread(target=honest, args=(i,), daemon=True)
                 for i in range(args.honest)]
@@ -451,6 +452,7 @@ def verification_round(attackers: int, games: list, args, scratch: str, verifier
     stop.set()
     for t in threads:
         t.join(timeout=60)
+    players_done.set()
     watcher.join(timeout=args.drain)       # the honest ones still queued reach the board
     watch_stop.set()
     proc.terminate()
@@ -486,7 +488,10 @@ def verification_bench(args) -> int:
         for attackers in args.attackers:
             verification_round(attackers, games, args, scratch, verifier)
     finally:
-        shutil.rmtree(scratch, ignore_errors=True)
+        if args.keep:
+            print(f"boards and logs kept in {scratch}")
+        else:
+            shutil.rmtree(scratch, ignore_errors=True)
     return 0
 
 
@@ -505,6 +510,8 @@ def main(argv=None) -> int:
     parser.add_argument("--drain", type=float, default=300.0,
                         help="seconds the last honest scores get to reach the board "
                              "(default 300)")
+    parser.add_argument("--keep", action="store_true",
+                        help="keep the verification rounds' boards and logs")
     args = parser.parse_args(argv)
     if args.verification:
         if args.seconds == 5.0:
