@@ -11,11 +11,13 @@ from .board import BoardError, ScoreBoard
 from .service import Limits, ScoreService
 from .queue import ReplayQueue, Workers
 from .verify import Verifier
+from .web import WebPages
 from .wire import ScoreHTTPServer, ScoreRequestHandler
 
 SERVER_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DEFAULT_CONSTANTS = os.path.join(SERVER_DIR, os.pardir, "scores", "challenge_constants.h")
 DEFAULT_VERIFIER = os.path.join(SERVER_DIR, os.pardir, "build", "zephrant")
+DEFAULT_WEB_PLAYER = os.path.join(SERVER_DIR, os.pardir, "build", "web")
 
 
 def add_common_options(parser: argparse.ArgumentParser, port_default: int):
@@ -58,6 +60,11 @@ def add_common_options(parser: argparse.ArgumentParser, port_default: int):
                              "build of the game needs 0) (default %(default)s)")
     parser.add_argument("--unverified", action="store_true",
                         help="store uploads without a verified replay (no cheat protection)")
+    parser.add_argument("--web-player", default=os.path.normpath(DEFAULT_WEB_PLAYER),
+                        help="folder of zephrant-web.js and .wasm, the replay player of the "
+                             "watch pages (default: %(default)s)")
+    parser.add_argument("--no-pages", action="store_true",
+                        help="serve only the game's requests, no web pages")
     parser.add_argument("--quiet", action="store_true", help="no request log")
 
 
@@ -100,15 +107,20 @@ def run(args, db_path: str, handler=ScoreRequestHandler, prepare=None,
         verifier = Verifier(os.path.abspath(args.verifier),
                             memory_mb=args.verify_memory_mb or None)
         workers = Workers(queue, verifier, args.verify_workers)
-    service = ScoreService(board, constants, limits_from(args), queue=queue)
+    limits = limits_from(args)
+    service = ScoreService(board, constants, limits, queue=queue)
+    pages = None if args.no_pages else WebPages(db_path, queue, args.web_player,
+                                                per_minute=limits.pages_per_minute)
     try:
         server = ScoreHTTPServer(args.host, args.port, service, handler,
-                                 trusted_proxies=args.trusted_proxy)
+                                 trusted_proxies=args.trusted_proxy, pages=pages)
     except OSError as e:
         print(f"zephrant_server: cannot listen on {args.host}:{args.port}: {e.strerror}",
               file=sys.stderr)
         if workers is not None:
             workers.stop()
+        if pages is not None:
+            pages.close()
         board.close()
         return 2
     if prepare is not None:
@@ -132,5 +144,7 @@ def run(args, db_path: str, handler=ScoreRequestHandler, prepare=None,
         if workers is not None:
             workers.stop()
             queue.close()
+        if pages is not None:
+            pages.close()
         board.close()
     return 0

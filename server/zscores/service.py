@@ -38,6 +38,7 @@ class Limits:
     challenge_ttl: float = 120.0    # seconds a challenge stays answerable
     replay_bytes: int = 256 * 1024  # largest replay accepted
     replays_per_minute: int = 10    # per client and per key
+    pages_per_minute: int = 120     # web pages, JSON and files, per client
 
 
 @dataclass

@@ -25,7 +25,7 @@ import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from socketserver import TCPServer
 
-from . import rules
+from . import rules, web
 from .guard import client_group
 from .service import Reply, ScoreService, bof_reply
 
@@ -214,8 +214,39 @@ class ScoreRequestHandler(BaseHTTPRequestHandler):
                 self.reply(ScoreService.status(400, rules.MALFORMED, "replay.php?line=N"))
             else:
                 self.reply(service.get_replay(int(line)))
+        elif self.server.pages is not None:
+            self.serve_page(script)
         else:
             self.send_error(404, "Not found")
+
+    def serve_page(self, path):
+        """The board's web pages (zscores.web), under the game's limits."""
+        pages = self.server.pages
+        if not pages.rate.allow(client_group(self.address())):
+            self.server.service.refusals.add("429 page rate")
+            self.counted = True
+            page = web.Page(429, "text/plain; charset=us-ascii", b"Too many requests\n")
+        else:
+            gzip_ok = "gzip" in (self.headers.get("Accept-Encoding") or "")
+            page = pages.get(path, self.target()[1], gzip_ok)
+            if page is None:
+                self.send_error(404, "Not found")
+                return
+            self.server.service.served.add("page")
+            self.counted = page.code == 200
+        self.connection.settimeout(self.limits.request_timeout)
+        self.send_response(page.code)
+        self.send_header("Content-Type", page.kind)
+        self.send_header("Content-Length", str(len(page.body)))
+        self.send_header("Cache-Control", f"public, max-age={page.cache}" if page.cache
+                         else "no-store")
+        self.send_header("X-Content-Type-Options", "nosniff")
+        for header, value in page.extra:
+            self.send_header(header, value)
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.wfile.write(page.body)
+        self.note = f"page {path[:40]}"
 
     def do_POST(self):
         script = self.script()
@@ -295,7 +326,8 @@ class ScoreHTTPServer(ThreadingHTTPServer):
     count_interval = 60.0       # seconds between two log lines of refusal counts
 
     def __init__(self, host: str, port: int, service: ScoreService,
-                 handler=ScoreRequestHandler, trusted_proxies=()):
+                 handler=ScoreRequestHandler, trusted_proxies=(), pages=None):
+        self.pages = pages          # zscores.web.WebPages, or None: the game's scripts only
         self.address_family = socket.AF_INET6 if ":" in host else socket.AF_INET
         self.service = service
         self.trusted_proxies = frozenset(trusted_proxies)

@@ -1,0 +1,113 @@
+"""The board's web pages over a real socket, beside the game's requests."""
+
+import json
+import os
+import re
+import sys
+import tempfile
+import unittest
+import urllib.error
+import urllib.request
+
+SERVER_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, SERVER_DIR)
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from test_server import CONSTANTS, FakeClock, exchange, game_get  # noqa: E402
+from zscores.board import ScoreBoard  # noqa: E402
+from zscores.service import Limits, ScoreService  # noqa: E402
+from zscores.web import WebPages  # noqa: E402
+from zscores.wire import ScoreHTTPServer  # noqa: E402
+
+NASTY = "<i>&'\""                   # must come back escaped everywhere
+
+
+class WebPagesTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        db = os.path.join(self.tmp.name, "scores.db")
+        self.board = ScoreBoard(db)
+        self.board.submit(NASTY, "A2", 500, "10.0.0.1")
+        self.board.submit(NASTY, "B3", 9000, "10.0.0.1", replay=b"ZRP1 bytes", replay_hash="h")
+        for i in range(150):
+            self.board.submit(f"P{i:03}", "A1", 100 + i, f"10.0.1.{i % 200}")
+        with open(os.path.join(self.tmp.name, "zephrant-web.js"), "w") as f:
+            f.write("var player;" * 100)
+        self.clock = FakeClock()
+        self.pages = WebPages(db, player_dir=self.tmp.name, per_minute=30, clock=self.clock)
+        service = ScoreService(self.board, CONSTANTS, Limits(), clock=self.clock)
+        self.server = ScoreHTTPServer("127.0.0.1", 0, service, pages=self.pages)
+        self.server.serve_in_thread()
+
+    def tearDown(self):
+        self.server.stop()
+        self.pages.close()
+        self.board.close()
+        self.tmp.cleanup()
+
+    def get(self, path, gzip=False):
+        request = urllib.request.Request(f"http://127.0.0.1:{self.server.port}{path}",
+                                         headers={"Accept-Encoding": "gzip"} if gzip else {})
+        try:
+            with urllib.request.urlopen(request, timeout=5) as r:
+                return r.status, r.headers, r.read()
+        except urllib.error.HTTPError as e:
+            return e.code, e.headers, e.read()
+
+    def test_board_pages_rank_page_search_and_escape(self):
+        code, headers, body = self.get("/")
+        page = body.decode()
+        self.assertEqual(code, 200)
+        self.assertEqual(headers["Cache-Control"], "public, max-age=30")
+        self.assertNotIn(NASTY, page)
+        self.assertIn("&lt;i&gt;&amp;&#x27;&quot;", page)
+        # The name's best line only; its kept replay has both links.
+        self.assertEqual(page.count("&lt;i&gt;"), 1)
+        self.assertIn("<a href=/watch/2>watch</a>", page)
+        self.assertIn("<a href=/replay/2.zrp download>", page)
+        self.assertEqual(len(re.findall("<tr><td", page)), 100)
+        second = self.get("/?page=2")[2].decode()
+        self.assertEqual(len(re.findall("<tr><td", second)), 51)
+        self.assertIn("<td class=n>151<td>", second)
+        self.assertNotIn("watch", second)
+        found = self.get("/?q=p14")[2].decode()
+        self.assertEqual(re.findall(r">(P14\d)<", found), [f"P14{i}" for i in range(9, -1, -1)])
+        # Nonsense parameters give the first page, not an error.
+        self.assertEqual(self.get("/?page=99999999999&q=%ff")[0], 200)
+
+    def test_json_player_replay_and_watch(self):
+        board = json.loads(self.get("/api/board.json?page=2")[2])
+        self.assertEqual((board["page"], board["pages"], len(board["lines"])), (2, 2, 51))
+        first = json.loads(self.get("/api/board.json")[2])["lines"][0]
+        self.assertEqual(first, {"rank": 1, "name": NASTY, "level": "B3", "score": 9000,
+                                 "date": first["date"], "replay": "/replay/2.zrp",
+                                 "watch": "/watch/2"})
+        quoted = "%3Ci%3E%26%27%22"
+        player = json.loads(self.get(f"/api/player/{quoted}.json")[2])
+        self.assertEqual([s["score"] for s in player["scores"]], [9000, 500])
+        self.assertIn("<h1>&lt;i&gt;", self.get(f"/player/{quoted}")[2].decode())
+        self.assertEqual(self.get("/player/nobody")[0], 404)
+        code, headers, data = self.get("/replay/2.zrp")
+        self.assertEqual((code, data), (200, b"ZRP1 bytes"))
+        self.assertIn("attachment", headers["Content-Disposition"])
+        self.assertEqual(self.get("/replay/1.zrp")[0], 404)     # a line without a replay
+        watch = self.get("/watch/2")[2].decode()
+        self.assertIn("replayUrl:'/replay/2.zrp'", watch)
+        self.assertIn("<script src=/play/zephrant-web.js>", watch)
+        code, headers, packed = self.get("/play/zephrant-web.js", gzip=True)
+        self.assertEqual((code, headers["Content-Encoding"]), (200, "gzip"))
+        self.assertLess(len(packed), 100)
+
+    def test_pages_share_the_limits_and_leave_the_game_alone(self):
+        reply = exchange(self.server.port, game_get("getScores.php"))
+        self.assertIn(b"\nbof\n" + NASTY.encode() + b",B3,9000\n", reply)
+        codes = [self.get("/style.css")[0] for _ in range(31)]
+        self.assertEqual(codes[:30], [200] * 30)
+        self.assertEqual(codes[30], 429)
+        self.clock.now += 61
+        self.assertEqual(self.get("/")[0], 200)
+        self.assertIn(b"bof", exchange(self.server.port, game_get("getScores.php")))
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,291 @@
+"""The board on the web: pages for people and JSON for programs, served by the
+same process as the game's requests (see README.md, "The board on the web").
+
+    /                      the board: rank, name, level, score, date; paged,
+                           ?q= searches names, ?page= turns pages
+    /player/NAME           that name's stored scores
+    /watch/ID              the replay of score ID playing in the page
+    /replay/ID.zrp         the replay file
+    /api/board.json        the board as JSON (?q= and ?page= as on /)
+    /api/player/NAME.json  a name's scores as JSON
+    /style.css, /play/zephrant-web.js, /play/zephrant-web.wasm
+
+Every value from the board is escaped where it is written. The pages have
+their own connection to the board file, so reading them never waits on the
+game's uploads.
+"""
+
+import gzip
+import html
+import json
+import os
+import threading
+import time
+from urllib.parse import parse_qs, quote, unquote
+
+from . import board as boardsql
+from . import rules
+from .guard import RateLimiter
+
+PAGE_LINES = 100            # board lines on one page
+PLAYER_ROWS = 100           # a name's scores shown at most
+PLAYER_FILES = ("zephrant-web.js", "zephrant-web.wasm")
+
+# Seconds a reverse proxy or browser may keep what it got.
+CACHE_BOARD = 30            # board, player pages and their JSON
+CACHE_FOREVER = 365 * 86400  # a stored replay never changes
+CACHE_PLAYER = 3600         # the web player, until the next deploy
+
+_LINES = f"""
+SELECT id, name, level, score, created, replay IS NOT NULL AND length(replay) > 0 FROM (
+    SELECT id, name, level, score, created, replay,
+           ROW_NUMBER() OVER (PARTITION BY name ORDER BY score DESC, id ASC) AS k
+    FROM scores WHERE {boardsql._VISIBLE})
+WHERE k = 1 ORDER BY score DESC, id ASC LIMIT ?
+"""
+_PLAYER = f"""
+SELECT id, name, level, score, created, replay IS NOT NULL AND length(replay) > 0
+FROM scores WHERE name = ? AND {boardsql._VISIBLE} ORDER BY score DESC, id ASC LIMIT ?
+"""
+_REPLAY = f"SELECT replay FROM scores WHERE id = ? AND {boardsql._VISIBLE}"
+
+STYLE = b"""body{margin:0 auto;max-width:52em;padding:0 .6em;font:16px/1.4 sans-serif;
+background:#101018;color:#e8e8f0}
+a{color:#f0d040}h1{font-size:1.4em;margin:.6em 0}
+table{border-collapse:collapse;width:100%}
+th,td{padding:.25em .4em;text-align:left;white-space:nowrap}
+td.n{text-align:right;font-variant-numeric:tabular-nums}
+tr:nth-child(even){background:#1a1a26}
+form{margin:.6em 0}input{font:inherit}
+.note{color:#a0a0b0}.pages a,.pages b{margin-right:.5em}
+canvas{width:100%;max-width:800px;height:auto;background:#000;display:block}
+@media(max-width:34em){.date{display:none}th,td{padding:.2em}}
+"""
+
+
+class Page:
+    """One answer: status, type, body, and how long it may be cached."""
+
+    def __init__(self, code, kind, body, cache=0, extra=()):
+        self.code = code
+        self.kind = kind
+        self.body = body if isinstance(body, bytes) else body.encode("utf-8")
+        self.cache = cache
+        self.extra = list(extra)
+
+
+def _date(created):
+    return time.strftime("%Y-%m-%d", time.gmtime(created))
+
+
+def _e(value) -> str:
+    return html.escape(str(value), quote=True)
+
+
+def _name_url(name: str) -> str:
+    return "/player/" + quote(name, safe="")
+
+
+def _shell(title: str, body: str) -> Page:
+    return Page(200, "text/html; charset=utf-8",
+                "<!doctype html><html lang=en><head><meta charset=utf-8>"
+                "<meta name=viewport content='width=device-width,initial-scale=1'>"
+                f"<title>{_e(title)}</title><link rel=stylesheet href=/style.css></head>"
+                f"<body>{body}</body></html>", CACHE_BOARD)
+
+
+def _not_found(what: str) -> Page:
+    page = _shell("Not found", f"<h1>Not found</h1><p>{_e(what)}</p><p><a href=/>The board</a>")
+    page.code = 404
+    page.cache = 0
+    return page
+
+
+class WebPages:
+    def __init__(self, db_path: str, queue=None, player_dir: str = None,
+                 size: int = boardsql.BOARD_LINES, per_minute: int = 120, clock=time.monotonic):
+        self.rate = RateLimiter(per_minute, 60.0, clock)   # per client, as the game's requests
+        self.size = size
+        self.queue = queue
+        self.player_dir = player_dir
+        self._db = boardsql.connect(db_path)
+        self._lock = threading.Lock()
+        self._seen = None
+        self._lines = []
+        self._files = {}            # web player file -> (bytes, gzipped bytes)
+
+    def close(self):
+        with self._lock:
+            self._db.close()
+
+    # -- what the pages show ------------------------------------------------
+
+    def lines(self):
+        """[(rank, id, name, level, score, created, has_replay)] of the board,
+        read again only when the board file changed."""
+        with self._lock:
+            version = self._db.execute("PRAGMA data_version").fetchone()[0]
+            if version != self._seen:
+                self._seen = version
+                rows = self._db.execute(_LINES, (self.size,)).fetchall()
+                self._lines = [(rank, *row) for rank, row in enumerate(rows, 1)]
+            return self._lines
+
+    def player_rows(self, name: str):
+        with self._lock:
+            return self._db.execute(_PLAYER, (name, PLAYER_ROWS)).fetchall()
+
+    def replay(self, score_id: int):
+        with self._lock:
+            row = self._db.execute(_REPLAY, (score_id,)).fetchone()
+        return row[0] if row and row[0] else None
+
+    def verifying(self):
+        return self.queue.being_verified() if self.queue is not None else []
+
+    @staticmethod
+    def pick(lines, query):
+        """The lines a query asks for: those whose name holds ?q= (any case),
+        then page ?page= of them. Returns (lines, page, pages, q)."""
+        q = query.get("q", [""])[0].strip()[:rules.MAX_NAME]
+        if q:
+            lines = [l for l in lines if q.lower() in l[2].lower()]
+        pages = max(1, -(-len(lines) // PAGE_LINES))
+        text = query.get("page", ["1"])[0]
+        page = min(max(int(text), 1), pages) if text.isascii() and text.isdigit() and \
+            len(text) < 6 else 1
+        return lines[(page - 1) * PAGE_LINES:page * PAGE_LINES], page, pages, q
+
+    # -- answers --------------------------------------------------------------
+
+    def get(self, path: str, query_text: str, accepts_gzip: bool = False):
+        """The page for a GET of `path`, or None when it is none of ours."""
+        query = parse_qs(query_text, max_num_fields=4)
+        if path == "/":
+            return self.board_page(query)
+        if path == "/style.css":
+            return Page(200, "text/css; charset=utf-8", STYLE, CACHE_PLAYER)
+        if path == "/api/board.json":
+            lines, page, pages, q = self.pick(self.lines(), query)
+            return self._json({"page": page, "pages": pages, "q": q,
+                               "lines": [self._line_json(l) for l in lines],
+                               "verifying": [{"name": n, "level": lv, "score": s}
+                                             for n, lv, s in self.verifying()]})
+        if path.startswith("/player/"):
+            return self.player_page(unquote(path[8:], errors="strict"))
+        if path.startswith("/api/player/") and path.endswith(".json"):
+            name = unquote(path[12:-5], errors="strict")
+            rows = self.player_rows(name)
+            if not rows:
+                return _not_found(f"No stored scores for {name}.")
+            return self._json({"name": name,
+                               "scores": [self._line_json((None, *r)) for r in rows]})
+        if path.startswith("/replay/") and path.endswith(".zrp"):
+            return self.replay_file(path[8:-4])
+        if path.startswith("/watch/"):
+            return self.watch_page(path[7:])
+        if path.startswith("/play/") and path[6:] in PLAYER_FILES:
+            return self.player_file(path[6:], accepts_gzip)
+        return None
+
+    def board_page(self, query) -> Page:
+        lines, page, pages, q = self.pick(self.lines(), query)
+        rows = "".join(self._row(l, rank=True) for l in lines)
+        links = "".join(
+            f"<b>{n}</b>" if n == page else
+            f"<a href='/?page={n}{'&amp;q=' + _e(quote(q)) if q else ''}'>{n}</a>"
+            for n in range(1, pages + 1))
+        waiting = self.verifying()
+        note = ""
+        if waiting:
+            items = ", ".join(f"{_e(n)} {_e(lv)} {s}" for n, lv, s in waiting[:20])
+            note = f"<p class=note>Being verified: {items}</p>"
+        found = f"<p class=note>Names holding \u201c{_e(q)}\u201d</p>" if q else ""
+        return _shell("Zephrant: the board", (
+            "<h1>Zephrant: the best 1000</h1>"
+            f"<form action=/><input name=q value='{_e(q)}' placeholder=name maxlength=20> "
+            f"<button>Search</button></form>{found}{note}"
+            "<table><tr><th>Rank<th>Name<th>Level<th class=n>Score<th class=date>Date<th>Replay"
+            f"{rows}</table><p class=pages>{links}</p>"
+            "<p class=note>JSON: <a href=/api/board.json>/api/board.json</a></p>"))
+
+    def player_page(self, name: str) -> Page:
+        rows = self.player_rows(name)
+        if not rows:
+            return _not_found(f"No stored scores for {name}.")
+        ranks = {l[1]: l[0] for l in self.lines()}
+        body = "".join(self._row((ranks.get(r[0], ""), *r), rank=True) for r in rows)
+        return _shell(f"Zephrant: {name}", (
+            f"<h1>{_e(name)}</h1><p><a href=/>The board</a></p>"
+            "<table><tr><th>Rank<th>Name<th>Level<th class=n>Score<th class=date>Date<th>Replay"
+            f"{body}</table><p class=note>JSON: "
+            f"<a href='/api/player/{_e(quote(name, safe=''))}.json'>this list</a></p>"))
+
+    def replay_file(self, text: str) -> Page:
+        replay = self.replay(int(text)) if text.isascii() and text.isdigit() and \
+            len(text) < 12 else None
+        if replay is None:
+            return _not_found("No such replay.")
+        return Page(200, "application/octet-stream", replay, CACHE_FOREVER,
+                    [("Content-Disposition", f'attachment; filename="zephrant-{text}.zrp"')])
+
+    def watch_page(self, text: str) -> Page:
+        if not (text.isascii() and text.isdigit() and len(text) < 12) or \
+                self.replay(int(text)) is None:
+            return _not_found("No such replay.")
+        return _shell("Zephrant: replay", (
+            "<p><a href=/>The board</a> \u00b7 "
+            f"<a href='/replay/{text}.zrp' download>Download the replay</a></p>"
+            "<canvas id=canvas width=800 height=600 tabindex=0></canvas>"
+            "<p class=note id=status>Loading the player\u2026 "
+            "(click the picture for sound)</p>"
+            "<script>var Module={arguments:['--watch','/replay.zrp'],"
+            f"replayUrl:'/replay/{text}.zrp',"
+            "canvas:document.getElementById('canvas'),"
+            "print:function(t){console.log(t)},printErr:function(t){console.log(t)},"
+            "onReplayError:function(e){document.getElementById('status').textContent=e},"
+            "onRuntimeInitialized:function(){document.getElementById('status').textContent="
+            "'Playing. ESC stops, a click turns the sound on.'}};</script>"
+            "<script src=/play/zephrant-web.js></script>"))
+
+    def player_file(self, name: str, accepts_gzip: bool) -> Page:
+        kind = "application/wasm" if name.endswith(".wasm") else "text/javascript"
+        with self._lock:
+            if name not in self._files:
+                path = os.path.join(self.player_dir or "", name)
+                try:
+                    with open(path, "rb") as f:
+                        data = f.read()
+                except OSError:
+                    return _not_found("The web player is not built here.")
+                self._files[name] = (data, gzip.compress(data, 9))
+            data, packed = self._files[name]
+        extra = [("Vary", "Accept-Encoding")]
+        if accepts_gzip:
+            return Page(200, kind, packed, CACHE_PLAYER, extra + [("Content-Encoding", "gzip")])
+        return Page(200, kind, data, CACHE_PLAYER, extra)
+
+    # -- pieces -------------------------------------------------------------
+
+    @staticmethod
+    def _row(line, rank: bool) -> str:
+        place, score_id, name, level, score, created, has_replay = line
+        replay = (f"<a href=/watch/{score_id}>watch</a> "
+                  f"<a href=/replay/{score_id}.zrp download>.zrp</a>" if has_replay else "")
+        return (f"<tr><td class=n>{_e(place)}<td><a href='{_e(_name_url(name))}'>{_e(name)}</a>"
+                f"<td>{_e(level)}<td class=n>{score}<td class=date>{_date(created)}"
+                f"<td>{replay}")
+
+    @staticmethod
+    def _line_json(line):
+        place, score_id, name, level, score, created, has_replay = line
+        out = {"name": name, "level": level, "score": score, "date": _date(created),
+               "replay": f"/replay/{score_id}.zrp" if has_replay else None,
+               "watch": f"/watch/{score_id}" if has_replay else None}
+        if place is not None:
+            out = {"rank": place, **out}
+        return out
+
+    @staticmethod
+    def _json(value) -> Page:
+        return Page(200, "application/json", json.dumps(value, ensure_ascii=True), CACHE_BOARD)
