@@ -106,9 +106,11 @@ def run(args, db_path: str, handler=ScoreRequestHandler, prepare=None,
                             per_block=4 * args.verify_queue)
         verifier = Verifier(os.path.abspath(args.verifier),
                             memory_mb=args.verify_memory_mb or None)
-        workers = Workers(queue, verifier, args.verify_workers)
     limits = limits_from(args)
     service = ScoreService(board, constants, limits, queue=queue)
+    if queue is not None:
+        # Verdicts join the counts logged once a minute, like refusals.
+        workers = Workers(queue, verifier, args.verify_workers, tally=service.served.add)
     pages = None if args.no_pages else WebPages(db_path, queue, args.web_player,
                                                 per_minute=limits.pages_per_minute)
     try:

@@ -321,8 +321,12 @@ class Workers:
     replays keeps the other workers busy, while short honest games, most of
     them, wait for one short verification at most."""
 
-    def __init__(self, queue: ReplayQueue, verifier, count: int, idle_poll: float = 1.0):
+    def __init__(self, queue: ReplayQueue, verifier, count: int, idle_poll: float = 1.0,
+                 tally=lambda what: None):
+        """`tally(what)` counts each verdict ("replay verified", "replay
+        refused: why")."""
         self.queue = queue
+        self.tally = tally
         self.verifier = verifier
         self.idle_poll = idle_poll
         self._stop = threading.Event()
@@ -352,7 +356,12 @@ class Workers:
             if self._stop.is_set():
                 return      # cut short by the stop: the lease gives it to the next worker
             try:
-                self.queue.finish(job, verdict)
+                state = self.queue.finish(job, verdict)
+                if state == "refused":
+                    self.tally("replay refused: " + (verdict.why.split(":")[0] if not verdict.ok
+                                                     else "another score or another key's game"))
+                elif state is not None:
+                    self.tally("replay verified")
             except Exception as e:      # the lease runs out and it is verified again
                 self._report(e)
 
