@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "flow/comfort.h"
 #include "flow/flow_state.h"
 #include "flow/light.h"
 #include "flow/media_set.h"
@@ -80,6 +81,7 @@ void StartUp(bool loadScores) {
   } else {
     SelectAudioDriver(u"DirectSound");
     PrintLine(u"DIRECT SOUND AUDIO SET");
+    PrintLine(u"no sound device or OpenAL library was found: the game plays without sound");
   }
   // Decode the effects on worker threads while the display opens and the
   // start-up screen shows; the two music tracks are streamed as they play.
@@ -91,6 +93,7 @@ void StartUp(bool loadScores) {
   SetScore(0);
   SetHealth(0);
   if (loadScores) LoadScoreFile();
+  StartComfort();
   if (!OpenGraphics(800, 600, 0, 50, 0)) NoDisplay();
   ShowDeferredScoreNotice();
   StartUpScreen();
@@ -201,10 +204,15 @@ void PlayFrame() {
   // Later tests win: death over a finished level, a finished level over ESC.
   if (cellsLeft == 0) playState = PLAY_NEXT_LEVEL;
   if (ReadHealth() < 1) playState = PLAY_DEAD;
+  if (playState == PLAY_ON && PausePoint(PauseAt::Play)) playState = PLAY_QUIT;
 }
 
+// While playing, the pad's Start pauses instead of opening a gap.
 void RunPlayFrames() {
+  ForgetPauseKeys();
+  SetPadStartIsSpace(false);
   while (playState == PLAY_ON) PlayFrame();
+  SetPadStartIsSpace(true);
 }
 
 void EndOfGame() {

@@ -54,6 +54,7 @@ class TNullAudioDriver : public TAudioDriver {
 
 TAudioDriver* registry = nullptr;
 TAudioDriver* current = nullptr;
+float masterGain = 1.0f;
 
 void RegisterAudioDriver(TAudioDriver* driver) {
   driver->_succ = registry;
@@ -131,6 +132,7 @@ int SelectAudioDriver(const Text& name) {
     if (!SameNameIgnoringCase(d->Name(), name)) continue;
     if (!d->Startup()) return 0;
     current = d;
+    d->SetMasterGain(masterGain);
     return 1;
   }
   return 0;
@@ -176,3 +178,10 @@ ChannelRef CueSound(TSound* sound, ChannelRef channel) {
   ChannelRef c = sound->Cue(std::move(channel));
   return c ? c : SilentChannel();
 }
+
+void SetMasterVolume(float gain) {
+  masterGain = gain < 0 ? 0.0f : gain > 1 ? 1.0f : gain;
+  if (current) current->SetMasterGain(masterGain);
+}
+
+float MasterVolume() { return masterGain; }

@@ -52,3 +52,9 @@ void PreloadSounds(const std::vector<Text>& urls);
 // buffers, so that no sound stalls its first play.
 void FinishLoadingSounds();
 void ShutdownAudio();  // shuts the current driver down; runs at program end
+
+// --- The player's volume ---
+// Scales everything heard, music and effects alike, on top of the
+// game's own channel volumes; kept across driver changes.
+void SetMasterVolume(float gain);  // 0 silent .. 1 as made (the start)
+float MasterVolume();

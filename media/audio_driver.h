@@ -14,6 +14,7 @@ class TAudioDriver {
   virtual TSound* CreateSound(const TAudioSample& sample, int flags) = 0;  // null on failure
   virtual ChannelRef AllocChannel() = 0;
   virtual TSound* LoadSound(const Text& url, int flags);  // decode (or take the preloaded sample), then CreateSound
+  virtual void SetMasterGain(float /*gain*/) {}           // scales every source it plays
 
   TAudioDriver* _succ = nullptr;
 };

@@ -52,6 +52,7 @@ struct Pad {
 std::map<SDL_JoystickID, Pad> pads;
 std::bitset<256> held;  // keys the pads hold between them
 bool started = false;
+bool startIsSpace = true;
 
 int StickDirection(int value, int current) {
   if (value >= STICK_PRESS) return 1;
@@ -67,7 +68,7 @@ void Refresh() {
   for (const auto& [id, pad] : pads) {
     for (size_t b = 0; b < buttonKeys.size(); ++b)
       if (pad.buttons[b] && buttonKeys[b].key) {
-        want.set(buttonKeys[b].key);
+        if (b != SDL_CONTROLLER_BUTTON_START || startIsSpace) want.set(buttonKeys[b].key);
         want.set(buttonKeys[b].own);
       }
     if (pad.stickX < 0) want.set(KEY_LEFT).set(KEY_STICK_LEFT);
@@ -136,3 +137,7 @@ void HandleGamepadEvent(const SDL_Event& ev) {
 }
 
 int GamepadCount() { return static_cast<int>(pads.size()); }
+
+// Takes effect at the pad's next event, inside a poll, so a recording sees
+// every key change the pad makes.
+void SetPadStartIsSpace(bool on) { startIsSpace = on; }

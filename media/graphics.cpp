@@ -25,6 +25,7 @@ namespace {
 std::unique_ptr<T2DGraphics> current;
 bool headless = false;
 std::function<void()> frameHook;
+void (*flipOverlay)() = nullptr;
 bool exitRegistered = false;
 int failOpens = 0;
 bool drawShortcuts = true;
@@ -98,6 +99,8 @@ void SetGraphicsFailure(const Text& why) { graphicsFailure = why; }
 Text GraphicsFailure() { return graphicsFailure; }
 bool HeadlessGraphics() { return headless; }
 void SetFrameHook(std::function<void()> hook) { frameHook = std::move(hook); }
+
+void SetFlipOverlay(void (*draw)()) { flipOverlay = draw; }
 void SetDrawShortcuts(bool on) { drawShortcuts = on; }
 
 namespace {
@@ -176,8 +179,28 @@ int framesFlipped = 0;
 
 int FramesFlipped() { return framesFlipped; }
 
+void DrawFlipOverlay() {
+  const T2DGraphics& g = *current;
+  int r = g.color_red, gr = g.color_green, b = g.color_blue, blend = g.blend_mode;
+  int vx = g.viewport_x, vy = g.viewport_y, vw = g.viewport_w, vh = g.viewport_h;
+  float alpha = g.color_alpha, width = g.line_width, rot = g.tform_rot;
+  float sx = g.tform_scale_x, sy = g.tform_scale_y, ox = g.origin_x, oy = g.origin_y;
+  TImageFont* font = g.image_font;
+  flipOverlay();
+  SetColor(r, gr, b);
+  SetAlpha(alpha);
+  SetBlend(blend);
+  SetLineWidth(width);
+  SetDrawScale(sx, sy);
+  SetDrawRotation(rot);
+  SetViewport(vx, vy, vw, vh);
+  SetDrawOrigin(ox, oy);
+  current->image_font = font;
+}
+
 void Flip(int sync) {
   if (!current) return;
+  if (flipOverlay) DrawFlipOverlay();
   ++framesFlipped;
   T2DDriver* d = current->_driver;
   TFramePacing& p = framePacing;

@@ -129,6 +129,9 @@ void SetAppTitle(const Text& title);
 extern int graphicsSeq;    // bumped at every open and close, never 0 once opened
 int FramesFlipped();       // Flip calls with a display open, since the program started
 T2DGraphics* Current2D();  // null when no display is open
+// Drawn over every frame just before Flip shows it (hints and indicators
+// that belong to no one screen); the drawing state is as it was afterwards.
+void SetFlipOverlay(void (*draw)());  // nullptr: none
 T2DDriver* Current2DDriver();
 
 // --- Drawing state ---

@@ -22,12 +22,17 @@ std::deque<InputEvent> injected;
 PollObserver pollObserver = nullptr;
 PollSupplier pollSupplier = nullptr;
 LiveEventSink liveSink = nullptr;
+LiveKeyWatcher keyWatcher = nullptr;
+bool typingText = false;
 // The events the running PollSystem handed to the game, for the observer.
 std::vector<InputEvent> polled;
 
 // The window's events reach the game, or the live sink while a recording
 // supplies the game's.
 void Deliver(const InputEvent& e) {
+  if (keyWatcher && !typingText && tracking &&
+      (e.kind == InputEventKind::KeyDown || e.kind == InputEventKind::Char))
+    keyWatcher(e);
   if (!pollSupplier)
     HandleInputEvent(e);
   else if (liveSink)
@@ -165,3 +170,9 @@ void SetInputTracking(bool on) {
 bool InputTracking() { return tracking; }
 
 int AppSuspended() { return appSuspended; }
+
+void SetLiveKeyWatcher(LiveKeyWatcher watcher) { keyWatcher = watcher; }
+
+void SetTypingText(bool on) { typingText = on; }
+
+bool TypingText() { return typingText; }

@@ -15,7 +15,9 @@ constexpr int KEY_DOWN = 40;
 constexpr int KEY_0 = 48;         // digits 48..57
 constexpr int KEY_A = 65;         // letters 65..90, upper-case code whatever the shift state
 constexpr int KEY_H = 72;
+constexpr int KEY_M = 77;
 constexpr int KEY_N = 78;
+constexpr int KEY_P = 80;
 constexpr int KEY_S = 83;
 constexpr int KEY_W = 87;
 constexpr int KEY_Y = 89;
@@ -34,6 +36,9 @@ constexpr int KEY_PAD_UP = 203, KEY_PAD_DOWN = 204, KEY_PAD_LEFT = 205, KEY_PAD_
 constexpr int KEY_PAD_START = 207, KEY_PAD_BACK = 208;
 constexpr int KEY_STICK_UP = 211, KEY_STICK_DOWN = 212, KEY_STICK_RIGHT = 213, KEY_STICK_LEFT = 214;
 int GamepadCount();  // pads plugged in and opened
+// Off while playing: Start then presses only its own code (it pauses),
+// not SPACE (which would open a gap). On everywhere else.
+void SetPadStartIsSpace(bool on);
 // KeyHits without polling first: what the last poll left. For reading a
 // pad's own codes beside the keys the same poll brought, so the keyboard's
 // path polls exactly as often as without a pad.
@@ -55,6 +60,17 @@ struct InputEvent {
   InputEventKind kind;
   int code = 0;             // key code, or the typed code unit
 };
+
+// --- Keys that act on every screen ---
+// The watcher sees each key press and typed character the window brings,
+// whether the game or a replay's live sink gets them, except while a
+// screen takes typed text (then every letter and '-' is a character).
+using LiveKeyWatcher = void (*)(const InputEvent& e);
+void SetLiveKeyWatcher(LiveKeyWatcher watcher);  // nullptr: none
+void SetTypingText(bool on);                     // on while the name entry runs
+bool TypingText();
+
+// --- Delivery ---
 void HandleInputEvent(const InputEvent& e);  // applies one event to the polled state
 void InjectInputEvent(const InputEvent& e);  // queued; delivered by the next PollSystem
 void SetInputTracking(bool on);              // on while a display is open; both ways flush

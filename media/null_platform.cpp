@@ -15,6 +15,7 @@ void SetAppTitle(const Text&) {}
 void DeliverWindowEvents() {}
 void SetMouseVisible(bool) {}
 int GamepadCount() { return 0; }
+void SetPadStartIsSpace(bool) {}
 
 // --- Sound: "OpenAL" finds no device, so the silent "Null" driver plays ---
 namespace {

@@ -44,6 +44,7 @@ namespace {
   X(alGenSources, LPALGENSOURCES) \
   X(alGetError, LPALGETERROR) \
   X(alGetSourcei, LPALGETSOURCEI) \
+  X(alListenerf, LPALLISTENERF) \
   X(alSource3f, LPALSOURCE3F) \
   X(alSourcePause, LPALSOURCEPAUSE) \
   X(alSourcePlay, LPALSOURCEPLAY) \
@@ -235,6 +236,9 @@ class TOpenALDriver : public TAudioDriver {
   TSound* CreateSound(const TAudioSample& sample, int flags) override;
   TSound* LoadSound(const Text& url, int flags) override;
   ChannelRef AllocChannel() override { return NewChannel(1); }
+  void SetMasterGain(float gain) override {
+    if (_context) alListenerf(AL_GAIN, gain);
+  }
 
   ALuint MakeBuffer(const TAudioSample& sample);  // 0 on failure
   std::shared_ptr<TOpenALChannel> NewChannel(int isStatic);

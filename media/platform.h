@@ -11,7 +11,7 @@
 //     headless, no window event ever arrives, no TrueType font or Ogg file
 //     loads, and the "OpenAL" driver never starts, so the "Null" one plays.
 // Besides the two below, a backend defines the operations declared for it
-// elsewhere: GLDriver, SetAppTitle, SetMouseVisible, GamepadCount,
+// elsewhere: GLDriver, SetAppTitle, SetMouseVisible, GamepadCount, SetPadStartIsSpace,
 // OpenALAudioDriver, FinishLoadingSounds, TFreeTypeFont and the Ogg loaders
 // of audio_sample.h.
 #pragma once

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "flow/comfort.h"
 #include "flow/flow_state.h"
 #include "flow/light.h"
 #include "flow/media_set.h"
@@ -161,6 +162,7 @@ void RunGameOver() {
     }
     Flip(-1);
     Cls();
+    if (wipeStep == 0) PausePoint(PauseAt::GameOver);
   } while (wipeStep < WIPE_END);
   if (musicChannel) musicChannel->Stop();
   ClearLightMap();
@@ -203,6 +205,7 @@ void EnterScoreName() {
   if (newEntryIndex < 25) entryLabel = u"Local Score #" + IntText(newEntryIndex + 1);
   gotHighScore = true;
   bool done = false;
+  SetTypingText(true);  // M, '-' and '=' are letters of the name here
   while (!done) {
     DrawGameOverFrame();
     SetColor(255, 255, 255);
@@ -215,6 +218,7 @@ void EnterScoreName() {
     Flip(-1);
     Cls();
   }
+  SetTypingText(false);
   // The name typed here is the player's name on the online board too; an
   // entry left empty keeps the one the board already knows.
   if (playerName != u"Anonymous") RememberOnlineName(playerName);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "flow/comfort.h"
 #include "flow/flow_state.h"
 #include "flow/light.h"
 #include "flow/media_set.h"
@@ -196,6 +197,10 @@ void RunLevelComplete() {
     LevelCompleteFrame();
     Flip(-1);
     Cls();
+    if (wipeStep < 25 && PausePoint(PauseAt::LevelEnd)) {
+      playState = PLAY_QUIT;
+      wipeStep = 26;  // where ESC's full-size wipe frame leaves it
+    }
   } while (wipeStep < 25);
   if (wipeStep == 25) playState = PLAY_NEXT_LEVEL;
 }

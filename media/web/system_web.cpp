@@ -119,6 +119,7 @@ void SetMouseVisible(bool visible) {
 }
 
 int GamepadCount() { return 0; }
+void SetPadStartIsSpace(bool) {}
 
 // The browser's random source (crypto.getRandomValues), in pieces of at
 // most 256 bytes as getentropy takes them.
