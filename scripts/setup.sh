@@ -7,6 +7,7 @@ libsdl2-dev libgl-dev libopenal-dev libvorbis-dev libogg-dev libpng-dev
 libfreetype-dev zlib1g-dev libgtest-dev libgmock-dev
 xvfb xauth xdotool x11-utils imagemagick sox cppcheck clang libclang-rt-14-dev
 python3 python3-fonttools python3-numpy python3-shapely fonts-dejavu-core
+postgresql python3-psycopg
 libopenal1 libsdl2-2.0-0 libgl1-mesa-dri libegl-mesa0 libglx-mesa0
 dpkg-dev desktop-file-utils appstream lintian
 emscripten libstb-dev chromium python3-websocket"
