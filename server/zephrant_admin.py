@@ -11,6 +11,11 @@
     python3 server/zephrant_admin.py --db scores.db move-name NAME KEY
     python3 server/zephrant_admin.py --db scores.db backup FILE
 
+`--db` takes the server's SQLite file or its `postgresql://` URL. Each
+command says what it did; `list` flags the scores whose name, key or
+address is banned. A backup is readable by its owner alone (it holds keys
+and addresses); of a PostgreSQL board it is pg_dump's custom format.
+
 A running server sees every change with its next request. Nothing is ever
 deleted: a removed score and a banned name, key or address only stop
 counting, and `restore` / `unban` bring them back. `replays` shows what was
@@ -21,12 +26,12 @@ who lost theirs or a line stored without one.
 
 import argparse
 import os
-import sqlite3
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
+from zscores import db as database  # noqa: E402
 from zscores.board import BAN_KINDS, BoardError, Moderation  # noqa: E402
 from zscores.service import KEY  # noqa: E402
 
@@ -35,7 +40,8 @@ REPLAY_STATES = ("queued", "verified", "done", "refused")
 
 def main(argv=None, out=sys.stdout) -> int:
     parser = argparse.ArgumentParser(description="Zephrant score board moderation")
-    parser.add_argument("--db", required=True, help="the server's SQLite file")
+    parser.add_argument("--db", required=True,
+                        help="the server's SQLite file or postgresql:// URL")
     sub = parser.add_subparsers(dest="command", required=True)
     listing = sub.add_parser("list", help="stored scores, best first")
     listing.add_argument("--name")
@@ -59,17 +65,17 @@ def main(argv=None, out=sys.stdout) -> int:
         "file")
     args = parser.parse_args(argv)
 
-    if not os.path.exists(args.db):
+    if not database.is_url(args.db) and not os.path.exists(args.db):
         print(f"zephrant_admin: {args.db}: no such board", file=sys.stderr)
         return 2
     try:
         mod = Moderation(args.db)
-    except (BoardError, sqlite3.Error) as e:
-        print(f"zephrant_admin: {args.db}: {e}", file=sys.stderr)
+    except (BoardError, *database.Error) as e:
+        print(f"zephrant_admin: {database.describe(args.db)}: {e}", file=sys.stderr)
         return 2
     try:
         return run(mod, args, out)
-    except sqlite3.Error as e:
+    except (BoardError, OSError, *database.Error) as e:
         print(f"zephrant_admin: {e}", file=sys.stderr)
         return 2
     finally:
@@ -79,21 +85,28 @@ def main(argv=None, out=sys.stdout) -> int:
 def run(mod: Moderation, args, out) -> int:
     if args.command == "list":
         print(f"{'id':>7} {'name':20} lv {'score':>7}  {'key':16} address  flags", file=out)
-        for row_id, name, level, score, key, address, removed, replay in mod.list(
+        for row_id, name, level, score, key, address, removed, replay, banned in mod.list(
                 args.n, args.name, args.removed):
-            flags = ("removed " if removed else "") + ("replay" if replay else "")
+            flags = " ".join((["removed"] if removed else []) + (["replay"] if replay else [])
+                             + [f"banned-{kind}" for kind in banned])
             print(f"{row_id:>7} {name:20} {level:2} {score:>7}  {key[:16]:16} {address}  {flags}",
                   file=out)
     elif args.command in ("remove", "restore"):
         if not mod.set_removed(args.id, args.command == "remove"):
             print(f"zephrant_admin: no stored score {args.id}", file=sys.stderr)
             return 1
+        name, level, score = mod.score(args.id)
+        print(f"{args.command}d score {args.id}: {name} {level} {score}", file=out)
     elif args.command == "ban":
-        mod.ban(args.kind, args.value)
+        if mod.ban(args.kind, args.value):
+            print(f"banned {args.kind} {args.value!r}", file=out)
+        else:
+            print(f"{args.kind} {args.value!r} was banned already", file=out)
     elif args.command == "unban":
         if not mod.unban(args.kind, args.value):
             print(f"zephrant_admin: {args.kind} {args.value!r} was not banned", file=sys.stderr)
             return 1
+        print(f"unbanned {args.kind} {args.value!r}", file=out)
     elif args.command == "bans":
         for kind, value in mod.bans():
             print(f"{kind} {value}", file=out)
@@ -113,7 +126,9 @@ def run(mod: Moderation, args, out) -> int:
         before = mod.move_name(args.name, args.key)
         print(f"{args.name!r} belonged to {before or 'no key'}; now to {args.key}", file=out)
     elif args.command == "backup":
-        mod.backup(args.file)
+        how = mod.backup(args.file)
+        print(f"backed up {database.describe(args.db)} to {args.file} ({how});"
+              f" readable by its owner only", file=out)
     return 0
 
 

@@ -23,7 +23,7 @@ from contextlib import closing
 SERVER_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, SERVER_DIR)
 
-from zscores import rules  # noqa: E402
+from zscores import db as database, rules  # noqa: E402
 from zscores.board import ScoreBoard  # noqa: E402
 from zscores.cli import DEFAULT_CONSTANTS  # noqa: E402
 from zscores.queue import Claim, ReplayQueue, Verdict, Workers  # noqa: E402
@@ -100,10 +100,18 @@ class ServerCase(unittest.TestCase):
 
     limits = {}
     verifier = None         # uploads need no replay unless a case brings a verifier
+    backend = "sqlite"      # pg_test.py runs every case on PostgreSQL as well
+
+    def new_database(self):
+        return os.path.join(self.tmp.name, "scores.db")
+
+    def raw(self):
+        """The board's database, to change or read behind the server's back."""
+        return closing(database.connect(self.db))
 
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory()
-        self.db = os.path.join(self.tmp.name, "scores.db")
+        self.db = self.new_database()
         self.clock = FakeClock()
         self.server = None
         self.start()
@@ -262,7 +270,7 @@ class BoardTest(ServerCase):
 
     def test_board_holds_at_most_1000_lines(self):
         self.stop()
-        with closing(sqlite3.connect(self.db)) as db, db:
+        with self.raw() as db:
             db.executemany(
                 "INSERT INTO scores (name, level, score, created, address) VALUES (?,?,?,0,'')",
                 [(f"P{i:04d}", "A1", 2000 - i) for i in range(1005)])
@@ -277,11 +285,11 @@ class BoardTest(ServerCase):
         lines = self.board_lines()
         self.assertEqual(len(lines), 1000)
         self.assertEqual(lines[998:], ["P0998,A1,1002", "Good,A1,1002"])
-        with closing(sqlite3.connect(self.db)) as db:
+        with self.raw() as db:
             self.assertEqual(db.execute("SELECT COUNT(*) FROM scores").fetchone()[0], 1007)
         # Nothing that fell off was lost: removing lines lets the next ones up,
         # and the running server sees the change made from outside at once.
-        with closing(sqlite3.connect(self.db)) as db, db:
+        with self.raw() as db:
             db.execute("UPDATE scores SET removed = 1 WHERE name IN ('P0000', 'Good')")
         lines = self.board_lines()
         self.assertEqual(lines[0], "P0001,A1,1999")
@@ -531,10 +539,12 @@ class ProtectionTest(ServerCase):
 class PersistenceTest(ServerCase):
     def test_scores_survive_a_restart_in_wal_mode(self):
         self.assertEqual(self.upload("Ann", "D4", 4242), rules.STORED)
-        self.assertEqual(self.board.journal_mode(), "wal")
+        sqlite = self.backend == "sqlite"
+        self.assertEqual(self.board.journal_mode(), "wal" if sqlite else self.backend)
         self.stop()
-        with closing(sqlite3.connect(self.db)) as db:
-            self.assertEqual(db.execute("PRAGMA journal_mode").fetchone()[0], "wal")
+        if sqlite:
+            with closing(sqlite3.connect(self.db)) as db:
+                self.assertEqual(db.execute("PRAGMA journal_mode").fetchone()[0], "wal")
         self.start()
         self.assertEqual(self.board_lines(), ["Ann,D4,4242"])
         self.assertEqual(self.upload("Ann", "D4", 4000), rules.NOT_BETTER)
@@ -549,25 +559,38 @@ class ModerationTest(ServerCase):
         self.assertEqual(self.board_lines()[0], "Cheat,A1,9999999")     # cached now
         code, listing = self.admin("list", "--name", "Cheat")
         cheat_id = listing.splitlines()[1].split()[0]
-        self.assertEqual(self.admin("remove", cheat_id)[0], 0)
+        self.assertEqual(self.admin("remove", cheat_id),
+                         (0, f"removed score {cheat_id}: Cheat A1 9999999\n"))
         self.assertEqual(self.board_lines(), ["Ann,A1,300", "Bob,A1,200"])
         self.assertEqual(self.admin("restore", cheat_id)[0], 0)
         self.assertEqual(len(self.board_lines()), 3)
-        self.assertEqual(self.admin("ban", "name", "Cheat")[0], 0)
+        self.assertEqual(self.admin("ban", "name", "Cheat"), (0, "banned name 'Cheat'\n"))
         self.assertEqual(self.board_lines(), ["Ann,A1,300", "Bob,A1,200"])
+        self.assertRegex(self.admin("list")[1], r"\n *\d+ Cheat .* replay banned-name\n|"
+                                                r"\n *\d+ Cheat .*  banned-name\n")
         self.assertEqual(self.upload("Cheat", "A1", 9999999), rules.BANNED)
         self.admin("ban", "address", "127.0.0.1")
         self.assertEqual(self.board_lines(), [])
         self.assertEqual(self.admin("bans")[1], "address 127.0.0.1\nname Cheat\n")
         self.admin("unban", "address", "127.0.0.1")
         self.assertEqual(self.admin("unban", "name", "nobody")[0], 1)
-        # A backup taken while the server runs holds the board.
+        # A backup taken while the server runs holds the board, and only
+        # its owner may read it.
         copy = os.path.join(self.tmp.name, "copy.db")
         self.assertEqual(self.admin("backup", copy)[0], 0)
-        self.assertEqual(ScoreBoard(copy).rows(), [("Ann", "A1", "300"), ("Bob", "A1", "200")])
-        self.assertEqual(self.board._db.execute("PRAGMA synchronous").fetchone()[0], 2)  # FULL
+        self.assertEqual(os.stat(copy).st_mode & 0o777, 0o600)
+        if self.backend == "sqlite":
+            self.assertEqual(ScoreBoard(copy).rows(),
+                             [("Ann", "A1", "300"), ("Bob", "A1", "200")])
+            self.assertEqual(self.board._db.execute("PRAGMA synchronous").fetchone()[0], 2)
+        else:
+            listing = subprocess.run(["pg_restore", "--data-only", "--table=scores", "-f", "-",
+                                      copy], capture_output=True, text=True, check=True).stdout
+            self.assertIn("Bob", listing)
 
     def test_a_version_1_board_is_carried_over(self):
+        if self.backend != "sqlite":
+            self.skipTest("boards of that version were SQLite files")
         self.stop()
         os.remove(self.db)
         with closing(sqlite3.connect(self.db)) as db, db:
@@ -583,6 +606,8 @@ class ModerationTest(ServerCase):
 
 
     def test_names_and_owners_of_a_version_2_board_and_moving_them(self):
+        if self.backend != "sqlite":
+            self.skipTest("boards of that version were SQLite files")
         self.stop()
         os.remove(self.db)
         a, b = "a" * 32, "b" * 32
@@ -659,9 +684,12 @@ class VerifiedUploadTest(ServerCase):
                                    source=source, timeout=60))
 
     def settled(self):
-        """Waits until no replay is left in the queue; the replays' states."""
-        states = lambda: self.queue.db.execute(
-            "SELECT state, reason FROM replays ORDER BY id").fetchall()
+        """Waits until no replay is left in the queue; the replays' states.
+        Read on a connection of its own: the queue's may be inside a
+        worker's transaction."""
+        def states():
+            with self.raw() as db:
+                return db.execute("SELECT state, reason FROM replays ORDER BY id").fetchall()
         wait_for(lambda: all(s != "queued" for s, _ in states()))
         return states()
 
@@ -757,12 +785,14 @@ class VerifiedUploadTest(ServerCase):
 class QueueTest(unittest.TestCase):
     """The queue's claims and verdicts, with a clock of its own."""
 
+    def new_database(self):
+        return os.path.join(self.tmp.name, "q.db")
+
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory()
         self.addCleanup(self.tmp.cleanup)
         self.clock = FakeClock()
-        self.queue = ReplayQueue(os.path.join(self.tmp.name, "q.db"), clock=self.clock,
-                                 lease=60)
+        self.queue = ReplayQueue(self.new_database(), clock=self.clock, lease=60)
         self.addCleanup(self.queue.close)
 
     def add(self, address, key, score=1, replay=None, frames=1_296_000):
@@ -837,6 +867,11 @@ class ConstantsTest(unittest.TestCase):
 class CommandLineTest(unittest.TestCase):
     """The scripts as a host or the game's tests start them."""
 
+    backend = "sqlite"
+
+    def new_database(self):
+        return "board.db"       # in the folder the server starts in
+
     def launch(self, script, *args, cwd):
         proc = subprocess.Popen([PYTHON, os.path.join(SERVER_DIR, script), *args], cwd=cwd,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
@@ -860,7 +895,7 @@ class CommandLineTest(unittest.TestCase):
     def test_server_prints_its_port_logs_uploads_counts_the_rest_and_stops_on_sigterm(self):
         with tempfile.TemporaryDirectory() as tmp:
             proc, port = self.launch("zephrant_server.py", "--port", "0", "--print-port",
-                                     "--db", "board.db", "--unverified", cwd=tmp)
+                                     "--db", self.new_database(), "--unverified", cwd=tmp)
             for _ in range(3):
                 self.assertEqual(game_lines(exchange(port, game_get("getScores.php"))), [])
             for _ in range(3):
@@ -879,17 +914,19 @@ class CommandLineTest(unittest.TestCase):
             self.assertIn("refused 3 in the last 60 s: 3 x 404 not found", log)
             self.assertNotIn("\x1b", log)
             self.assertIn("http://\\x1b[2J/netscores", log)
-            self.assertTrue(os.path.exists(os.path.join(tmp, "board.db")))
+            self.assertTrue(self.backend != "sqlite"
+                            or os.path.exists(os.path.join(tmp, "board.db")))
 
     def test_an_accepted_upload_survives_kill_9_and_verifies_after_the_restart(self):
         program, recorded = real_verifier(), recorded_replay()
         if program is None or recorded is None or os.environ.get("ZEPHRANT_SANITIZE"):
             self.skipTest("needs the built game (not a sanitizer build) and a recorded replay")
         replay, score, level = recorded
+        board = self.new_database()
         with tempfile.TemporaryDirectory() as tmp:
             def serve(workers):
                 return self.launch("zephrant_server.py", "--port", "0", "--print-port",
-                                   "--db", "b.db", "--verifier", program, "--quiet",
+                                   "--db", board, "--verifier", program, "--quiet",
                                    "--verify-workers", workers, cwd=tmp)
             proc, port = serve("0")        # nobody verifies yet
             self.assertEqual(game_lines(exchange(port, replay_request(replay, "Kim", "c" * 32)))

@@ -1,4 +1,4 @@
-"""The online board in SQLite.
+"""The online board, in SQLite or PostgreSQL (`zscores.db`).
 
 Every accepted score is kept for good, with the replay it was verified by.
 The board the game downloads is worked out from them: each name's best score
@@ -15,14 +15,16 @@ operator's to give: no key can claim it until `move-name` does.
 The same file holds the queue of replays waiting for the verifier
 (`zscores.queue`).
 
-The moderation command works on the same file from another process; the
-server notices its changes at once through SQLite's data version.
+The moderation command works on the same database from another process;
+the server notices its changes at once.
 """
 
-import sqlite3
+import os
+import subprocess
 import threading
 import time
 
+from . import db as database
 from . import rules
 
 SCHEMA_VERSION = 3
@@ -117,9 +119,10 @@ ALTER TABLE scores ADD COLUMN fingerprint TEXT;
 UPDATE scores SET name_key = zname(name);
 ALTER TABLE owners RENAME TO owners_v2;
 """ + _SCHEMA + """
-INSERT OR IGNORE INTO owners (name_key, key)
+INSERT INTO owners (name_key, key)
     SELECT zname(o.name), o.key FROM owners_v2 o
-    ORDER BY (SELECT MIN(s.id) FROM scores s WHERE s.name = o.name);
+    ORDER BY (SELECT MIN(s.id) FROM scores s WHERE s.name = o.name)
+    ON CONFLICT DO NOTHING;
 DROP TABLE owners_v2;
 """
 
@@ -136,7 +139,7 @@ _BOARD = f"""
 SELECT id, name, level, score FROM (
     SELECT id, name, level, score,
            ROW_NUMBER() OVER (PARTITION BY name ORDER BY score DESC, id ASC) AS k
-    FROM scores WHERE {_VISIBLE})
+    FROM scores WHERE {_VISIBLE}) AS ranked
 WHERE k = 1 ORDER BY score DESC, id ASC LIMIT ?
 """
 
@@ -145,26 +148,25 @@ class BoardError(RuntimeError):
     pass
 
 
-def connect(path: str) -> sqlite3.Connection:
-    db = sqlite3.connect(path, check_same_thread=False, isolation_level=None, timeout=5.0)
-    db.create_function("zname", 1, rules.name_key, deterministic=True)
-    mode = db.execute("PRAGMA journal_mode=WAL").fetchone()[0]
-    if mode.lower() != "wal" and path != ":memory:":
-        raise BoardError(f"{path}: SQLite refused WAL mode (got {mode})")
-    # An accepted score must survive a power cut: every commit reaches the disk.
-    db.execute("PRAGMA synchronous=FULL")
-    version = db.execute("PRAGMA user_version").fetchone()[0]
+def connect(target: str):
+    """The board's database: an SQLite file, or a `postgresql://` URL."""
+    try:
+        db = database.connect(target, functions=[("zname", rules.name_key)])
+    except database.DatabaseError as e:
+        raise BoardError(str(e)) from e
+    version = db.schema_version()
+    # Versions 1 and 2 were SQLite only.
     if version == 1:
-        db.executescript("BEGIN IMMEDIATE;" + _FROM_V1 + "COMMIT;")
+        db.script("BEGIN IMMEDIATE;" + _FROM_V1 + "COMMIT;")
     elif version == 2:
-        db.executescript("BEGIN IMMEDIATE;" + _FROM_V2 + "COMMIT;")
+        db.script("BEGIN IMMEDIATE;" + _FROM_V2 + "COMMIT;")
     elif version not in (0, SCHEMA_VERSION):
-        raise BoardError(f"{path}: schema version {version}, expected {SCHEMA_VERSION}")
-    db.executescript(_SCHEMA)
-    columns = {row[1] for row in db.execute("PRAGMA table_info(replays)")}
-    if "claim_frames" not in columns:     # a queue from before the frames were kept
+        raise BoardError(f"{database.describe(target)}: schema version {version},"
+                         f" expected {SCHEMA_VERSION}")
+    db.create(_SCHEMA)
+    if "claim_frames" not in db.columns("replays"):     # a queue from before the frames were kept
         db.execute("ALTER TABLE replays ADD COLUMN claim_frames INTEGER NOT NULL DEFAULT 0")
-    db.execute(f"PRAGMA user_version={SCHEMA_VERSION}")
+    db.set_schema_version(SCHEMA_VERSION)
     return db
 
 
@@ -183,12 +185,14 @@ class ScoreBoard:
 
     def journal_mode(self) -> str:
         with self._lock:
+            if self._db.kind != "sqlite":
+                return self._db.kind
             return self._db.execute("PRAGMA journal_mode").fetchone()[0]
 
     def _fresh(self):
         # data_version changes whenever another connection (the moderation
         # command) commits; our own commits clear the cache themselves.
-        version = self._db.execute("PRAGMA data_version").fetchone()[0]
+        version = self._db.data_version()
         if version != self._seen:
             self._seen = version
             self._text = None
@@ -241,31 +245,16 @@ class ScoreBoard:
                 with transaction(self._db):
                     status, _ = store(self._db, name, level, score, address, now, key,
                                       replay, replay_hash, fingerprint, self.size)
-            except sqlite3.Error as e:
+            except database.Error as e:
                 raise BoardError(str(e)) from e
             self._text = None
             return status
 
 
-class transaction:
-    """BEGIN IMMEDIATE ... COMMIT, rolled back on any exception."""
-
-    def __init__(self, db: sqlite3.Connection):
-        self.db = db
-
-    def __enter__(self):
-        self.db.execute("BEGIN IMMEDIATE")
-        return self.db
-
-    def __exit__(self, kind, value, tb):
-        if kind is None:
-            self.db.execute("COMMIT")
-        elif self.db.in_transaction:
-            self.db.execute("ROLLBACK")
-        return False
+transaction = database.transaction
 
 
-def owner_of(db: sqlite3.Connection, name_key: str):
+def owner_of(db, name_key: str):
     row = db.execute("SELECT key FROM owners WHERE name_key = ?", (name_key,)).fetchone()
     if row is not None:
         return row[0]
@@ -274,7 +263,7 @@ def owner_of(db: sqlite3.Connection, name_key: str):
     return "" if keyless else None
 
 
-def banned(db: sqlite3.Connection, name: str, key: str, address: str) -> bool:
+def banned(db, name: str, key: str, address: str) -> bool:
     return db.execute(
         "SELECT 1 FROM bans WHERE (kind = 'name' AND value = ?)"
         " OR (kind = 'key' AND value = ?) OR (kind = 'address' AND value = ?)",
@@ -295,11 +284,12 @@ def store(db, name, level, score, address, now, key="", replay=None, replay_hash
         return rules.NOT_BETTER, None
     row_id = db.execute(
         "INSERT INTO scores (name, level, score, created, address, key, replay, replay_hash,"
-        " name_key, fingerprint) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+        " name_key, fingerprint) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id",
         (name, level, score, now, address, key, replay, replay_hash, name_key,
-         fingerprint)).lastrowid
+         fingerprint)).fetchone()[0]
     if key:
-        db.execute("INSERT OR IGNORE INTO owners (name_key, key) VALUES (?, ?)", (name_key, key))
+        db.execute("INSERT INTO owners (name_key, key) VALUES (?, ?) ON CONFLICT DO NOTHING",
+                   (name_key, key))
     on_board = any(n == name for _, n, _, _ in db.execute(_BOARD, (size,)))
     return (rules.STORED if on_board else rules.OFF_THE_BOARD), row_id
 
@@ -315,27 +305,37 @@ class Moderation:
 
     def list(self, limit: int = 50, name: str = None, removed: bool = False):
         """Stored scores, best first: (id, name, level, score, key, address,
-        removed, has_replay)."""
-        where = "WHERE removed = 1" if removed else "WHERE 1"
+        removed, has_replay, banned: what of name, key and address is)."""
+        where = "WHERE removed = 1" if removed else "WHERE 1 = 1"
         args = []
         if name is not None:
             where += " AND name = ?"
             args.append(name)
-        return self.db.execute(
+        rows = self.db.execute(
             "SELECT id, name, level, score, key, address, removed, replay IS NOT NULL"
             f" FROM scores {where} ORDER BY score DESC, id ASC LIMIT ?",
             (*args, limit)).fetchall()
+        bans = set(self.bans())
+        return [(*row, [kind for kind, value in zip(BAN_KINDS, (row[1], row[4], row[5]))
+                        if (kind, value) in bans]) for row in rows]
+
+    def score(self, row_id: int):
+        """(name, level, score) of a stored score, or None."""
+        return self.db.execute("SELECT name, level, score FROM scores WHERE id = ?",
+                               (row_id,)).fetchone()
 
     def set_removed(self, row_id: int, removed: bool) -> bool:
         cur = self.db.execute("UPDATE scores SET removed = ? WHERE id = ?",
                               (1 if removed else 0, row_id))
         return cur.rowcount == 1
 
-    def ban(self, kind: str, value: str):
+    def ban(self, kind: str, value: str) -> bool:
+        """False when it was banned already."""
         if kind not in BAN_KINDS:
             raise ValueError(kind)
-        self.db.execute("INSERT OR IGNORE INTO bans (kind, value, created) VALUES (?, ?, ?)",
-                        (kind, value, time.time()))
+        return self.db.execute("INSERT INTO bans (kind, value, created) VALUES (?, ?, ?)"
+                               " ON CONFLICT DO NOTHING",
+                               (kind, value, time.time())).rowcount == 1
 
     def unban(self, kind: str, value: str) -> bool:
         return self.db.execute("DELETE FROM bans WHERE kind = ? AND value = ?",
@@ -360,12 +360,26 @@ class Moderation:
         name_key = rules.name_key(name)
         with transaction(self.db):
             before = owner_of(self.db, name_key)
-            self.db.execute("INSERT OR REPLACE INTO owners (name_key, key) VALUES (?, ?)",
+            self.db.execute("INSERT INTO owners (name_key, key) VALUES (?, ?)"
+                            " ON CONFLICT (name_key) DO UPDATE SET key = excluded.key",
                             (name_key, key))
         return before
 
-    def backup(self, target: str):
-        """A consistent copy while the server runs (SQLite's online backup)."""
-        with sqlite3.connect(target) as out:
-            self.db.backup(out)
-        out.close()
+    def backup(self, target: str) -> str:
+        """A consistent copy while the server runs, readable by its owner
+        alone (it holds keys and addresses): SQLite's online backup, or
+        pg_dump's custom format. Says how it was made."""
+        fd = os.open(target, os.O_WRONLY | os.O_CREAT, 0o600)
+        try:
+            os.fchmod(fd, 0o600)
+            if self.db.kind == "sqlite":
+                self.db.backup(target)
+                return "SQLite online backup"
+            os.ftruncate(fd, 0)
+            run = subprocess.run(["pg_dump", "--format=custom", "--dbname", self.db.target],
+                                 stdout=fd, stderr=subprocess.PIPE, text=True)
+            if run.returncode != 0:
+                raise BoardError(f"pg_dump failed: {run.stderr.strip()}")
+            return "pg_dump --format=custom (restore with pg_restore)"
+        finally:
+            os.close(fd)

@@ -8,6 +8,7 @@ import sys
 
 from . import rules
 from .board import BoardError, ScoreBoard
+from .db import describe
 from .service import Limits, ScoreService
 from .queue import ReplayQueue, Workers
 from .verify import Verifier
@@ -16,8 +17,22 @@ from .wire import ScoreHTTPServer, ScoreRequestHandler
 
 SERVER_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DEFAULT_CONSTANTS = os.path.join(SERVER_DIR, os.pardir, "scores", "challenge_constants.h")
-DEFAULT_VERIFIER = os.path.join(SERVER_DIR, os.pardir, "build", "zephrant")
 DEFAULT_WEB_PLAYER = os.path.join(SERVER_DIR, os.pardir, "build", "web")
+
+
+def default_verifier() -> str:
+    """zephrant-verify installed beside the server, else the one built in
+    ../build, else the game itself there (`zephrant --verify` says the same)."""
+    candidates = [os.path.join(SERVER_DIR, "zephrant-verify"),
+                  os.path.join(SERVER_DIR, os.pardir, "build", "zephrant-verify"),
+                  os.path.join(SERVER_DIR, os.pardir, "build", "zephrant")]
+    for program in candidates:
+        if os.access(program, os.X_OK):
+            return os.path.normpath(program)
+    return os.path.normpath(candidates[1])
+
+
+DEFAULT_VERIFIER = default_verifier()
 
 
 def add_common_options(parser: argparse.ArgumentParser, port_default: int):
@@ -48,10 +63,11 @@ def add_common_options(parser: argparse.ArgumentParser, port_default: int):
                              "it the client is the last address in X-Forwarded-For "
                              "(may be given more than once)")
     parser.add_argument("--verifier", default=os.path.normpath(DEFAULT_VERIFIER),
-                        help="the game's program, run as `PROGRAM --verify FILE` to check "
+                        help="the verifier, run as `PROGRAM --verify FILE` to check "
                              "each replay (default: %(default)s)")
     parser.add_argument("--verify-workers", type=int, default=2,
-                        help="replays verified at once (default %(default)s)")
+                        help="replays verified at once in this process, 0 when "
+                             "zephrant_verifyd verifies them (default %(default)s)")
     parser.add_argument("--verify-queue", type=int, default=16,
                         help="replays of one client waiting for a worker before more are "
                              "refused (default %(default)s)")
@@ -93,11 +109,11 @@ def run(args, db_path: str, handler=ScoreRequestHandler, prepare=None,
         print(f"zephrant_server: {e}", file=sys.stderr)
         return 2
     except Exception as e:      # sqlite3 refuses a file that is not a database
-        print(f"zephrant_server: {db_path}: {e}", file=sys.stderr)
+        print(f"zephrant_server: {describe(db_path)}: {e}", file=sys.stderr)
         return 2
     queue = workers = None
     if not args.unverified:
-        if not os.access(args.verifier, os.X_OK):
+        if args.verify_workers > 0 and not os.access(args.verifier, os.X_OK):
             print(f"zephrant_server: {args.verifier}: no verifier to run (build the game, "
                   f"give --verifier, or --unverified)", file=sys.stderr)
             board.close()
@@ -135,7 +151,7 @@ def run(args, db_path: str, handler=ScoreRequestHandler, prepare=None,
 
     signal.signal(signal.SIGTERM, stop)
     logging.getLogger("zephrant.server").warning(
-        "serving on %s:%d, board %s%s", args.host, server.port, db_path, banner)
+        "serving on %s:%d, board %s%s", args.host, server.port, describe(db_path), banner)
     try:
         server.serve_forever(poll_interval=0.2)
     except KeyboardInterrupt:

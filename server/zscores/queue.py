@@ -40,6 +40,7 @@ MAX_FRAMES = 1_296_000          # six hours at 60 frames a second
 MAX_UNPACKED = 16 * 1024 * 1024
 FAIR_WINDOW = 600.0             # seconds of verifier time that count against a client
 ATTEMPTS = 3                    # claims a replay gets before it is refused
+CLAIM_TRIES = 16                # fairest rows a claim tries when others are being taken
 
 
 @dataclass(frozen=True)
@@ -138,7 +139,8 @@ class ReplayQueue:
                     return (rules.VERIFYING if state == "queued" else rules.STORED), \
                         f"replay already {state}"
             queued = db.execute(
-                "SELECT COUNT(*), SUM(client = ?), SUM(block = ?) FROM replays"
+                "SELECT COUNT(*), SUM(CASE WHEN client = ? THEN 1 ELSE 0 END),"
+                " SUM(CASE WHEN block = ? THEN 1 ELSE 0 END) FROM replays"
                 " WHERE state = 'queued'", (client, block)).fetchone()
             if queued[0] >= self.total or (queued[1] or 0) >= self.per_client \
                     or (queued[2] or 0) >= self.per_block:
@@ -149,6 +151,7 @@ class ReplayQueue:
                 " VALUES (?,?,?,?,?,?,?,?,?,?,?,?)",
                 (self.clock(), address, client, block, key, name, name_key, claim.score,
                  claim.level, claim.frames, replay, digest))
+            db.announce()       # to the workers of other processes, at the commit
         with self.arrived:
             self.arrived.notify()
         return rules.VERIFYING, "replay queued"
@@ -193,17 +196,19 @@ class ReplayQueue:
                                            self.board_size)
         # The board keeps the bytes of a stored score; the queue keeps only
         # their digest, so that refused and settled replays take no room.
-        db.execute("UPDATE replays SET state = 'done', result = ?, score_id = ?, replay = x''"
-                   " WHERE id = ?", (status, score_id, row_id))
+        db.execute("UPDATE replays SET state = 'done', result = ?, score_id = ?, replay = ?"
+                   " WHERE id = ?", (status, score_id, b"", row_id))
         return status
 
     # -- workers ---------------------------------------------------------------
 
     def claim(self, worker: str, max_frames: int = MAX_FRAMES):
         """The fairest queued replay that claims at most `max_frames`,
-        claimed by `worker` under a lease; None when nothing is waiting."""
+        claimed by `worker` under a lease; None when nothing is waiting.
+        Workers in other processes claim at the same time: each locks only
+        the row it takes, passing over rows another is taking."""
         now = self.clock()
-        with self._lock, board.transaction(self.db) as db:
+        with self._lock, board.transaction(self.db, board_write=False) as db:
             db.execute("UPDATE replays SET state = 'refused', finished = ?,"
                        " reason = 'its verification was cut short ' || attempts || ' times'"
                        " WHERE state = 'queued' AND attempts >= ? AND lease_until < ?",
@@ -222,14 +227,20 @@ class ReplayQueue:
                     (self.lease, now - FAIR_WINDOW, self.lease, now)):
                 for unit in (("b", block), ("c", client), ("k", key)):
                     spent[unit] = spent.get(unit, 0.0) + cpu
-            row_id = min(waiting, key=lambda r: (spent.get(("b", r[1]), 0.0),
-                                                 spent.get(("c", r[2]), 0.0),
-                                                 spent.get(("k", r[3]), 0.0), r[0]))[0]
+            waiting.sort(key=lambda r: (spent.get(("b", r[1]), 0.0),
+                                        spent.get(("c", r[2]), 0.0),
+                                        spent.get(("k", r[3]), 0.0), r[0]))
+            for row_id, *_ in waiting[:CLAIM_TRIES]:
+                row = db.execute("SELECT replay, claim_frames FROM replays WHERE id = ?"
+                                 " AND state = 'queued' AND (lease_until IS NULL OR lease_until < ?)"
+                                 + db.for_update, (row_id, now)).fetchone()
+                if row is not None:
+                    break
+            else:
+                return None
             db.execute("UPDATE replays SET claimed_by = ?, lease_until = ?,"
                        " attempts = attempts + 1 WHERE id = ?", (worker, now + self.lease, row_id))
-            replay, frames = db.execute("SELECT replay, claim_frames FROM replays WHERE id = ?",
-                                        (row_id,)).fetchone()
-        return Job(row_id, replay, worker, frames)
+        return Job(row_id, row[0], worker, row[1])
 
     def finish(self, job: Job, verdict: Verdict):
         """Writes the verdict, and the score when its upload has come, in
@@ -238,7 +249,7 @@ class ReplayQueue:
         now = self.clock()
         with self._lock, board.transaction(self.db) as db:
             row = db.execute("SELECT state, claimed_by, key, claim_score, claim_level, uploaded"
-                             " FROM replays WHERE id = ?", (job.id,)).fetchone()
+                             " FROM replays WHERE id = ?" + db.lock_row, (job.id,)).fetchone()
             if row is None or row[0] != "queued" or row[1] != job.worker:
                 return None
             _, _, key, score, level, uploaded = row
@@ -250,7 +261,7 @@ class ReplayQueue:
                         verdict.hash or None, verdict.fingerprint or None, verdict.cpu, now,
                         job.id))
             if why:
-                db.execute("UPDATE replays SET replay = x'' WHERE id = ?", (job.id,))
+                db.execute("UPDATE replays SET replay = ? WHERE id = ?", (b"", job.id))
             if why:
                 return "refused"
             if uploaded is not None:

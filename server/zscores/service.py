@@ -5,11 +5,10 @@ the first line that contains it.
 """
 
 import re
-import sqlite3
 import time
 from dataclasses import dataclass
 
-from . import rules
+from . import db, rules
 from .board import BoardError, ScoreBoard
 from .guard import ChallengeBook, RateLimiter, RefusalCounts, client_group
 from .queue import read_header
@@ -130,7 +129,7 @@ class ScoreService:
                 status = self.queue.match_upload(address, name, level, score)
                 if status is None:
                     return self.status(200, rules.NO_REPLAY, f"no replay of {level} {score}")
-        except (BoardError, sqlite3.Error) as e:
+        except (BoardError, *db.Error) as e:
             return self.status(503, rules.BUSY, f"storage failed: {e}")
         return self.status(200, status, f"{name!r} {level} {score}")
 
@@ -154,7 +153,7 @@ class ScoreService:
             return self.status(200, rules.NO_REPLAY, f"replay refused: {why}")
         try:
             status, note = self.queue.enqueue(address, key, name, replay, claim)
-        except (BoardError, sqlite3.Error) as e:
+        except (BoardError, *db.Error) as e:
             return self.status(503, rules.BUSY, f"storage failed: {e}")
         if status not in (rules.VERIFYING, rules.STORED):
             reply = self.status(503 if status == rules.BUSY else 200, status, note)
