@@ -23,9 +23,12 @@ NASTY = "<i>&'\""                   # must come back escaped everywhere
 
 
 class WebPagesTest(unittest.TestCase):
+    def new_database(self):
+        return os.path.join(self.tmp.name, "scores.db")
+
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory()
-        db = os.path.join(self.tmp.name, "scores.db")
+        db = self.new_database()
         self.board = ScoreBoard(db)
         self.board.submit(NASTY, "A2", 500, "10.0.0.1")
         self.board.submit(NASTY, "B3", 9000, "10.0.0.1", replay=b"ZRP1 bytes", replay_hash="h")

@@ -40,7 +40,7 @@ _LINES = f"""
 SELECT id, name, level, score, created, replay IS NOT NULL AND length(replay) > 0 FROM (
     SELECT id, name, level, score, created, replay,
            ROW_NUMBER() OVER (PARTITION BY name ORDER BY score DESC, id ASC) AS k
-    FROM scores WHERE {boardsql._VISIBLE})
+    FROM scores WHERE {boardsql._VISIBLE}) AS ranked
 WHERE k = 1 ORDER BY score DESC, id ASC LIMIT ?
 """
 _PLAYER = f"""
@@ -124,7 +124,7 @@ class WebPages:
         """[(rank, id, name, level, score, created, has_replay)] of the board,
         read again only when the board file changed."""
         with self._lock:
-            version = self._db.execute("PRAGMA data_version").fetchone()[0]
+            version = self._db.data_version()
             if version != self._seen:
                 self._seen = version
                 rows = self._db.execute(_LINES, (self.size,)).fetchall()
