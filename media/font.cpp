@@ -39,6 +39,7 @@ TImageGlyph* TImageFont::LoadGlyph(int index) {
 }
 
 void TImageFont::Draw(const Text& text, float x, float y, float ix, float iy, float jx, float jy) {
+  if (DrawingDiscarded()) return;
   for (char16_t c : text) {
     TImageGlyph* g = LoadGlyph(CharToGlyph(c));
     if (!g) continue;  // no glyph: the pen stays where it is

@@ -459,12 +459,16 @@ class TGL2DDriver : public T2DDriver {
     fb.bind(GL_FRAMEBUFFER, k.framebuffer);
     glViewport(0, 0, k.w, k.h);
     targetX = targetY = 0;
-    ApplyScissor();
+    // The whole picture starts empty: what is drawn into it may reach past
+    // the viewport (the scan lines cover the panel too), so a clear under
+    // the viewport's scissor would leave the last light there to add up.
+    glDisable(GL_SCISSOR_TEST);
     GLfloat cls[4];
     glGetFloatv(GL_COLOR_CLEAR_VALUE, cls);
     glClearColor(0, 0, 0, 0);
     glClear(GL_COLOR_BUFFER_BIT);
     glClearColor(cls[0], cls[1], cls[2], cls[3]);
+    ApplyScissor();
     return true;
   }
 

@@ -29,6 +29,7 @@ void (*flipOverlay)() = nullptr;
 bool exitRegistered = false;
 int failOpens = 0;
 bool drawShortcuts = true;
+bool drawingDiscarded = false;
 
 void BumpGraphicsSeq() {
   ++graphicsSeq;
@@ -108,7 +109,8 @@ bool steadyKept = false;  // the light between Begin and End goes to the rendere
 }  // namespace
 
 bool BeginSteadyLight(uint64_t key) {
-  steadyKept = current && drawShortcuts && current->blend_mode == BLEND_LIGHT;
+  steadyKept =
+      current && drawShortcuts && !drawingDiscarded && current->blend_mode == BLEND_LIGHT;
   return steadyKept ? current->_driver->BeginSteadyLight(key) : true;
 }
 
@@ -117,6 +119,8 @@ void EndSteadyLight() {
   steadyKept = false;
 }
 bool DrawShortcuts() { return drawShortcuts; }
+void SetDrawingDiscarded(bool on) { drawingDiscarded = on; }
+bool DrawingDiscarded() { return drawingDiscarded; }
 T2DGraphics* Current2D() { return current.get(); }
 T2DDriver* Current2DDriver() { return current ? current->_driver : nullptr; }
 
@@ -304,18 +308,18 @@ float GetAlpha() { return current ? current->color_alpha : 0.0f; }
 // --- Primitives ---
 
 void Cls() {
-  if (current) current->_driver->Cls();
+  if (current) current->_driver->Cls();  // even discarded: the next frame starts clean
 }
 
 void DrawRect(float x, float y, float w, float h) {
-  if (!current) return;
+  if (!current || drawingDiscarded) return;
   const T2DGraphics& g = *current;
   g._driver->DrawRect(g.handle_x, g.handle_y, g.handle_x + w, g.handle_y + h, x + g.origin_x,
                       y + g.origin_y);
 }
 
 void DrawLine(float x, float y, float x2, float y2, bool drawLastPixel) {
-  if (!current) return;
+  if (!current || drawingDiscarded) return;
   const T2DGraphics& g = *current;
   float ex = g.handle_x + x2 - x, ey = g.handle_y + y2 - y;
   g._driver->DrawLine(g.handle_x, g.handle_y, ex, ey, x + g.origin_x, y + g.origin_y);
@@ -327,7 +331,7 @@ void DrawLine(float x, float y, float x2, float y2, bool drawLastPixel) {
 }
 
 void Plot(float x, float y) {
-  if (!current) return;
+  if (!current || drawingDiscarded) return;
   current->_driver->Plot(x + current->origin_x, y + current->origin_y);
 }
 

@@ -207,5 +207,10 @@ void FailGraphicsOpens(int count);  // the next `count` OpenGraphics calls give 
 // everything as called, the straightforward picture to compare against.
 void SetDrawShortcuts(bool on);
 bool DrawShortcuts();
+// On: drawing calls other than Cls leave nothing at all (no pixel, no
+// texture upload) and the steady light kept so far stays as it was; for the
+// frames of a long game that a test does not look at.
+void SetDrawingDiscarded(bool on);
+bool DrawingDiscarded();
 // Display failure fallbacks, counted so tests can see which path was taken
 extern int displayModeFallbacks;

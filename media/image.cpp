@@ -310,7 +310,7 @@ const std::vector<float>* VisibleBands(TImage& image, int frame, const T2DGraphi
 
 void DrawImageFrame(TImage* image, float x, float y, int frame) {
   T2DGraphics* g = Current2D();
-  if (!image || !g) return;
+  if (!image || !g || DrawingDiscarded()) return;
   TImageFrame* f = image->Frame(frame);
   if (!f) return;
   float x0 = -image->handle_x, y0 = -image->handle_y;
@@ -327,7 +327,7 @@ void DrawImageFrame(TImage* image, float x, float y, int frame) {
 void TileImageFrame(TImage* image, float x, float y, int frame) {
   T2DGraphics* g = Current2D();
   T2DDriver* driver = Current2DDriver();
-  if (!image || !g || !driver) return;
+  if (!image || !g || !driver || DrawingDiscarded()) return;
   TImageFrame* f = image->Frame(frame);
   if (!f) return;
   const long long w = image->width, h = image->height;

@@ -1,0 +1,168 @@
+// Every frame a player sees looks the same whichever way it reaches the
+// screen: the title with its wipe and then every regression replay are
+// played twice through real Mesa GL, once drawn straightforwardly and once
+// with the drawing shortcuts, and the frames looked at are compared.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "flow/flow_state.h"
+#include "flow/media_set.h"
+#include "flow/title.h"
+#include "media/audio.h"
+#include "media/graphics.h"
+#include "media/random.h"
+#include "replay/replay.h"
+#include "tests/support/harness.h"
+#include "world/scoring.h"
+
+namespace {
+
+constexpr int STRIDE = 5;        // every 5th frame is looked at...
+constexpr int MOST_LOOKS = 240;  // ...unless a long game would give more than this
+
+struct Segment {
+  std::string name;  // "title" or the replay's name
+  ReplayData data;
+  int stride = STRIDE;
+};
+
+std::vector<Segment> Segments() {
+  std::vector<Segment> out{{"title", {}, 1}};
+  std::vector<std::filesystem::path> files;
+  for (auto& e : std::filesystem::directory_iterator(std::string(SOURCE_DIR) + "/tests/replays"))
+    if (e.path().extension() == ".zrp") files.push_back(e.path());
+  std::sort(files.begin(), files.end());
+  for (auto& path : files) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+    Segment s{path.stem().string(), {}, STRIDE};
+    std::string why;
+    EXPECT_EQ(DecodeReplay(bytes.data(), bytes.size(), s.data, why), ReplayParse::Ok)
+        << path << ": " << why;
+    int looks = int(s.data.frames) / STRIDE + 1;
+    s.stride = STRIDE * ((looks + MOST_LOOKS - 1) / MOST_LOOKS);
+    out.push_back(std::move(s));
+  }
+  return out;
+}
+
+using Look = std::function<void(const Segment&, int frame, const TRgbaPixels&)>;
+
+// One pass over the title and every game. Only the frames looked at are
+// drawn to pixels; the others are worked through without reaching any, so a
+// long game stays affordable while the steady light is kept as in play.
+void PlayAll(bool shortcuts, const std::vector<Segment>& segments, const Look& look) {
+  SetDrawShortcuts(shortcuts);
+  ASSERT_NE(OpenGraphics(800, 600, 0, 50, 0), nullptr);
+  LoadMediaSet();
+  const Segment* now = nullptr;
+  int frame = 0;
+  SetFrameHook([&] {
+    if (!now) return;
+    if (frame % now->stride == 0) look(*now, frame, GrabBackBuffer());
+    ++frame;
+    SetDrawingDiscarded(frame % now->stride != 0);
+    if (now->name == "title" && titleTime == 60) TapKey(KEY_SPACE);
+  });
+  for (const Segment& s : segments) {
+    WaitingFor wait("the frames of " + s.name, 40 * int(s.data.frames) + 20000);
+    now = &s;
+    frame = 0;
+    SetDrawingDiscarded(false);
+    SeedRandom(1);
+    if (s.name == "title") {
+      RunTitleScreen();
+      continue;
+    }
+    StartPlayback(s.data, false);
+    RunGame();
+    std::string why;
+    EXPECT_TRUE(FinishPlayback(why)) << s.name << ": " << why;
+    EXPECT_EQ(ReadScore(), s.data.score) << s.name;
+  }
+  SetFrameHook(nullptr);
+  CloseGraphics();
+  SetDrawShortcuts(true);
+}
+
+constexpr size_t FRAME_BYTES = 800 * 600 * 4;
+constexpr const char* STRAIGHT_ENV = "ZEPHRANT_STRAIGHT_FRAMES";
+constexpr char FRAMES_START[] = "\nFRAMES\n";  // after what gtest printed at its start
+
+}  // namespace
+
+// The straightforward frames are drawn by a second process of this test
+// at the same time and read from its output as they come, so no frame needs
+// keeping.
+TEST(ReplayFrames, EveryGameLooksTheSameWithTheShortcuts) {
+  SelectAudioDriver(u"Null");
+  RegisterMediaFiles();
+  const std::vector<Segment> segments = Segments();
+  if (std::getenv(STRAIGHT_ENV)) {
+    int out = dup(1);  // the frames; what gtest prints goes nowhere
+    int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    ASSERT_EQ(write(out, FRAMES_START, 8), 8);
+    PlayAll(false, segments, [&](const Segment&, int, const TRgbaPixels& p) {
+      ASSERT_EQ(p.rgba.size(), FRAME_BYTES);
+      ASSERT_EQ(write(out, p.rgba.data(), FRAME_BYTES), ssize_t(FRAME_BYTES));
+    });
+    close(out);
+    return;
+  }
+  setenv(STRAIGHT_ENV, "1", 1);
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+  FILE* straight = popen(("exec '" + self + "' --gtest_filter=ReplayFrames.*").c_str(), "r");
+  unsetenv(STRAIGHT_ENV);
+  ASSERT_NE(straight, nullptr);
+  std::string head;
+  for (int c; head.size() < 8 || head.compare(head.size() - 8, 8, FRAMES_START) != 0;) {
+    ASSERT_NE(c = std::fgetc(straight), EOF) << "the second process drew nothing: " << head;
+    head += char(c);
+  }
+
+  int looked = 0, worst = 0, bad = 0;
+  double worstMean = 0;
+  std::string first;
+  TRgbaPixels want{800, 600, std::vector<uint8_t>(FRAME_BYTES)};
+  PlayAll(true, segments, [&](const Segment& s, int frame, const TRgbaPixels& p) {
+    ++looked;
+    if (std::fread(want.rgba.data(), 1, FRAME_BYTES, straight) != FRAME_BYTES ||
+        p.rgba.size() != FRAME_BYTES) {
+      if (bad++ == 0) first = s.name + " frame " + std::to_string(frame) + ": missing";
+      return;
+    }
+    int most = 0;
+    long long sum = 0;
+    for (size_t i = 0; i < FRAME_BYTES; ++i) {
+      if (i % 4 == 3) continue;  // the screen's alpha is never shown
+      int e = std::abs(int(p.rgba[i]) - int(want.rgba[i]));
+      sum += e;
+      most = std::max(most, e);
+    }
+    double mean = double(sum) / (800 * 600 * 3);
+    worst = std::max(worst, most);
+    worstMean = std::max(worstMean, mean);
+    if (most <= 2 && mean <= 1.0) return;
+    if (bad++ == 0) {
+      first = s.name + " frame " + std::to_string(frame) + ": up to " + std::to_string(most) +
+              " levels, mean " + std::to_string(mean);
+      std::string base = FramesDir() + "/replay-" + s.name + "-" + std::to_string(frame);
+      SaveRgbaPNG(want, base + "-straight.png");
+      SaveRgbaPNG(p, base + ".png");
+    }
+  });
+  EXPECT_EQ(std::fread(want.rgba.data(), 1, 1, straight), 0u) << "more straightforward frames";
+  EXPECT_EQ(pclose(straight), 0);
+  std::printf("%d frames compared: worst %d levels, worst mean %.4f\n", looked, worst, worstMean);
+  EXPECT_EQ(bad, 0) << bad << " frames differ; the first: " << first
+                    << " (both saved in build/frames)";
+}
