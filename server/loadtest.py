@@ -3,6 +3,7 @@
 machine, while an honest player keeps synchronising, and prints figures.
 
     python3 server/loadtest.py [--seconds 5] [--only NAME]
+    python3 server/loadtest.py --scaleout [--seconds 20] [--workers 1 2 4]
 
 Bounded: every attack runs for --seconds (default 5) with a fixed number of
 threads, against a server on a free loopback port with a throw-away board.
@@ -495,6 +496,129 @@ def verification_bench(args) -> int:
     return 0
 
 
+# -- verification workers in processes of their own, on both back ends --------
+
+def longest_replay():
+    """The regression replay with the most frames: (bytes, score, level)."""
+    folder = os.path.join(SERVER_DIR, os.pardir, "tests", "replays")
+    games = []
+    for name in os.listdir(folder):
+        if name.endswith(".zrp"):
+            with open(os.path.join(folder, name), "rb") as f:
+                data = f.read()
+            games.append((REPLAY_HEAD.unpack_from(data)[6], data))
+    data = max(games)[1]
+    return data, int.from_bytes(data[8:12], "little"), data[12:14].decode("ascii")
+
+
+def scaleout_round(target: str, workers: int, game, args, verifier: str, log):
+    """One board, a web front with no workers of its own, `workers`
+    zephrant_verifyd processes of one worker each, and three times as many
+    players as workers sending the same real game under fresh names, each
+    waiting for its score on the board before the next. The game belongs to
+    one key, so it is verified and stored under every name; the front is the
+    test server (the real one with each key's and client's rate limits
+    raised). Returns (verified per second, upload-to-board seconds of each
+    score, CPU seconds a verification took on the median)."""
+    replay, score, level = game
+    server = subprocess.Popen([sys.executable, os.path.join(SERVER_DIR, "testserver.py"),
+                               "--verified", "--db", target, "--quiet",
+                               "--verify-workers", "0", "--verifier", verifier],
+                              stdout=subprocess.PIPE, stderr=log, text=True)
+    daemons = []
+    try:
+        port = int(server.stdout.readline().split()[1])
+        for _ in range(workers):
+            daemons.append(subprocess.Popen(
+                [sys.executable, os.path.join(SERVER_DIR, "zephrant_verifyd.py"), "--db", target,
+                 "--workers", "1", "--verifier", verifier, "--poll", "0.1", "--quiet"],
+                stdout=subprocess.PIPE, stderr=log, text=True))
+        for d in daemons:
+            d.stdout.readline()                 # READY
+        stop = threading.Event()
+
+        def player(i):
+            n = 0
+            while not stop.is_set():
+                n += 1
+                # A fresh address and name each time: one client's limits
+                # never hold the queue back.
+                source = f"127.{40 + i}.{n // 250 % 250}.{1 + n % 250}"
+                name = f"B{i}x{n}"
+                lines, _ = exchange(port, replay_post("5c" * 16, name, replay), source)
+                if not lines or lines[0] != rules.VERIFYING:
+                    time.sleep(0.5)
+                    continue
+                upload(port, source, name, level, score)
+                while not stop.is_set():
+                    board, _ = exchange(port, game_get("getScores.php"))
+                    if board and any(l.startswith(name + ",") for l in board):
+                        break
+                    time.sleep(0.1)
+
+        threads = [threading.Thread(target=player, args=(i,), daemon=True)
+                   for i in range(3 * workers)]
+        for t in threads:
+            t.start()
+        time.sleep(args.warmup)
+        started = time.time()
+        time.sleep(args.seconds)
+        ended = time.time()
+        stop.set()
+        for t in threads:
+            t.join(timeout=30)
+    finally:
+        for proc in [*daemons, server]:
+            proc.terminate()
+        for proc in [*daemons, server]:
+            proc.wait(timeout=30)
+            proc.stdout.close()
+    from zscores import db as database
+    with database.connect(target) as db:
+        rows = db.execute("SELECT uploaded, finished, cpu FROM replays WHERE state = 'done'"
+                          " AND finished >= ? AND finished < ?", (started, ended)).fetchall()
+    waits = sorted(max(0.0, finished - uploaded) for uploaded, finished, _ in rows)
+    cpus = sorted(cpu for _, _, cpu in rows if cpu is not None)
+    return len(rows) / (ended - started), waits, cpus[len(cpus) // 2] if cpus else 0.0
+
+
+def scaleout_bench(args) -> int:
+    import pgcluster
+    verifier = os.path.join(BUILD_DIR, "zephrant-verify")
+    if not os.access(verifier, os.X_OK):
+        print(f"loadtest: {verifier}: build zephrant-verify first", file=sys.stderr)
+        return 2
+    game = longest_replay()
+    frames = REPLAY_HEAD.unpack_from(game[0])[6]
+    scratch = tempfile.mkdtemp(prefix="zephrant-scaleout-")
+    cluster = pgcluster.Cluster(durable=True).start()
+    print(f"real replay: {frames} frames, {game[2]} {game[1]}; {os.cpu_count()} cores, load"
+          f" {os.getloadavg()[0]:.1f}; {args.seconds:.0f} s a round after {args.warmup:.0f} s;"
+          f" PostgreSQL {os.path.basename(os.path.dirname(cluster.bin))} with fsync on")
+    print(f"{'board':10} {'workers':>7} {'verified/s':>10} {'scores':>6} {'to board: median':>16}"
+          f" {'90%':>6} {'worst':>6} {'cpu s/replay':>12}")
+    try:
+        with open(os.path.join(scratch, "servers.log"), "w") as log:
+            for workers in args.workers:
+                for backend in ("sqlite", "postgresql"):
+                    target = os.path.join(scratch, f"w{workers}.db") if backend == "sqlite" \
+                        else cluster.create_database(f"w{workers}")
+                    rate, waits, cpu = scaleout_round(target, workers, game, args, verifier, log)
+                    pick = lambda q: waits[min(len(waits) - 1, int(q * len(waits)))] \
+                        if waits else float("nan")
+                    print(f"{backend:10} {workers:7} {rate:10.2f} {len(waits):6} {pick(0.5):16.2f}"
+                          f" {pick(0.9):6.2f} {pick(1.0):6.2f} {cpu:12.2f}", flush=True)
+        print(f"load at the end {os.getloadavg()[0]:.1f}: the machine is shared, so these"
+              f" figures are noisy")
+    finally:
+        cluster.stop()
+        if args.keep:
+            print(f"boards and log kept in {scratch}")
+        else:
+            shutil.rmtree(scratch, ignore_errors=True)
+    return 0
+
+
 def main(argv=None) -> int:
     parser = argparse.ArgumentParser(description="attacks on the score board, with figures")
     parser.add_argument("--seconds", type=float, default=5.0)
@@ -512,7 +636,18 @@ def main(argv=None) -> int:
                              "(default 300)")
     parser.add_argument("--keep", action="store_true",
                         help="keep the verification rounds' boards and logs")
+    parser.add_argument("--scaleout", action="store_true",
+                        help="instead: verified uploads per second and upload-to-board time "
+                             "with 1, 2, 4 zephrant_verifyd processes, on SQLite and PostgreSQL")
+    parser.add_argument("--workers", type=int, nargs="+", default=[1, 2, 4],
+                        help="worker processes, one round each (default 1 2 4)")
+    parser.add_argument("--warmup", type=float, default=3.0,
+                        help="seconds a round runs before it is measured (default 3)")
     args = parser.parse_args(argv)
+    if args.scaleout:
+        if args.seconds == 5.0:
+            args.seconds = 20.0
+        return scaleout_bench(args)
     if args.verification:
         if args.seconds == 5.0:
             args.seconds = 180.0
