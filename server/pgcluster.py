@@ -33,6 +33,8 @@ def pg_bin():
     """The folder of initdb and pg_ctl: $ZEPHRANT_PG_BIN, else Debian's newest."""
     given = os.environ.get("ZEPHRANT_PG_BIN")
     if given:
+        if not os.access(os.path.join(given, "initdb"), os.X_OK):
+            raise ClusterError(f"ZEPHRANT_PG_BIN={given}: no initdb there")
         return given
     found = sorted(glob.glob("/usr/lib/postgresql/*/bin/initdb"),
                    key=lambda p: int(p.split("/")[4]) if p.split("/")[4].isdigit() else 0)

@@ -48,18 +48,24 @@ class VerifydTest(unittest.TestCase):
         self.assertEqual(front.enqueue("10.0.0.1", "c" * 32, "Kim", replay,
                                        Claim(score, level))[0], rules.VERIFYING)
         self.assertEqual(front.match_upload("10.0.0.1", "Kim", level, score), rules.VERIFYING)
-        # The first worker is still playing when it is killed.
+        # A worker still playing when it is killed.
         slow = os.path.join(self.tmp.name, "slow-verifier")
         with open(slow, "w") as f:
             f.write(f"#!/bin/sh\nsleep 20\nexec {self.program} \"$@\"\n")
         os.chmod(slow, 0o755)
-        first = self.daemon(slow, lease=2)
+        # Stopped, a worker gives its replay back at once.
+        stopped = self.daemon(slow, lease=60)
         self.assertTrue(wait_for(lambda: self.row()[1] is not None), self.row())
-        # The second is up before the first dies: it takes the replay once
-        # the first one's lease has run out.
+        stopped.terminate()
+        self.assertEqual(stopped.wait(timeout=30), 0)
+        self.assertEqual(self.row(), ("queued", None, 0))
+        killed = self.daemon(slow, lease=2)
+        self.assertTrue(wait_for(lambda: self.row()[1] is not None), self.row())
+        # Another is up before it dies: it takes the replay once the killed
+        # one's lease has run out.
         self.daemon(self.program, lease=60)
-        first.send_signal(signal.SIGKILL)
-        first.wait()
+        killed.send_signal(signal.SIGKILL)
+        killed.wait()
         self.assertTrue(wait_for(lambda: self.row()[0] == "done"), self.row())
         self.assertEqual(self.row(), ("done", None, 2))
         board = ScoreBoard(self.db)

@@ -308,6 +308,14 @@ class ReplayQueue:
                 db.execute("UPDATE replays SET claimed_by = NULL, lease_until = NULL"
                            " WHERE state = 'queued' AND claimed_by = ?", (holder,))
 
+    def release_claims(self, prefix: str):
+        """Gives back the claims of the workers whose ids start with
+        `prefix` (a process that stops), not counting them as attempts."""
+        with self._lock, board.transaction(self.db) as db:
+            db.execute("UPDATE replays SET claimed_by = NULL, lease_until = NULL,"
+                       " attempts = attempts - 1 WHERE state = 'queued' AND claimed_by LIKE ?"
+                       " AND attempts > 0", (prefix + "%",))
+
     def being_verified(self):
         """[(name, level, score)] of uploads whose replay is still queued,
         oldest first: what a board page can show as "being verified"."""
@@ -390,3 +398,9 @@ class Workers:
             self.queue.arrived.notify_all()
         for t in self._threads:
             t.join(timeout=5)
+        # What was being verified goes back to the queue now, not when its
+        # lease runs out.
+        try:
+            self.queue.release_claims(worker_id(0)[:-1])
+        except Exception:
+            pass        # then the lease gives it back
