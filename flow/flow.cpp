@@ -166,6 +166,7 @@ int TicksToRun() {
   }
   if (ticksDue > 5) ticksDue = 5;
   if (ticksDue < 0) ticksDue = 0;
+  NoteTicks(ticksDue);
   return ticksDue;
 }
 

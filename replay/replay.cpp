@@ -76,6 +76,24 @@ struct Fnv {
   }
 };
 
+// The fingerprint: a record of the play at every frame the scheduler
+// runs, while the game is played back and still in play.
+Fnv print;
+bool printing = false;
+
+void ChaserPlace(Fnv& f, const TChaser* c) {
+  if (!c) return f.Int(-1);
+  for (int v : {c->x, c->y}) f.Int(v);
+}
+
+void PrintPlay(int ticks) {
+  for (int v : {ticks, RandomState(), level, ReadHealth(), cellsLeft}) print.Int(v);
+  if (player)
+    for (int v : {player->x, player->y, player->block}) print.Int(v);
+  ChaserPlace(print, chaser1);
+  ChaserPlace(print, chaser2);
+}
+
 void HashChaser(Fnv& f, const TChaser* c) {
   if (!c) return f.Int(-1);
   for (int v : {c->id, c->x, c->y, c->dx, c->dy, c->dx2, c->dy2, c->spin, c->move}) f.Int(v);
@@ -130,6 +148,9 @@ void BeginGameRecord() {
     playbackClock = realStart;
     SetPollObserver(nullptr);
     SetPollSupplier(SupplyPoll, liveSink);
+    print = Fnv{};
+    print.Int(data.randomState);
+    printing = true;
     return;
   }
   if (mode == Mode::Playing) return;
@@ -168,6 +189,7 @@ const std::vector<uint8_t>& SettleGameRecord() {
 
 void EndGameRecord() {
   if (mode == Mode::Recording) FinishRecording();
+  NoteEndOfPlay();
 }
 
 int GameClock() {
@@ -198,6 +220,17 @@ int TableAnswer(int row) {
 
 bool ReplayPlaying() { return mode == Mode::Playing || playbackArmed; }
 
+void NoteTicks(int ticks) {
+  if (printing) PrintPlay(ticks);
+}
+
+void NoteEndOfPlay() {
+  if (printing) PrintPlay(-1);
+  printing = false;
+}
+
+uint64_t PlayedFingerprint() { return print.h; }
+
 const std::vector<uint8_t>& LastGameReplay() { return lastReplay; }
 
 void StartPlayback(const ReplayData& recorded, bool paced, LiveEventSink live) {
@@ -224,6 +257,7 @@ bool FinishPlayback(std::string& why) {
 
 void AbandonPlayback() {
   StopTaps();
+  printing = false;
   playbackArmed = false;
   mode = Mode::Idle;
 }

@@ -22,6 +22,8 @@ const std::vector<uint8_t>& SettleGameRecord();
 int GameClock();           // the scheduler's millisecond clock
 int TableAnswer(int row);  // the local table row the score takes (REPLAY_NO_ENTRY for none)
 bool ReplayPlaying();
+void NoteTicks(int ticks);  // the scheduler: the ticks a frame is about to run
+void NoteEndOfPlay();       // the game is lost: what follows no longer decides it
 
 // The replay of the last game recorded to its end; empty before the first.
 const std::vector<uint8_t>& LastGameReplay();
@@ -41,6 +43,14 @@ struct ReplayEnded {};  // thrown out of the game where its recording was settle
 // time to catch up with the recorded time (watching); without, it runs at
 // full speed (verifying). The window's own events go to `live` meanwhile.
 void StartPlayback(const ReplayData& data, bool paced, LiveEventSink live = nullptr);
+// The fingerprint of the game last played back: a 64-bit FNV-1a hash of
+// the play itself, the same for two recordings of one game whatever their
+// name, table answer or combo say. It covers the random state at "New
+// game" and, at every frame the scheduler ran up to the end of play (the
+// game lost, or left with ESC), the ticks it ran and where that left the
+// game: random state, level, health, cells left, the ship and its gap, the
+// chasers. docs/replay-format.md gives the layout.
+uint64_t PlayedFingerprint();
 // True when the game used up exactly what the recording holds; ends the playback.
 bool FinishPlayback(std::string& why);
 void AbandonPlayback();  // ends the playback whatever state it is in

@@ -21,10 +21,11 @@
 
 namespace {
 
-std::string ResultLine(const ReplayData& d, uint64_t hash) {
-  char line[128];
-  std::snprintf(line, sizeof line, "score=%d level=%s frames=%" PRIu32 " hash=%016" PRIx64, d.score,
-                ByteString(d.levelLabel).c_str(), d.frames, hash);
+std::string ResultLine(const ReplayData& d, uint64_t hash, uint64_t fingerprint) {
+  char line[160];
+  std::snprintf(line, sizeof line,
+                "score=%d level=%s frames=%" PRIu32 " hash=%016" PRIx64 " fingerprint=%016" PRIx64,
+                d.score, ByteString(d.levelLabel).c_str(), d.frames, hash, fingerprint);
   return line;
 }
 
@@ -142,7 +143,7 @@ VerifyResult VerifyReplayBytes(const uint8_t* bytes, size_t size) {
     r.line = std::string("invalid: the game ends otherwise than the header says") + reached;
   } else {
     r.status = VERIFY_VALID;
-    r.line = ResultLine(d, hash);
+    r.line = ResultLine(d, hash, PlayedFingerprint());
   }
   return r;
 }

@@ -11,6 +11,7 @@
 #include "media/image.h"
 #include "media/input.h"
 #include "media/stream.h"
+#include "replay/replay.h"
 #include "scores/online_identity.h"
 #include "scores/score_table.h"
 #include "world/chaser.h"
@@ -136,6 +137,7 @@ void DrawNameBar() {
 }  // namespace
 
 void RunGameOver() {
+  NoteEndOfPlay();
   if (sndDie) sndDie->Play();
   gotHighScore = false;
   musicVolume = 1.0f;

@@ -206,6 +206,43 @@ TEST(ReplayScenario, GamesWithRandomKeyTimingVerifyToTheirOwnResult) {
   }
 }
 
+// A copy of a game with only its name, table answer or starting combo
+// changed, and its header made to fit, still verifies, but as the same
+// game: its fingerprint is the original's. Another game has another.
+TEST(ReplayScenario, ACopyWithOtherNameRowOrComboHasTheOriginalsFingerprint) {
+  auto read = [](const char* name) {
+    std::ifstream in(std::string(SOURCE_DIR) + "/tests/replays/" + name, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+  };
+  auto fingerprint = [](const std::string& line) { return line.substr(line.find("fingerprint=")); };
+  std::vector<uint8_t> original = read("game_over.zrp");
+  VerifyResult own = VerifyReplayBytes(original.data(), original.size());
+  ASSERT_EQ(own.status, VERIFY_VALID) << own.line;
+  ReplayData d;
+  std::string why;
+  ASSERT_EQ(DecodeReplay(original.data(), original.size(), d, why), ReplayParse::Ok);
+  ASSERT_EQ(d.tableAnswers.size(), 1u);
+  for (int change = 0; change < 3; ++change) {
+    ReplayData copy = d;
+    if (change == 0) copy.playerName = u"Thief";
+    if (change == 1) copy.tableAnswers[0] = uint8_t((d.tableAnswers[0] + 1) % 25);
+    if (change == 2) copy.combo = 360;
+    std::vector<uint8_t> bytes = EncodeReplay(copy);
+    std::string line = VerifyReplayBytes(bytes.data(), bytes.size()).line;
+    unsigned long long hash = 0;  // the header the thief computes from what the game reached
+    ASSERT_EQ(std::sscanf(line.c_str() + line.find("(score="), "(score=%d level=%*2s hash=%llx",
+                          &copy.score, &hash), 2) << line;
+    copy.stateHash = hash;
+    bytes = EncodeReplay(copy);
+    VerifyResult stolen = VerifyReplayBytes(bytes.data(), bytes.size());
+    ASSERT_EQ(stolen.status, VERIFY_VALID) << change << ": " << stolen.line;
+    EXPECT_NE(stolen.line, own.line);
+    EXPECT_EQ(fingerprint(stolen.line), fingerprint(own.line)) << change;
+  }
+  std::vector<uint8_t> other = read("bot_level1.zrp");
+  EXPECT_NE(fingerprint(VerifyReplayBytes(other.data(), other.size()).line), fingerprint(own.line));
+}
+
 // Re-records the regression replays under tests/replays when
 // ZEPHRANT_RECORD_REPLAYS names that folder (scripts/record-replays.sh).
 TEST(ReplayScenario, RecordRegressionReplays) {
