@@ -13,8 +13,8 @@ runs out (or, on the same host, the next start gives it back at once) and
 another worker plays the replay again.
 
 On an SQLite board it works the same beside a server on one machine.
-Stops cleanly on SIGTERM or Ctrl-C: replays being verified are left to the
-lease.
+Stops cleanly on SIGTERM or Ctrl-C, giving back the replays it was
+verifying.
 """
 
 import argparse

@@ -40,3 +40,24 @@ def _mirror():
 
 
 globals().update(_mirror())
+
+
+class ReconnectTest(unittest.TestCase):
+    def test_the_board_outlives_a_dropped_connection(self):
+        import psycopg
+        from zscores.board import ScoreBoard
+        cluster = pgcluster.shared()
+        name = f"case{next(_numbers)}"
+        board = ScoreBoard(cluster.create_database(name))
+        self.addCleanup(board.close)
+
+        def drop():     # as a restart of the database does
+            with psycopg.connect(cluster.url, autocommit=True) as db:
+                db.execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity"
+                           " WHERE datname = %s", (name,))
+        board.submit("Ann", "A1", 5, "10.0.0.1")
+        drop()
+        self.assertEqual(board.rows(), [("Ann", "A1", "5")])
+        drop()
+        board.submit("Bob", "A1", 6, "10.0.0.1")
+        self.assertEqual(board.rows(), [("Bob", "A1", "6"), ("Ann", "A1", "5")])

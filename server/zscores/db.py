@@ -186,9 +186,18 @@ class PostgresDatabase:
         return out
 
     def execute(self, sql: str, params=()):
-        if not params:
-            return self.db.execute(sql)
-        return self.db.execute(self._sql(sql), params)
+        self._reopen()
+        query = self._sql(sql) if params else sql
+        outside = self.db.info.transaction_status == psycopg.pq.TransactionStatus.IDLE
+        try:
+            return self.db.execute(query, params or None)
+        except psycopg.OperationalError:
+            # Found dead (the database restarted since): outside a
+            # transaction the statement was never run, so it runs again.
+            if not (outside and (self.db.closed or self.db.broken)):
+                raise
+            self._open()
+            return self.db.execute(query, params or None)
 
     def executemany(self, sql: str, rows):
         with self.db.cursor() as cur:
@@ -197,12 +206,14 @@ class PostgresDatabase:
     def script(self, sql: str):
         self.db.execute(sql)
 
-    def begin(self, board_write: bool = True):
-        # A connection the server dropped (a restart) is opened again
-        # between transactions.
+    def _reopen(self):
+        # A connection the database dropped (a restart) is opened again by
+        # the next statement; one inside a transaction fails with it.
         if self.db.closed or self.db.broken:
             self._open()
-        self.db.execute("BEGIN")
+
+    def begin(self, board_write: bool = True):
+        self.execute("BEGIN")
         if board_write:
             self.db.execute("SELECT pg_advisory_xact_lock(%s)", (_BOARD_LOCK,))
 
@@ -236,7 +247,7 @@ class PostgresDatabase:
             (table,))}
 
     def data_version(self):
-        return self.db.execute("SELECT board_changes FROM zephrant_meta").fetchone()[0]
+        return self.execute("SELECT board_changes FROM zephrant_meta").fetchone()[0]
 
     def announce(self):
         """Wakes the workers listening (`listen`) in any process."""
