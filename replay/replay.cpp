@@ -30,7 +30,11 @@ LiveEventSink liveSink = nullptr;
 bool playbackArmed = false;  // set up, waiting for BeginGameRecord
 size_t nextClock = 0, nextEvent = 0, nextAnswer = 0;
 int playbackClock = 0;
-int realStart = 0;
+// Watching: real time plus this is the recorded time the game may have
+// reached; it grows when the recording leaps ahead, so no clock read waits
+// longer than a frame.
+int paceLead = 0;
+constexpr int MAX_PACE_WAIT_MS = 20;  // a frame at 50 frames a second
 
 void RecordPoll(const InputEvent* events, int count) {
   ++polls;
@@ -144,8 +148,8 @@ void BeginGameRecord() {
     SeedRandom(data.randomState);
     combo = data.combo;
     playerName = data.playerName;
-    realStart = ElapsedMillis();
-    playbackClock = realStart;
+    playbackClock = ElapsedMillis();
+    paceLead = 0;
     SetPollObserver(nullptr);
     SetPollSupplier(SupplyPoll, liveSink);
     print = Fnv{};
@@ -203,8 +207,11 @@ int GameClock() {
   CheckFrames();
   if (nextClock >= data.clockSteps.size()) throw ReplayBroken{"the clock reads run out"};
   playbackClock = int(uint32_t(playbackClock) + data.clockSteps[nextClock++]);
-  if (pacedPlayback)
-    while (playbackClock - ElapsedMillis() > 0) DelayMillis(1);
+  if (pacedPlayback) {
+    int ahead = playbackClock - (ElapsedMillis() + paceLead);
+    if (ahead > MAX_PACE_WAIT_MS) paceLead += ahead - MAX_PACE_WAIT_MS;
+    while (playbackClock - (ElapsedMillis() + paceLead) > 0) DelayMillis(1);
+  }
   return playbackClock;
 }
 

@@ -85,24 +85,29 @@ struct SavedGame {
   }
 };
 
-bool watchStopped = false;
+bool watchStopped = false, watchClosed = false;
 
+// The game polls several times a frame and no clock read waits longer than
+// a frame, so ESC, the window's close and SIGTERM (which arrives as a close)
+// end a watch within a frame, however the recording's clock leaps.
 void WatchLiveEvent(const InputEvent& e) {
   if ((e.kind == InputEventKind::KeyDown && e.code == KEY_ESCAPE) ||
       e.kind == InputEventKind::Close) {
     watchStopped = true;
+    watchClosed = e.kind == InputEventKind::Close;
     throw ReplayBroken{"stopped by the viewer"};
   }
 }
 
 // Plays the replay in the open window with the loaded media, then leaves
-// the game as after a game that was left with ESC.
+// the game as after a game that was left with ESC; a close ends the program.
 void Watch(const ReplayData& d) {
-  watchStopped = false;
+  watchStopped = watchClosed = false;
   std::string why;
   if (!PlayRecorded(d, true, WatchLiveEvent, why) && !watchStopped)
     PrintLine(u"replay: " + AsciiText(why));
   EndOfGame();
+  if (watchClosed) EndProgram(0);
 }
 
 }  // namespace

@@ -267,6 +267,53 @@ TEST(ReplayScenario, RecordRegressionReplays) {
   }
 }
 
+namespace {
+
+// Local table row `row` in `dir` becomes Bot's game with these replay bytes.
+void KeepAsEntry(const std::string& dir, int row, const std::vector<uint8_t>& bytes) {
+  std::filesystem::current_path(dir);
+  LoadScoreFile();
+  int score = bytes[8] | bytes[9] << 8 | bytes[10] << 16;
+  localScores[row] = CipherText(MakeScoreRecord(u"Bot", u"A2", score, u"0"));
+  ASSERT_TRUE(SaveScoreFile());
+  localReplays[row] = StoreReplay(bytes);
+  ASSERT_TRUE(SaveEntryLinks());
+}
+
+}  // namespace
+
+// A recording whose first clock step is a billion milliseconds is watched
+// from the board: no clock read waits more than a frame (on the virtual
+// clock a longer wait runs into the watchdog), and ESC, then a window
+// close, end the watch at once; the close ends the program.
+TEST(ReplayScenario, AWatchWhoseClockLeapsAheadAnswersEscAndCloseAtOnce) {
+  std::string dir = MakeTempDir("replay-leap");
+  std::ifstream in(std::string(SOURCE_DIR) + "/tests/replays/game_over.zrp", std::ios::binary);
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+  ReplayData d;
+  std::string why;
+  ASSERT_EQ(DecodeReplay(bytes.data(), bytes.size(), d, why), ReplayParse::Ok);
+  d.clockSteps[0] = 1000000000;
+  KeepAsEntry(dir, 3, EncodeReplay(d));
+  int boardFrames = 0, watched = 0, watches = 0;
+  int status = RunWholeProgram(
+      dir,
+      [&] {
+        if (ReplayPlaying()) {  // in play, past the leap
+          if (playState == PLAY_ON && ++watched == 3) InjectInputEvent({watches++ ? InputEventKind::Close
+                                                          : InputEventKind::KeyDown, KEY_ESCAPE});
+          return;
+        }
+        watched = 0;
+        if (titleTime == 20) TapKey(KEY_H);
+        if (boardOpen && ++boardFrames == 30) TapKey(KEY_W);
+        if (boardFrames == 32 || boardFrames == 40) TapKey(KEY_ENTER);
+      },
+      3000);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(watches, 2);
+}
+
 // From the high-score panel: W marks the entry that has a replay, ENTER
 // plays it in the window (real GL; a frame of play is saved as
 // frames/watch_play.png), ESC ends it and the title goes on with the
@@ -277,13 +324,7 @@ TEST(ReplayScenario, TheBoardWatchesAnEntrysReplayUntilEscape) {
   std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
                              std::istreambuf_iterator<char>());
   ASSERT_GT(bytes.size(), 36u);
-  std::filesystem::current_path(dir);
-  LoadScoreFile();
-  int score = bytes[8] | bytes[9] << 8 | bytes[10] << 16;
-  localScores[3] = CipherText(MakeScoreRecord(u"Bot", u"A2", score, u"0"));
-  ASSERT_TRUE(SaveScoreFile());
-  localReplays[3] = StoreReplay(bytes);
-  ASSERT_TRUE(SaveEntryLinks());
+  KeepAsEntry(dir, 3, bytes);
 
   std::filesystem::path frames =
       std::filesystem::path(ZEPHRANT_ZEPHRANT_BIN).parent_path() / "frames";
