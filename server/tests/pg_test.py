@@ -1,5 +1,6 @@
 """Every score server case again, on PostgreSQL: each case class of the
-test_*.py modules here that names its board with `new_database`.
+test_*.py modules here that names its board with `new_database`, less the
+cases it names `board_free`.
 
     /usr/bin/python3 -m unittest discover -s server/tests               # SQLite
     /usr/bin/python3 -m unittest discover -s server/tests -p pg_test.py # PostgreSQL
@@ -36,7 +37,8 @@ def _mirror():
         for name, case in vars(module).items():
             if isinstance(case, type) and issubclass(case, unittest.TestCase) \
                     and case.__module__ == module.__name__ and hasattr(case, "new_database"):
-                yield f"{name}OnPostgres", type(f"{name}OnPostgres", (OnPostgres, case), {})
+                skipped = {test: None for test in getattr(case, "board_free", ())}
+                yield f"{name}OnPostgres", type(f"{name}OnPostgres", (OnPostgres, case), skipped)
 
 
 globals().update(_mirror())

@@ -868,6 +868,8 @@ class CommandLineTest(unittest.TestCase):
     """The scripts as a host or the game's tests start them."""
 
     backend = "sqlite"
+    # Cases that open no board: pg_test.py does not run them again.
+    board_free = ("test_server_refuses_to_start_without_constants", "test_testserver_modes")
 
     def new_database(self):
         return "board.db"       # in the folder the server starts in
