@@ -103,7 +103,7 @@ void DrawPaused() {
   if (AppSuspended()) {
     DrawCentredText(u"The game goes on when its window is active again.", 300);
   } else {
-    DrawCentredText(u"P or the pad's Start goes on.", 300);
+    DrawCentredText(u"Press P or the pad's Start to go on.", 300);
     if (pausedAt != PauseAt::GameOver) DrawCentredText(u"ESC leaves the game.", 325);
   }
 }

@@ -3,8 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "media/config.h"
 #include "media/folders.h"
 #include "replay/verify.h"
+#include "scores/online.h"
 
 namespace {
 
@@ -22,16 +24,26 @@ constexpr const char* HELP_TEXT =
     "                 its score, level, frame count and state hash (exit status\n"
     "                 0 valid, 1 no readable FILE, 2 invalid, 3 other rules)\n"
     "  --watch FILE   show the recorded game in FILE in the window; ESC ends it\n"
+    "  --server HOST[:PORT]\n"
+    "                 use this online score board (port 80 when none is given)\n"
+    "                 instead of the server= line of the settings file or the\n"
+    "                 built-in one; each server has its own online key\n"
     "  -h, --help     show this help and exit\n"
     "  -V, --version  show the version and exit\n"
     "\n"
     "Keys: cursor keys steer, SPACE opens a gap and starts a game, ESC leaves a\n"
     "game and quits from the title, H shows the high scores (S synchronises them\n"
-    "with the online board; W marks a local entry's replay, ENTER watches it),\n"
-    "F12 switches between window and full screen.\n"
+    "with the online board; W marks the next game with a replay, ENTER watches\n"
+    "it), F12 switches between window and full screen. P pauses (so does losing\n"
+    "the focus), M mutes, - and = (or +) turn the volume down and up; outside\n"
+    "the name entry, where they are typed.\n"
     "Gamepad: d-pad or left stick steer, A is SPACE, B is ESC, X is H, Y is S,\n"
-    "Back is F12. In the name entry up and down choose the letter, right adds\n"
-    "one, left removes one, A or Start ends the entry.\n";
+    "Back is F12, Start pauses while playing and is SPACE elsewhere, the right\n"
+    "shoulder is W and the left one ENTER. In the name entry up and down choose\n"
+    "the letter, right adds one, left removes one, A or Start ends the entry.\n"
+    "\n"
+    "Settings (volume=, mute=, server=) are kept in $XDG_CONFIG_HOME/zephrant/config\n"
+    "(~/.config/zephrant/config), the online keys beside it.\n";
 
 constexpr const char* VERSION_TEXT = "zephrant (QUARV: Zephrant) 1.02\n";
 
@@ -50,10 +62,23 @@ void UseUserDataFolder() {
   SetWriteFolder(folder + u"/");
 }
 
+// --server, else the settings file's server= line, else the built-in one.
+void UseScoreServer(Text server) {
+  if (server.empty()) {
+    Text kept = ConfigText(u"server");
+    server = ScoreServerFrom(kept);
+    if (server.empty() && !kept.empty())
+      std::fprintf(stderr, "zephrant: the settings' server=%s is not HOST[:PORT]; using %s\n",
+                   ByteString(kept).c_str(), ByteString(BuiltInScoreServerHost()).c_str());
+  }
+  SetScoreServerHost(server);
+}
+
 }  // namespace
 
 int ParseOptions(int argc, const char* const* argv) {
   bool userData = false;
+  Text server;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
@@ -68,6 +93,14 @@ int ParseOptions(int argc, const char* const* argv) {
       return RunVerifyCommand(i + 1 < argc ? argv[i + 1] : nullptr);
     if (std::strcmp(arg, "--watch") == 0)
       return RunWatchCommand(i + 1 < argc ? argv[i + 1] : nullptr);
+    if (std::strcmp(arg, "--server") == 0) {
+      server = i + 1 < argc ? ScoreServerFrom(AsciiText(argv[++i])) : Text();
+      if (server.empty()) {
+        std::fputs("zephrant: --server wants HOST or HOST:PORT\n", stderr);
+        return 2;
+      }
+      continue;
+    }
     if (std::strcmp(arg, "--user-data") == 0) {
       userData = true;
       continue;
@@ -76,6 +109,7 @@ int ParseOptions(int argc, const char* const* argv) {
     return 2;
   }
   if (userData) UseUserDataFolder();
+  UseScoreServer(server);
   return -1;
 }
 

@@ -2,7 +2,8 @@
 // any time. Their buttons and left stick press and release keys through
 // the keyboard's own handler, so every screen (and every recording of the
 // keys) sees a pad as keys: the d-pad and the stick hold the cursor keys, A
-// and Start are SPACE, B is ESC, X is H, Y is S and Back is F12. Each press
+// and Start are SPACE (Start pauses while playing), B is ESC, X is H, Y is
+// S, Back is F12, the right shoulder W and the left one ENTER. Each press
 // also holds the pad's own key code, so a screen can tell a pad from the
 // keyboard where it must (the name entry picks letters with the d-pad).
 #include <SDL.h>
@@ -31,6 +32,9 @@ constexpr std::array<PadKeys, SDL_CONTROLLER_BUTTON_MAX> BuildButtonKeys() {
   m[SDL_CONTROLLER_BUTTON_Y] = {KEY_S, KEY_PAD_Y};
   m[SDL_CONTROLLER_BUTTON_START] = {KEY_SPACE, KEY_PAD_START};
   m[SDL_CONTROLLER_BUTTON_BACK] = {KEY_F12, KEY_PAD_BACK};
+  // The board panel's replay keys: free everywhere else.
+  m[SDL_CONTROLLER_BUTTON_RIGHTSHOULDER] = {KEY_W, KEY_PAD_RSHOULDER};
+  m[SDL_CONTROLLER_BUTTON_LEFTSHOULDER] = {KEY_ENTER, KEY_PAD_LSHOULDER};
   m[SDL_CONTROLLER_BUTTON_DPAD_UP] = {KEY_UP, KEY_PAD_UP};
   m[SDL_CONTROLLER_BUTTON_DPAD_DOWN] = {KEY_DOWN, KEY_PAD_DOWN};
   m[SDL_CONTROLLER_BUTTON_DPAD_LEFT] = {KEY_LEFT, KEY_PAD_LEFT};

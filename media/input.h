@@ -29,9 +29,11 @@ constexpr int KEY_LALT = 164, KEY_RALT = 165;
 
 // --- Gamepads (media/gamepad.cpp) ---
 // A pad's buttons and left stick press the keys they stand for (d-pad and
-// stick: cursor keys; A and Start: SPACE; B: ESC; X: H; Y: S; Back: F12) and
+// stick: cursor keys; A and Start: SPACE; B: ESC; X: H; Y: S; Back: F12;
+// the right shoulder: W; the left shoulder: ENTER) and
 // at the same time their own codes, the Windows gamepad virtual-key values.
 constexpr int KEY_PAD_A = 195, KEY_PAD_B = 196, KEY_PAD_X = 197, KEY_PAD_Y = 198;
+constexpr int KEY_PAD_RSHOULDER = 199, KEY_PAD_LSHOULDER = 200;
 constexpr int KEY_PAD_UP = 203, KEY_PAD_DOWN = 204, KEY_PAD_LEFT = 205, KEY_PAD_RIGHT = 206;
 constexpr int KEY_PAD_START = 207, KEY_PAD_BACK = 208;
 constexpr int KEY_STICK_UP = 211, KEY_STICK_DOWN = 212, KEY_STICK_RIGHT = 213, KEY_STICK_LEFT = 214;

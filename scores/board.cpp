@@ -36,6 +36,16 @@ constexpr int LOCAL_TOP_MAX = 13;
 constexpr int ONLINE_TOP_MAX = 987;
 constexpr int FADE_FRAMES = 20;
 constexpr int HELP_PHASE_FRAMES = 120;
+constexpr int NOTICE_FRAMES = 150;  // three seconds at 50 frames a second
+
+// A line about the last ENTER that had nothing to show, in place of the help.
+Text notice;
+int noticeFrames = 0;
+
+void Notice(const Text& text) {
+  notice = text;
+  noticeFrames = NOTICE_FRAMES;
+}
 
 constexpr const char16_t* HELP_LINES[] = {
     u"Cursor left/right to change online/local.",
@@ -75,10 +85,33 @@ void PickNextReplay() {
   watchRow = -1;
 }
 
-// W on the online page: the marker moves to the next line of the board,
-// whose replay the server keeps.
+// The lines of the online board the server keeps a replay of, asked once
+// after each synchronisation.
+std::vector<int> replayLines;
+enum class LineList { Unasked, Known, NotGiven } lineList = LineList::Unasked;
+
+void ShowSyncStatus();
+
+// W on the online page: the marker moves to the next line of the board
+// whose replay the server keeps. A server that gives no list has every
+// line stepped through, as the player cannot know better.
 void PickNextOnlineLine() {
-  watchLine = (watchLine + 1) % ONLINE_ROWS;
+  if (lineList == LineList::Unasked) {
+    ShowSyncStatus();
+    lineList = FetchReplayLines(replayLines) ? LineList::Known : LineList::NotGiven;
+    FlushKeyState();
+  }
+  if (lineList == LineList::Known && replayLines.empty()) {
+    watchLine = -1;
+    Notice(u"The server keeps no replays.");
+    return;
+  }
+  if (lineList == LineList::NotGiven) {
+    watchLine = (watchLine + 1) % ONLINE_ROWS;
+  } else {
+    auto next = std::upper_bound(replayLines.begin(), replayLines.end(), watchLine + 1);
+    watchLine = (next == replayLines.end() ? replayLines.front() : *next) - 1;
+  }
   if (watchLine < onlineTop) onlineTop = watchLine;
   if (watchLine >= onlineTop + VISIBLE_ROWS)
     onlineTop = std::min(watchLine - VISIBLE_ROWS + 1, ONLINE_TOP_MAX);
@@ -88,9 +121,17 @@ void PickNextOnlineLine() {
 // or fetched from the score server; ESC ends it early.
 void WatchPickedReplay() {
   std::vector<uint8_t> bytes;
-  if (boardPage == 1 && (watchRow < 0 || !LoadEntryReplay(watchRow, bytes))) return;
-  if (boardPage == 2 && (watchLine < 0 || !FetchLineReplay(watchLine + 1, bytes))) {
+  if (boardPage == 1 && (watchRow < 0 || !LoadEntryReplay(watchRow, bytes))) {
+    Notice(u"No replay picked: (W) picks one.");
+    return;
+  }
+  if (boardPage == 2 && watchLine < 0) {
+    Notice(u"No line picked: (W) picks one.");
+    return;
+  }
+  if (boardPage == 2 && !FetchLineReplay(watchLine + 1, bytes)) {
     PrintLine(u"no replay of online line " + IntText(watchLine + 1));
+    Notice(u"The server keeps no replay of line " + IntText(watchLine + 1) + u".");
     FlushKeyState();
     return;
   }
@@ -187,6 +228,8 @@ void OpenBoardIfRequested() {
   LoadOnlineName();
   PreScroll();
   boardOpen = 1;
+  noticeFrames = 0;
+  lineList = LineList::Unasked;
   boardAnim = 0;
 }
 
@@ -210,16 +253,23 @@ void BoardPanelStep() {
   SetColor(255, 255, 255);
   Text rank = RankLine();
   DrawString(rank, 400 - 1.5f * StringWidth(rank), 440);
-  if (boardPage == 2) {  // who the board knows the player as
+  if (boardPage == 2) {  // who the board knows the player as, and where
     SetDrawScale(2, 2);
     DrawCentredText2x(u"playing online as " + onlineName, 478);
+    SetDrawScale(1, 1);
+    SetColor(160, 160, 160);
+    DrawCentredText(u"server " + ScoreServerHost(), 116);
   }
 
   SetDrawScale(2, 2);
   SetColorHSL(Frac(0.05f * boardAnim), 0.5f, 0.4f);
   constexpr int helpCount = sizeof HELP_LINES / sizeof HELP_LINES[0];
-  if (const char16_t* help =
-          HELP_LINES[((boardAnim - FADE_FRAMES) / HELP_PHASE_FRAMES) % helpCount]) {
+  if (noticeFrames > 0) {
+    --noticeFrames;
+    SetColor(255, 96, 96);
+    DrawCentredText2x(notice, 510);
+  } else if (const char16_t* help =
+                 HELP_LINES[((boardAnim - FADE_FRAMES) / HELP_PHASE_FRAMES) % helpCount]) {
     Text line = help;
     DrawCentredText2x(line, 510);
   }
@@ -236,6 +286,7 @@ void BoardPanelStep() {
 // that upload went through, and downloads the board again; only a second
 // download that succeeded is saved.
 void SyncOnlineScores() {
+  lineList = LineList::Unasked;
   LoadOnlineName();
   SetColor(255, 255, 255);
   onlineRank = -1;

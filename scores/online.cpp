@@ -209,8 +209,29 @@ Text OnlineNameFrom(const Text& userName) {
   return name.empty() ? Text(u"Anonymous") : name;
 }
 
-Text ScoreServerHost() {
-  return hostOverride.empty() ? AsciiText(BUILT_IN_SCORE_HOST) : hostOverride;
+Text ScoreServerHost() { return hostOverride.empty() ? BuiltInScoreServerHost() : hostOverride; }
+
+Text BuiltInScoreServerHost() { return AsciiText(BUILT_IN_SCORE_HOST); }
+
+Text ScoreServerFrom(const Text& server) {
+  size_t colon = server.find(u':');
+  Text host = server.substr(0, colon), port;
+  if (colon != Text::npos) port = server.substr(colon + 1);
+  if (host.empty() || host.size() > 253 || host.front() == u'-' || host.front() == u'.')
+    return Text();
+  for (char16_t& c : host) {
+    if (c >= u'A' && c <= u'Z') c = char16_t(c + 32);
+    if (!((c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'.' || c == u'-'))
+      return Text();
+  }
+  if (colon == Text::npos) return host;
+  if (port.empty() || port.size() > 5 || port.front() == u'0') return Text();
+  int number = 0;
+  for (char16_t c : port) {
+    if (c < u'0' || c > u'9') return Text();
+    number = number * 10 + (c - u'0');
+  }
+  return number <= 65535 ? host + u":" + port : Text();
 }
 
 void DrawSyncStatusLines() {
@@ -355,6 +376,30 @@ bool FetchLineReplay(int line, std::vector<uint8_t>& bytes) {
   s->Close();
   if (!(read && good && !first)) bytes.clear();
   return !bytes.empty();
+}
+
+bool FetchReplayLines(std::vector<int>& lines) {
+  lines.clear();
+  StreamRef s = OpenScoreConnection();
+  if (!s) return false;
+  SendGet(*s, u"replay.php?lines");
+  bool first = true, good = true;
+  bool read = ReadReply(*s, false, [&](const Text& text) {
+    if (first) {
+      good = text == u"lines";
+      first = false;
+      return;
+    }
+    int line = 0;
+    for (char16_t c : LeftText(text, 5)) line = c >= u'0' && c <= u'9' ? line * 10 + (c - u'0') : -1;
+    if (line < 1 || line > ONLINE_ROWS || text.size() > 4 || (!lines.empty() && line <= lines.back()))
+      good = false;
+    else if (good)
+      lines.push_back(line);
+  });
+  s->Close();
+  if (!(read && good && !first)) lines.clear();
+  return read && good && !first;
 }
 
 void SetScoreServerHost(const Text& host) { hostOverride = host; }

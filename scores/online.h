@@ -18,12 +18,19 @@ int PostOnlineScore(int row);     // uploads localScores row `row`, its replay f
 // The replay the server keeps for board line `line` (1-based); false when
 // it has none or the exchange failed.
 bool FetchLineReplay(int line, std::vector<uint8_t>& bytes);
+// The board lines (1-based, ascending) whose replay the server keeps;
+// false when the exchange failed or the server gives no such list.
+bool FetchReplayLines(std::vector<int>& lines);
 
 Text ScoreServerHost();                     // "host" or "host:port"
+Text BuiltInScoreServerHost();              // the one chosen when the game was built
+// A host name (letters, digits, '.', '-') with an optional ":port" of
+// 1 .. 65535, lower-cased; "" when `server` is not one.
+Text ScoreServerFrom(const Text& server);
 Text OnlineNameFrom(const Text& userName);  // the accepted characters, at most 20
 
 // --- Test seams ---
-void SetScoreServerHost(const Text& host);        // "" goes back to the built-in host
+void SetScoreServerHost(const Text& host);        // "" goes back to the built-in host; --server
 void SetChallengeConstants(int k, int m, int d);  // wrong ones make the server answer "6"
 void ResetChallengeConstants();
 

@@ -10,11 +10,12 @@
 namespace {
 
 constexpr char16_t APP_FOLDER[] = u"zephrant";
-constexpr char16_t KEY_FILE[] = u"/online-key";
+constexpr char16_t KEY_FILE[] = u"/online-key";  // the built-in server's
 constexpr char16_t NAME_FILE[] = u"/online-name";
 constexpr int KEY_BYTES = 16;
 
 Text keyInUse;
+Text keyServer;  // the server keyInUse belongs to
 bool nameLoaded = false;
 
 bool IsHexDigit(char16_t c) { return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f'); }
@@ -63,9 +64,19 @@ Text HexText(const unsigned char* bytes, int count) {
 
 }  // namespace
 
+Text OnlineKeyFile(const Text& server) {
+  if (server == BuiltInScoreServerHost()) return KEY_FILE;
+  Text file = Text(KEY_FILE) + u"-";
+  for (char16_t c : server) file += c == u':' ? u'_' : c;
+  return file;
+}
+
 Text OnlineKey() {
-  if (!keyInUse.empty()) return keyInUse;
-  keyInUse = ReadSetting(KEY_FILE);
+  Text server = ScoreServerHost();
+  if (!keyInUse.empty() && keyServer == server) return keyInUse;
+  keyServer = server;
+  const Text keyFile = OnlineKeyFile(server);
+  keyInUse = ReadSetting(keyFile);
   if (WellFormedKey(keyInUse)) return keyInUse;
   unsigned char bytes[KEY_BYTES];
   if (!SystemRandomBytes(bytes, KEY_BYTES)) {
@@ -75,7 +86,7 @@ Text OnlineKey() {
   keyInUse = HexText(bytes, KEY_BYTES);
   // A key that cannot be kept still serves this run; the next run makes
   // another, which the server treats as another player.
-  if (!WriteSetting(KEY_FILE, keyInUse)) PrintLine(u"online key: cannot be kept");
+  if (!WriteSetting(keyFile, keyInUse)) PrintLine(u"online key: cannot be kept");
   return keyInUse;
 }
 

@@ -722,6 +722,7 @@ class VerifiedUploadTest(ServerCase):
         lines = game_lines(self.get("replay.php?line=1"))
         self.assertEqual((lines[0], bytes.fromhex("".join(lines[1:]))), ("replay", replay))
         self.assertEqual(game_lines(self.get("replay.php?line=2")), ["none"])
+        self.assertEqual(game_lines(self.get("replay.php?lines")), ["lines", "1"])
         # The stored replay sent again by someone else, or the name (in any
         # look-alike spelling) by another key.
         self.assertEqual(self.send_replay(replay, name="Eve", key="f" * 32, source="127.0.0.2"),

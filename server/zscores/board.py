@@ -224,6 +224,14 @@ class ScoreBoard:
                                    (self._ids[line - 1],)).fetchone()
             return row[0] if row and row[0] else None
 
+    def replay_lines(self):
+        """The board lines (1-based) whose replay is kept, best first."""
+        with self._lock:
+            self._fresh()
+            kept = {r[0] for r in self._db.execute(
+                "SELECT id FROM scores WHERE length(replay) > 0").fetchall()}
+            return [n for n, row_id in enumerate(self._ids, 1) if row_id in kept]
+
     def owner(self, name: str):
         """The key that owns the name, "" when a keyless line holds it (only
         the operator can give it), None when it is free."""

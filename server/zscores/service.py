@@ -170,6 +170,11 @@ class ScoreService:
         return bof_reply(200, ["replay"] + [hexed[i:i + 128] for i in range(0, len(hexed), 128)],
                          f"replay of line {line}, {len(replay)} bytes")
 
+    def get_replay_lines(self) -> Reply:
+        """The board lines that have a replay, after "lines", one a line."""
+        lines = self.board.replay_lines()
+        return bof_reply(200, ["lines"] + lines, f"{len(lines)} lines with a replay")
+
     def refuse(self, reply: Reply) -> Reply:
         """A refusal under load: counted, not logged one by one."""
         reply.counted = True

@@ -210,7 +210,9 @@ class ScoreRequestHandler(BaseHTTPRequestHandler):
         elif script == REPLAY:
             query = self.target()[1]
             line = query[5:] if query.startswith("line=") else ""
-            if not (line.isascii() and line.isdigit()) or len(line) > 4:
+            if query == "lines":
+                self.reply(service.get_replay_lines())
+            elif not (line.isascii() and line.isdigit()) or len(line) > 4:
                 self.reply(ScoreService.status(400, rules.MALFORMED, "replay.php?line=N"))
             else:
                 self.reply(service.get_replay(int(line)))

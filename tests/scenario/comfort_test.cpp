@@ -6,12 +6,18 @@
 #include <filesystem>
 
 #include "flow/comfort.h"
+#include "flow/options.h"
 #include "media/audio.h"
 #include "media/config.h"
 #include "media/graphics.h"
 #include "media/random.h"
 #include "replay/replay.h"
 #include "replay/verify.h"
+#include "scores/board.h"
+#include "scores/online.h"
+#include "scores/online_identity.h"
+#include "tests/unit/online_test_util.h"
+#include "tests/unit/scores_test_util.h"
 #include "tests/scenario/world_bot.h"
 
 namespace {
@@ -22,6 +28,11 @@ struct TStill {
   bool operator==(const TStill&) const = default;
 };
 TStill Still() { return {Outcome(), player->x, player->y, RandomState(), chaser1->x}; }
+
+int Parse(std::vector<const char*> argv) {
+  argv.insert(argv.begin(), "zephrant");
+  return ParseOptions(static_cast<int>(argv.size()), argv.data());
+}
 
 void SaveFrame(const char* name) {
   SaveBackBufferPNG((std::filesystem::path(FramesDir()) / name).string());
@@ -96,4 +107,92 @@ TEST(ComfortScenario, PAndALostFocusHoldTheWorldAndTheGameStillVerifies) {
   const auto& bytes = LastGameReplay();
   VerifyResult result = VerifyReplayBytes(bytes.data(), bytes.size());
   EXPECT_EQ(result.status, VERIFY_VALID) << result.line;
+}
+
+TEST(ComfortScenario, VolumeKeysAndTheServerChoiceAreKeptInTheSettings) {
+  // The board keeps replays of lines 2 and 5 and serves none of them.
+  ScriptedServer server([](int, const std::string& request) {
+    return HttpReply(request.find("?lines") != std::string::npos ? "bof\nlines\n2\n5\n"
+                                                                 : "bof\nnone\n");
+  });
+  std::string file = std::string(getenv("XDG_CONFIG_HOME")) + "/zephrant/config";
+  std::filesystem::create_directories(std::filesystem::path(file).parent_path());
+  WriteFileBytes(file, "future=1\nvolume=4\nserver=" + ByteString(server.Host()) + "\n");
+  ForgetConfig();
+
+  // --server wins over the settings, for this run only; each server has its key.
+  ASSERT_EQ(Parse({"--server", "Board.Example:81"}), -1);
+  EXPECT_EQ(ScoreServerHost(), u"board.example:81");
+  EXPECT_EQ(OnlineKeyFile(ScoreServerHost()), u"/online-key-board.example_81");
+  EXPECT_EQ(OnlineKeyFile(BuiltInScoreServerHost()), u"/online-key");
+  EXPECT_EQ(Parse({"--server", "x:0"}), 2);
+  ASSERT_EQ(Parse({}), -1);
+  EXPECT_EQ(ScoreServerHost(), server.Host());
+
+  enum { TITLE, KEYS, TYPING, BOARD, DONE } phase = TITLE;
+  int step = 0;
+  int status = RunWholeProgram(
+      MakeTempDir("comfort-volume"),
+      [&] {
+        ++step;
+        switch (phase) {
+          case TITLE:
+            if (titleTime < 20) break;
+            EXPECT_EQ(VolumeStep(), 4);
+            EXPECT_FLOAT_EQ(MasterVolume(), 0.16f);
+            TypeText("-");
+            TapKey(KEY_M);
+            TypeText("+=");  // unmutes, then two steps up
+            phase = KEYS;
+            step = 0;
+            break;
+          case KEYS:
+            if (step == 2) {
+              EXPECT_EQ(VolumeStep(), 5);
+              EXPECT_FALSE(Muted());
+              EXPECT_FLOAT_EQ(MasterVolume(), 0.25f);
+              SaveFrame("comfort_volume.png");
+              SetTypingText(true);  // as in the name entry: typed, not acted on
+              TypeText("-");
+              TapKey(KEY_M);
+              phase = TYPING;
+            }
+            break;
+          case TYPING:
+            EXPECT_EQ(VolumeStep(), 5);
+            EXPECT_FALSE(Muted());
+            SetTypingText(false);
+            TapKey(KEY_H);
+            phase = BOARD;
+            step = 0;
+            break;
+          case BOARD:
+            // The online page: W steps over the lines with a replay only.
+            if (step == 30) TapKey(KEY_RIGHT);
+            if (step == 32) TapKey(KEY_W);
+            if (step == 34) EXPECT_EQ(watchLine, 1);
+            if (step == 34) TapKey(KEY_W);
+            if (step == 36) EXPECT_EQ(watchLine, 4);
+            if (step == 36) TapKey(KEY_W);
+            if (step == 38) EXPECT_EQ(watchLine, 1);
+            if (step == 38) TapKey(KEY_ENTER);  // the server has it not: said on screen
+            if (step == 45) {
+              SaveFrame("comfort_board_notice.png");
+              TapKey(KEY_SPACE);
+            }
+            if (step == 60) {
+              EXPECT_EQ(boardOpen, 0);
+              TapKey(KEY_ESCAPE);
+              phase = DONE;
+            }
+            break;
+          case DONE:
+            break;
+        }
+      },
+      3000, true);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(phase, DONE);
+  EXPECT_EQ(FileBytes(file), "future=1\nvolume=5\nserver=" + ByteString(server.Host()) +
+                                 "\nmute=0\n");
 }
