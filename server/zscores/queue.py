@@ -371,7 +371,7 @@ class Workers:
                 continue
             if self._stop.is_set():
                 return
-            verdict = self.verifier.run(job.replay, job.frames or MAX_FRAMES)
+            verdict = self.verifier.run(job.replay, job.frames or MAX_FRAMES, self._stop)
             if self._stop.is_set():
                 return      # cut short by the stop: the lease gives it to the next worker
             try:

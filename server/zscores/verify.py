@@ -56,7 +56,10 @@ class Verifier:
         cpu = min(self.cpu_seconds, 1 + math.ceil(frames / 10_000))
         return cpu, min(self.wall_seconds, 5.0 + 3 * cpu)
 
-    def run(self, replay: bytes, frames: int = 1 << 31) -> Verdict:
+    def run(self, replay: bytes, frames: int = 1 << 31,
+            stop: threading.Event = None) -> Verdict:
+        """Plays the replay; with `stop` set before it starts (a worker being
+        stopped, which then cancels), nothing is started."""
         cpu_limit, wall = self.limits(frames)
         with tempfile.TemporaryDirectory(prefix="zephrant-verify-") as scratch:
             path = os.path.join(scratch, "upload.replay")
@@ -73,7 +76,7 @@ class Verifier:
                    "SDL_AUDIODRIVER": "dummy", "ALSOFT_DRIVERS": "null"}
             out_path = os.path.join(scratch, "out")
             with open(out_path, "w+b") as out:
-                code, cpu, timed_out = self._spawn(command, scratch, env, out, wall)
+                code, cpu, timed_out = self._spawn(command, scratch, env, out, wall, stop)
                 if code is None:
                     return Verdict(False, why="verifier did not start")
                 out.seek(0)
@@ -99,10 +102,12 @@ class Verifier:
                        fingerprint.decode("ascii") if _HEX16.fullmatch(fingerprint) else "",
                        cpu=cpu)
 
-    def _spawn(self, command, scratch, env, out, wall):
+    def _spawn(self, command, scratch, env, out, wall, stop):
         """(exit code or -signal, CPU seconds, timed out); code None when it
         could not start. The child's own CPU time comes from wait4."""
         with self._lock:
+            if stop is not None and stop.is_set():
+                return None, 0.0, False
             try:
                 proc = subprocess.Popen(command, cwd=scratch, env=env, stdin=subprocess.DEVNULL,
                                         stdout=out, stderr=subprocess.DEVNULL,
@@ -116,6 +121,7 @@ class Verifier:
             expired.set()
             self._kill(proc.pid)
         timer = threading.Timer(wall, kill)
+        timer.daemon = True         # never keeps a stopping program alive
         timer.start()
         try:
             _, status, usage = os.wait4(proc.pid, 0)
