@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "media/config.h"
 #include "media/display_internal.h"
 #include "media/gl_texture.h"
 #include "media/graphics.h"
@@ -46,15 +47,38 @@ bool StartVideo() {
   return true;
 }
 
+// The window's size and the scaling, kept in the settings file.
+const Text WINDOW_WIDTH = u"window_width", WINDOW_HEIGHT = u"window_height";
+const Text INTEGER_SCALING = u"integer_scaling";  // 1: only whole multiples, for sharp pixels
+
 class TGLGraphics : public TGraphics {
  public:
   SDL_Window* window = nullptr;
   SDL_GLContext context = nullptr;
   bool fullscreen = false;
-  // Where the width x height picture lands in the drawable: a desktop-sized
-  // full screen shows it scaled with its aspect kept.
+  // Where the width x height picture lands in the drawable (pixels, GL's
+  // rows from the bottom): scaled with its aspect kept, black bars around.
   int outX = 0, outY = 0, outW = 0, outH = 0, drawW = 0, drawH = 0;
+  // The picture's own target, where GL has framebuffer objects: everything
+  // is drawn into it at its own size and it is scaled to the window when
+  // the frame is shown. Without one (or while the drawable is exactly the
+  // picture's size) drawing goes straight to the window.
+  GLuint pictureFb = 0, pictureTex = 0;
+  bool toPicture = false;
+  bool presented = false;     // this frame's picture is in the window's back buffer
+  bool layoutStale = false;   // the window changed size: lay out again after the swap
   ~TGLGraphics() override {
+    if (fullscreen == false && window) {
+      // The size a player gave the window is where the next one starts.
+      int w = 0, h = 0;
+      SDL_GetWindowSize(window, &w, &h);
+      if (w > 0 && h > 0 && (w != ConfigInt(WINDOW_WIDTH, width) ||
+                             h != ConfigInt(WINDOW_HEIGHT, height))) {
+        SetConfigInt(WINDOW_WIDTH, w);
+        SetConfigInt(WINDOW_HEIGHT, h);
+        SaveConfig();
+      }
+    }
     if (context) SDL_GL_DeleteContext(context);
     if (window) SDL_DestroyWindow(window);
   }
@@ -143,9 +167,7 @@ class TGL2DDriver : public T2DDriver {
     gg->hertz = hertz;
     gg->flags = flags;
     if (depth == 0) {
-      gg->window =
-          SDL_CreateWindow(appTitle.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width,
-                           height, SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
+      gg->window = OpenWindow(width, height);
     } else {
       gg->fullscreen = true;
       gg->window = OpenFullScreen(width, height, hertz);
@@ -166,60 +188,50 @@ class TGL2DDriver : public T2DDriver {
       gg->vblankAtRate = SDL_GL_SetSwapInterval(1) == 0;
       lastSwap = gg->vblankAtRate ? 1 : -1;
     }
-    if (gg->fullscreen) SDL_WarpMouseInWindow(gg->window, width / 2, height / 2);
+    if (gg->fullscreen) {
+      int w = width, h = height;
+      SDL_GetWindowSize(gg->window, &w, &h);
+      SDL_WarpMouseInWindow(gg->window, w / 2, h / 2);
+    }
     SDL_DisableScreenSaver();
     SDL_StartTextInput();
     return gg;
   }
 
-  // Full screen: the mode at the rate, then at any rate; where neither can
-  // be set the desktop-sized full screen shows the picture scaled, and
-  // where even that fails we stay in a window rather than stop.
+  // A window of the size the player left it at (at least a quarter of
+  // the picture's), resizable; the picture is scaled into it.
+  static SDL_Window* OpenWindow(int width, int height) {
+    int w = std::max(ConfigInt(WINDOW_WIDTH, width), width / 4);
+    int h = std::max(ConfigInt(WINDOW_HEIGHT, height), height / 4);
+    SDL_Window* win = SDL_CreateWindow(
+        appTitle.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, w, h,
+        SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
+    if (win) SDL_SetWindowMinimumSize(win, width / 4, height / 4);
+    return win;
+  }
+
+  // Full screen covers the desktop in its own mode and shows the picture
+  // scaled like a window does; the monitor's mode is never changed. Swaps
+  // wait for the vertical blank only where the desktop refreshes at the
+  // rate asked for. Where full screen fails we stay in a window rather than
+  // stop.
   SDL_Window* OpenFullScreen(int width, int height, int hertz) {
-    SDL_Window* w = SDL_CreateWindow(appTitle.c_str(), 0, 0, width, height,
-                                     SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS);
+    SDL_DisplayMode desktop{};
+    bool known = SDL_GetDesktopDisplayMode(0, &desktop) == 0;
+    SDL_Window* w = SDL_CreateWindow(
+        appTitle.c_str(), 0, 0, known ? desktop.w : width, known ? desktop.h : height,
+        SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_ALLOW_HIGHDPI);
     modeAtRate = false;
-    if (!w) return nullptr;
-    int rates[2] = {hertz, 0};
-    for (int rate : rates) {
-      if (FindMode(width, height, rate)) {
-        SDL_DisplayMode m{SDL_PIXELFORMAT_RGB888, width, height, rate, nullptr};
-        if (SDL_SetWindowDisplayMode(w, &m) == 0 &&
-            SDL_SetWindowFullscreen(w, SDL_WINDOW_FULLSCREEN) == 0) {
-          modeAtRate = hertz != 0 && rate == hertz;
-          SDL_ShowWindow(w);
-          return w;
-        }
-      }
-    }
-    std::printf("GL graphics driver failed to set display mode\r\n");
-    std::fflush(stdout);
-    ++displayModeFallbacks;
-    SDL_DisplayMode desktop;
-    if (SDL_GetDesktopDisplayMode(0, &desktop) == 0) {
-      // Without a window manager the full-screen request alone may not
-      // resize the window, so cover the desktop ourselves as well.
-      SDL_SetWindowPosition(w, 0, 0);
-      SDL_SetWindowSize(w, desktop.w, desktop.h);
-    }
-    if (SDL_SetWindowFullscreen(w, SDL_WINDOW_FULLSCREEN_DESKTOP) == 0) {
+    if (w && SDL_SetWindowFullscreen(w, SDL_WINDOW_FULLSCREEN_DESKTOP) == 0) {
+      modeAtRate = known && hertz != 0 && desktop.refresh_rate == hertz;
       SDL_ShowWindow(w);
       return w;
     }
-    SDL_DestroyWindow(w);
+    std::printf("GL graphics driver failed to set display mode\r\n");
+    std::fflush(stdout);
+    if (w) SDL_DestroyWindow(w);
     ++displayModeFallbacks;
-    return SDL_CreateWindow(appTitle.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width,
-                            height, SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
-  }
-
-  static bool FindMode(int width, int height, int rate) {
-    int n = SDL_GetNumDisplayModes(0);
-    for (int i = 0; i < n; ++i) {
-      SDL_DisplayMode m;
-      if (SDL_GetDisplayMode(0, i, &m) != 0) continue;
-      if (m.w == width && m.h == height && (rate == 0 || m.refresh_rate == rate)) return true;
-    }
-    return false;
+    return OpenWindow(width, height);
   }
 
   void SetGraphics(TGraphics* graphics) override {
@@ -227,6 +239,7 @@ class TGL2DDriver : public T2DDriver {
     g = static_cast<TGLGraphics*>(graphics);
     if (!g) return;
     SDL_GL_MakeCurrent(g->window, g->context);
+    GLForgetTextureState();  // what was bound belonged to the context before
     Layout();
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
@@ -235,38 +248,161 @@ class TGL2DDriver : public T2DDriver {
     GLDisableTexturing();
   }
 
-  // Projection: one unit a pixel, y down, the picture letterboxed into the
-  // drawable when their sizes differ.
-  void Layout() {
-    GLFlushBatch();
+  // Where the picture lands in the drawable: as large as fits with its
+  // aspect kept, in whole multiples when the settings ask for sharp pixels
+  // (and the drawable holds at least one).
+  void Letterbox() {
     SDL_GL_GetDrawableSize(g->window, &g->drawW, &g->drawH);
     double s = std::min(double(g->drawW) / g->width, double(g->drawH) / g->height);
+    if (ConfigInt(INTEGER_SCALING, 0) == 1 && s >= 1) s = std::floor(s);
     if (g->drawW == g->width && g->drawH == g->height) s = 1;
-    g->outW = static_cast<int>(g->width * s);
-    g->outH = static_cast<int>(g->height * s);
+    g->outW = std::max(1, static_cast<int>(std::lround(g->width * s)));
+    g->outH = std::max(1, static_cast<int>(std::lround(g->height * s)));
     g->outX = (g->drawW - g->outW) / 2;
     g->outY = (g->drawH - g->outH) / 2;
-    glViewport(g->outX, g->outY, g->outW, g->outH);
+  }
+
+  // Projection: one unit a pixel of the picture, y down. Drawn into the
+  // picture's own target when the drawable is of another size and GL has
+  // one; otherwise straight into the window, letterboxed by the viewport.
+  void Layout() {
+    GLFlushBatch();
+    Letterbox();
+    bool sameSize = g->drawW == g->width && g->drawH == g->height;
+    g->toPicture = !sameSize && MakePictureTarget();
+    BindScreen();
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     glOrtho(0, g->width, g->height, 0, -1, 1);
-    targetX = g->outX, targetY = g->outY;
+    glMatrixMode(GL_MODELVIEW);
+    SetLineWidth(lineWidth);
+  }
+
+  // Drawing goes to the screen: the picture's target or the window.
+  void BindScreen() {
+    if (fb.bind) fb.bind(GL_FRAMEBUFFER, g->toPicture ? g->pictureFb : 0);
+    if (g->toPicture) {
+      glViewport(0, 0, g->width, g->height);
+      targetX = targetY = 0;
+    } else {
+      glViewport(g->outX, g->outY, g->outW, g->outH);
+      targetX = g->outX, targetY = g->outY;
+    }
+  }
+
+  // Pixels of what is drawn into per unit of the picture.
+  double DrawnScale() const { return g->toPicture ? 1.0 : double(g->outW) / g->width; }
+  int DrawnW() const { return g->toPicture ? g->width : g->outW; }
+  int DrawnH() const { return g->toPicture ? g->height : g->outH; }
+
+  bool MakePictureTarget() {
+    if (g->pictureFb) return true;
+    if (!fb.Load()) return false;
+    glGenTextures(1, &g->pictureTex);
+    GLBindTexture(g->pictureTex);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, g->width, g->height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                 nullptr);
+    fb.gen(1, &g->pictureFb);
+    fb.bind(GL_FRAMEBUFFER, g->pictureFb);
+    fb.attach(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, g->pictureTex, 0);
+    bool complete = fb.check(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+    fb.bind(GL_FRAMEBUFFER, 0);
+    if (complete) {
+      // It starts black like the window's buffers.
+      fb.bind(GL_FRAMEBUFFER, g->pictureFb);
+      GLboolean scissor = glIsEnabled(GL_SCISSOR_TEST);
+      glDisable(GL_SCISSOR_TEST);
+      GLfloat cls[4];
+      glGetFloatv(GL_COLOR_CLEAR_VALUE, cls);
+      glClearColor(0, 0, 0, 1);
+      glClear(GL_COLOR_BUFFER_BIT);
+      glClearColor(cls[0], cls[1], cls[2], cls[3]);
+      if (scissor) glEnable(GL_SCISSOR_TEST);
+      fb.bind(GL_FRAMEBUFFER, 0);
+      return true;
+    }
+    fb.remove(1, &g->pictureFb);
+    glDeleteTextures(1, &g->pictureTex);
+    g->pictureFb = g->pictureTex = 0;
+    return false;
+  }
+
+  // The picture scaled into the window's back buffer, black around it.
+  void Present() {
+    if (!g || g->presented || !g->toPicture) return;
+    GLFlushBatch();
+    g->presented = true;
+    Letterbox();  // the window may have changed size since the frame began
+    fb.bind(GL_FRAMEBUFFER, 0);
+    glDisable(GL_SCISSOR_TEST);
+    glViewport(0, 0, g->drawW, g->drawH);
+    GLfloat cls[4];
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, cls);
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glClearColor(cls[0], cls[1], cls[2], cls[3]);
+    glViewport(g->outX, g->outY, g->outW, g->outH);
+    const int was = blend;
+    glDisable(GL_BLEND);
+    glDisable(GL_ALPHA_TEST);
+    blend = -1;
+    const uint8_t white[4] = {255, 255, 255, 255};
+    GLSetColor(white);
+    GLBindTexture(g->pictureTex);
+    // Whole multiples keep every texel a sharp square; other scales blend
+    // neighbours.
+    const bool whole = g->outW % g->width == 0 && g->outH % g->height == 0;
+    const GLint filter = whole ? GL_NEAREST : GL_LINEAR;
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
+    DrawWholePicture();
+    GLSetColor(color);
+    SetBlend(was);
+  }
+
+  // A quad over the whole picture, texel for pixel at scale 1, from a
+  // texture drawn into as a framebuffer (its rows from the bottom).
+  void DrawWholePicture() {
+    glBegin(GL_QUADS);
+    glTexCoord2f(0, 1);
+    glVertex2f(0, 0);
+    glTexCoord2f(1, 1);
+    glVertex2f(float(g->width), 0);
+    glTexCoord2f(1, 0);
+    glVertex2f(float(g->width), float(g->height));
+    glTexCoord2f(0, 0);
+    glVertex2f(0, float(g->height));
+    glEnd();
   }
 
   void Flip(bool sync) override {
     if (!g) return;
     GLFlushBatch();
+    Present();
     int want = sync ? 1 : 0;
     if (want != lastSwap) {
       SDL_GL_SetSwapInterval(want);  // unsupported under Xvfb; harmless
       lastSwap = want;
     }
     SDL_GL_SwapWindow(g->window);
+    const bool was = g->presented;
+    g->presented = false;
+    if (g->layoutStale) {
+      g->layoutStale = false;
+      Layout();
+      ApplyScissor();
+    } else if (was) {
+      BindScreen();
+      ApplyScissor();
+    }
   }
 
   void Finish() override {
     if (!g) return;
     GLFlushBatch();
+    Present();
     glFinish();
   }
 
@@ -335,7 +471,7 @@ class TGL2DDriver : public T2DDriver {
       return;
     }
     glEnable(GL_SCISSOR_TEST);
-    double s = double(g->outW) / g->width;
+    double s = DrawnScale();
     int sx = targetX + static_cast<int>(std::lround(vpX * s));
     int sy = targetY + static_cast<int>(std::lround((g->height - vpY - vpH) * s));
     glScissor(sx, sy, static_cast<int>(std::lround(vpW * s)),
@@ -351,11 +487,11 @@ class TGL2DDriver : public T2DDriver {
 
   void SetLineWidth(float width) override {
     lineWidth = width;
-    glLineWidth(width * (g ? float(g->outW) / g->width : 1.0f));
+    glLineWidth(width * (g ? float(DrawnScale()) : 1.0f));
   }
 
   // Without a viewport the scissor test is off, so a clear also keeps the
-  // bars of a letterboxed full screen black.
+  // bars of a letterboxed window black where it is drawn into directly.
   void Cls() override {
     GLFlushBatch();
     glClear(GL_COLOR_BUFFER_BIT);
@@ -417,11 +553,36 @@ class TGL2DDriver : public T2DDriver {
     GLFlushBatch();
     std::vector<uint8_t> rows(static_cast<size_t>(w) * h * 4);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadBuffer(GL_BACK);
-    // GL's rows start at the bottom of the drawable.
-    glReadPixels(g->outX + x, g->outY + (g->height - y - h), w, h, GL_RGBA, GL_UNSIGNED_BYTE,
-                 rows.data());
+    // GL's rows start at the bottom.
+    if (g->toPicture) {
+      fb.bind(GL_FRAMEBUFFER, g->pictureFb);
+      glReadBuffer(GL_COLOR_ATTACHMENT0);
+      glReadPixels(x, g->height - y - h, w, h, GL_RGBA, GL_UNSIGNED_BYTE, rows.data());
+      if (g->presented) fb.bind(GL_FRAMEBUFFER, 0);
+    } else {
+      glReadBuffer(GL_BACK);
+      glReadPixels(g->outX + x, g->outY + (g->height - y - h), w, h, GL_RGBA, GL_UNSIGNED_BYTE,
+                   rows.data());
+    }
     std::vector<uint8_t> out(rows.size());
+    for (int r = 0; r < h; ++r)
+      std::copy_n(&rows[static_cast<size_t>(h - 1 - r) * w * 4], w * 4,
+                  &out[static_cast<size_t>(r) * w * 4]);
+    return out;
+  }
+
+  std::vector<uint8_t> GrabShown(int& w, int& h) override {
+    if (!g) return {};
+    GLFlushBatch();
+    Present();
+    if (!g->toPicture) Letterbox();
+    w = g->drawW, h = g->drawH;
+    if (w <= 0 || h <= 0) return {};
+    if (g->toPicture) fb.bind(GL_FRAMEBUFFER, 0);
+    std::vector<uint8_t> rows(static_cast<size_t>(w) * h * 4), out(rows.size());
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadBuffer(GL_BACK);
+    glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, rows.data());
     for (int r = 0; r < h; ++r)
       std::copy_n(&rows[static_cast<size_t>(h - 1 - r) * w * 4], w * 4,
                   &out[static_cast<size_t>(r) * w * 4]);
@@ -444,10 +605,10 @@ class TGL2DDriver : public T2DDriver {
     if (k.direct) return true;
     GLFlushBatch();
     const int viewport[4] = {vpX, vpY, vpW, vpH};
-    if (k.kept && k.key == key && k.w == g->outW && k.h == g->outH &&
+    if (k.kept && k.key == key && k.w == DrawnW() && k.h == DrawnH() &&
         std::equal(viewport, viewport + 4, k.viewport))
       return false;
-    if (!k.framebuffer || k.w != g->outW || k.h != g->outH) MakeSteadyPicture();
+    if (!k.framebuffer || k.w != DrawnW() || k.h != DrawnH()) MakeSteadyPicture();
     if (!k.usable) {
       k.direct = true;
       return true;
@@ -480,9 +641,7 @@ class TGL2DDriver : public T2DDriver {
     }
     GLFlushBatch();
     if (k.drawing) {
-      fb.bind(GL_FRAMEBUFFER, 0);
-      glViewport(g->outX, g->outY, g->outW, g->outH);
-      targetX = g->outX, targetY = g->outY;
+      BindScreen();
       ApplyScissor();
       k.drawing = false;
       k.kept = true;
@@ -499,16 +658,7 @@ class TGL2DDriver : public T2DDriver {
     const uint8_t white[4] = {255, 255, 255, 255};
     GLSetColor(white);
     GLBindTexture(k.texture);
-    glBegin(GL_QUADS);
-    glTexCoord2f(0, 1);
-    glVertex2f(0, 0);
-    glTexCoord2f(1, 1);
-    glVertex2f(float(g->width), 0);
-    glTexCoord2f(1, 0);
-    glVertex2f(float(g->width), float(g->height));
-    glTexCoord2f(0, 0);
-    glVertex2f(0, float(g->height));
-    glEnd();
+    DrawWholePicture();
     GLSetColor(color);
     SetBlend(was);
     ApplyScissor();
@@ -519,7 +669,7 @@ class TGL2DDriver : public T2DDriver {
     if (k.framebuffer) fb.remove(1, &k.framebuffer);
     if (k.texture) glDeleteTextures(1, &k.texture);
     k.framebuffer = k.texture = 0;
-    k.w = g->outW, k.h = g->outH;
+    k.w = DrawnW(), k.h = DrawnH();
     glGenTextures(1, &k.texture);
     GLBindTexture(k.texture);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
@@ -531,19 +681,21 @@ class TGL2DDriver : public T2DDriver {
     fb.bind(GL_FRAMEBUFFER, k.framebuffer);
     fb.attach(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, k.texture, 0);
     k.usable = fb.check(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
-    fb.bind(GL_FRAMEBUFFER, 0);
+    BindScreen();
   }
 
   void WindowEvent(const SDL_WindowEvent& e) {
-    if (!g || !g->fullscreen) return;
+    if (!g) return;
+    if (e.event == SDL_WINDOWEVENT_SIZE_CHANGED || e.event == SDL_WINDOWEVENT_RESTORED) {
+      g->layoutStale = true;  // the frame being drawn goes on as it began
+      return;
+    }
+    if (!g->fullscreen) return;
     if (e.event == SDL_WINDOWEVENT_FOCUS_LOST) {
       // Give the desktop its mode back while someone else has the focus.
       SDL_MinimizeWindow(g->window);
       SDL_GL_SetSwapInterval(0);
       lastSwap = 0;
-    } else if (e.event == SDL_WINDOWEVENT_SIZE_CHANGED || e.event == SDL_WINDOWEVENT_RESTORED) {
-      Layout();
-      ApplyScissor();
     }
   }
 };

@@ -354,6 +354,14 @@ TRgbaPixels GrabBackBuffer() {
   return out;
 }
 
+TRgbaPixels GrabWindow() {
+  TRgbaPixels out;
+  if (!current) return out;
+  out.rgba = current->_driver->GrabShown(out.width, out.height);
+  if (out.rgba.empty()) out.width = out.height = 0;
+  return out;
+}
+
 bool SaveBackBufferPNG(const std::string& path) {
   TRgbaPixels px = GrabBackBuffer();
   if (px.rgba.empty()) return false;

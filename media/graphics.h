@@ -91,6 +91,8 @@ class T2DDriver : public TGraphicsDriver {
                         float origin_x, float origin_y) = 0;
   virtual void DrawPixmap(const TPixmap& pixmap, int x, int y) = 0;
   virtual std::vector<uint8_t> GrabPixels(int x, int y, int w, int h) = 0;  // RGBA rows, top first
+  // The frame as the window shows it (scaled, with its bars), drawable-sized.
+  virtual std::vector<uint8_t> GrabShown(int& /*w*/, int& /*h*/) { return {}; }
   virtual void SetResolution(float width, float height) = 0;
   virtual void ForgetState() = 0;  // next SetBlend and texture bind always reach the renderer
   // Steady light (see BeginSteadyLight); a renderer that keeps nothing draws
@@ -180,7 +182,8 @@ struct TRgbaPixels {
   std::vector<uint8_t> rgba;        // rows from the top, 4 bytes a pixel
   uint32_t At(int x, int y) const;  // 0xRRGGBBAA
 };
-TRgbaPixels GrabBackBuffer();                     // the whole back buffer (empty when headless)
+TRgbaPixels GrabBackBuffer();                     // the whole picture (empty when headless)
+TRgbaPixels GrabWindow();  // the frame drawn so far as the window shows it, in drawable pixels
 bool SaveBackBufferPNG(const std::string& path);  // false when there is nothing to save
 bool SaveRgbaPNG(const TRgbaPixels& pixels, const std::string& path);
 

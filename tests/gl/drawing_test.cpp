@@ -1,7 +1,9 @@
 // Drawing read back from real Mesa GL.
 #include <gtest/gtest.h>
 
+#include "media/config.h"
 #include "media/graphics.h"
+#include "tests/support/harness.h"
 
 namespace {
 struct Drawing : ::testing::Test {
@@ -132,13 +134,11 @@ TEST_F(Drawing, FramesCanBeSavedAsPNG) {
   EXPECT_EQ(sig[2], 'N');
 }
 
-TEST(FullScreen, AModeThatCannotBeSetStillGivesADisplayThatDraws) {
-  // The offscreen video driver has no 1000 x 700 mode: the game falls back
-  // to a scaled full screen (or a window) instead of stopping.
-  int before = displayModeFallbacks;
+TEST(FullScreen, CoversTheDesktopWithoutChangingItsMode) {
+  // The offscreen video driver has no 1000 x 700 mode: full screen covers
+  // the desktop as it is and the clock paces it.
   ASSERT_NE(OpenGraphics(1000, 700, 32, 60, 0), nullptr);
-  EXPECT_GT(displayModeFallbacks, before);
-  EXPECT_FALSE(framePacing.hardSync);  // the clock paces the fallback
+  EXPECT_FALSE(framePacing.hardSync);
   EXPECT_TRUE(framePacing.softSync);
   SetBlend(BLEND_SOLID);
   SetColor(0, 255, 0);
@@ -147,4 +147,51 @@ TEST(FullScreen, AModeThatCannotBeSetStillGivesADisplayThatDraws) {
   ASSERT_FALSE(p.rgba.empty());
   EXPECT_EQ(p.At(500, 350) >> 8, 0x00FF00u);
   CloseGraphics();
+}
+
+// The 800 x 600 picture in windows of other sizes (as the settings file
+// gives them): scaled as large as fits, aspect kept, black bars; in whole
+// multiples when integer scaling is set. The picture itself reads back
+// unscaled.
+TEST(WindowScaling, ThePictureFillsTheWindowWithItsAspectKept) {
+  struct Case {
+    int w, h, integer, outX, outY, outW, outH;
+  };
+  for (Case c : {Case{1600, 1200, 0, 0, 0, 1600, 1200}, Case{1000, 600, 0, 100, 0, 800, 600},
+                 Case{1000, 900, 0, 0, 75, 1000, 750}, Case{1000, 900, 1, 100, 150, 800, 600}}) {
+    SetConfigInt(u"window_width", c.w);
+    SetConfigInt(u"window_height", c.h);
+    SetConfigInt(u"integer_scaling", c.integer);
+    ASSERT_NE(OpenGraphics(800, 600, 0, 0, 0), nullptr);
+    SetBlend(BLEND_SOLID);
+    Cls();
+    SetColor(255, 0, 0);
+    DrawRect(0, 0, 400, 300);
+    SetColor(0, 255, 0);
+    DrawRect(400, 300, 400, 300);
+    EXPECT_EQ(GrabBackBuffer().At(10, 10) >> 8, 0xFF0000u) << c.w << "x" << c.h;
+    TRgbaPixels shown = GrabWindow();
+    std::string name = std::to_string(c.w) + "x" + std::to_string(c.h) + "-" +
+                       std::to_string(c.integer);
+    SaveRgbaPNG(shown, FramesDir() + "/window-" + name + ".png");
+    ASSERT_EQ(shown.width, c.w) << name;
+    ASSERT_EQ(shown.height, c.h) << name;
+    const int right = c.outX + c.outW - 1, bottom = c.outY + c.outH - 1;
+    EXPECT_EQ(shown.At(c.outX, c.outY) >> 8, 0xFF0000u) << name;
+    EXPECT_EQ(shown.At(right, bottom) >> 8, 0x00FF00u) << name;
+    EXPECT_EQ(shown.At(c.outX + c.outW / 2 - 2, c.outY + c.outH / 2 - 2) >> 8, 0xFF0000u) << name;
+    EXPECT_EQ(shown.At(c.outX + c.outW / 2 + 1, c.outY + c.outH / 2 + 1) >> 8, 0x00FF00u) << name;
+    if (c.outX > 0) {
+      EXPECT_EQ(shown.At(c.outX - 1, c.outY) >> 8, 0u) << name;
+      EXPECT_EQ(shown.At(right + 1, bottom) >> 8, 0u) << name;
+    }
+    if (c.outY > 0) {
+      EXPECT_EQ(shown.At(c.outX, c.outY - 1) >> 8, 0u) << name;
+      EXPECT_EQ(shown.At(right, bottom + 1) >> 8, 0u) << name;
+    }
+    CloseGraphics();
+  }
+  SetConfigInt(u"window_width", 800);
+  SetConfigInt(u"window_height", 600);
+  SetConfigInt(u"integer_scaling", 0);
 }
