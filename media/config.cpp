@@ -78,7 +78,8 @@ void Load() {
   std::vector<uint8_t> bytes;
   if (!ReadSmallFile(path, MAX_CONFIG_BYTES, bytes)) {
     config.keepFile = true;
-    PrintLine(u"config: " + path + u" cannot be read; the defaults are used and it is left as it is");
+    PrintLine(u"config: " + path +
+              u" cannot be read; the defaults are used and it is left as it is");
     return;
   }
   int bad = ParseConfig(bytes);
@@ -111,7 +112,8 @@ int ParseConfig(const std::vector<uint8_t>& bytes) {
     size_t end = start;
     while (end < bytes.size() && bytes[end] != '\n') ++end;
     TConfigLine line;
-    line.raw.assign(bytes.begin() + static_cast<long>(start), bytes.begin() + static_cast<long>(end));
+    line.raw.assign(bytes.begin() + static_cast<long>(start),
+                    bytes.begin() + static_cast<long>(end));
     if (!ReadLine(line)) ++bad;
     config.lines.push_back(std::move(line));
     start = end + 1;

@@ -27,4 +27,4 @@ constexpr size_t MAX_CONFIG_BYTES = 64 * 1024;
 // --- Without a file (tests, fuzzing) ---
 int ParseConfig(const std::vector<uint8_t>& bytes);  // replaces every setting; the bad lines' count
 std::vector<uint8_t> ConfigBytes();                  // what SaveConfig would write
-void ForgetConfig();  // the next use reads the file again
+void ForgetConfig();                                 // the next use reads the file again

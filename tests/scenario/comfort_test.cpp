@@ -1,11 +1,12 @@
 // The comforts beside the game: a pause by key and by a lost focus that
 // holds the world still and verifies in its replay; the volume keys with
 // their settings file.
+#include "flow/comfort.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "flow/comfort.h"
 #include "flow/options.h"
 #include "media/audio.h"
 #include "media/config.h"
@@ -16,9 +17,9 @@
 #include "scores/board.h"
 #include "scores/online.h"
 #include "scores/online_identity.h"
+#include "tests/scenario/world_bot.h"
 #include "tests/unit/online_test_util.h"
 #include "tests/unit/scores_test_util.h"
-#include "tests/scenario/world_bot.h"
 
 namespace {
 
@@ -127,7 +128,7 @@ TEST(ComfortScenario, VolumeKeysAndTheServerChoiceAreKeptInTheSettings) {
   EXPECT_EQ(ScoreServerHost(), server.Host());
 
   // One step every fourth title frame, from the 20th on.
-  const std::vector<std::function<void()>> script = {
+  std::vector<std::function<void()>> script = {
       [] {
         EXPECT_EQ(VolumeStep(), 4);
         EXPECT_FLOAT_EQ(MasterVolume(), 0.16f);
@@ -148,15 +149,20 @@ TEST(ComfortScenario, VolumeKeysAndTheServerChoiceAreKeptInTheSettings) {
         EXPECT_FALSE(Muted());
         SetTypingText(false);
         TapKey(KEY_H);
-      },
-      [] {}, [] {}, [] {}, [] {}, [] {},  // the panel fades in
-      [] { TapKey(KEY_RIGHT); },         // the online page: W visits lines with a replay
-      [] { TapKey(KEY_W); },
-      [] { EXPECT_EQ(watchLine, 1); TapKey(KEY_W); },
-      [] { EXPECT_EQ(watchLine, 4); TapKey(KEY_W); },
-      [] { EXPECT_EQ(watchLine, 1); TapKey(KEY_ENTER); },  // none there: said on screen
-      [] { SaveFrame("comfort_board_notice.png"); TapKey(KEY_SPACE); },
-      [] { EXPECT_EQ(boardOpen, 0); TapKey(KEY_ESCAPE); }};
+      }};
+  // Then the board (after its fade): its online page, where W visits only
+  // the lines with a replay and ENTER on one the server has not says so.
+  // Each key comes with the marked line expected before it (-2: any).
+  const int keys[][2] = {{0, -2},    {0, -2},         {0, -2},        {0, -2},
+                         {0, -2},    {KEY_RIGHT, -2}, {KEY_W, -1},    {KEY_W, 1},
+                         {KEY_W, 4}, {KEY_ENTER, 1},  {KEY_SPACE, 1}, {KEY_ESCAPE, 1}};
+  for (const auto& k : keys)
+    script.push_back([key = k[0], marked = k[1]] {
+      if (marked != -2) EXPECT_EQ(watchLine, marked);
+      if (key == KEY_SPACE) SaveFrame("comfort_board_notice.png");
+      if (key == KEY_ESCAPE) EXPECT_EQ(boardOpen, 0);
+      if (key) TapKey(key);
+    });
   size_t step = 0;
   int last = 0;  // frames outside the title (the fetch's) do not count
   int status = RunWholeProgram(
@@ -169,6 +175,6 @@ TEST(ComfortScenario, VolumeKeysAndTheServerChoiceAreKeptInTheSettings) {
       3000, true);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(step, script.size());
-  EXPECT_EQ(FileBytes(file), "future=1\nvolume=5\nserver=" + ByteString(server.Host()) +
-                                 "\nmute=0\n");
+  EXPECT_EQ(FileBytes(file),
+            "future=1\nvolume=5\nserver=" + ByteString(server.Host()) + "\nmute=0\n");
 }

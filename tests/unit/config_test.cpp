@@ -13,7 +13,8 @@ TEST(Config, KeepsWhatItDoesNotKnowAndNeverWritesThroughALink) {
   ForgetConfig();
   EXPECT_EQ(ConfigInt(u"volume", 7), 7);  // a missing file is made, with a header
   EXPECT_EQ(FileBytes(file).rfind("# zephrant settings", 0), 0u);
-  WriteFileBytes(file, "# mine\nvolume = 3\r\nfuture=x y\nbad line\n=nokey\nvolume=5\nwide=99999999999\n");
+  WriteFileBytes(
+      file, "# mine\nvolume = 3\r\nfuture=x y\nbad line\n=nokey\nvolume=5\nwide=99999999999\n");
   ForgetConfig();
   testing::internal::CaptureStdout();
   EXPECT_EQ(ConfigInt(u"volume", 0), 5);  // the last line of a key wins
@@ -23,8 +24,9 @@ TEST(Config, KeepsWhatItDoesNotKnowAndNeverWritesThroughALink) {
   EXPECT_FALSE(SetConfigText(u"two words", u"1"));
   EXPECT_FALSE(SetConfigText(u"server", u"a\nvolume=0"));
   EXPECT_TRUE(SetConfigInt(u"volume", -2) && SetConfigText(u"server", u"b:7") && SaveConfig());
-  EXPECT_EQ(FileBytes(file), "# mine\nvolume = 3\r\nfuture=x y\nbad line\n=nokey\nvolume=-2\n"
-                             "wide=99999999999\nserver=b:7\n");
+  EXPECT_EQ(FileBytes(file),
+            "# mine\nvolume = 3\r\nfuture=x y\nbad line\n=nokey\nvolume=-2\n"
+            "wide=99999999999\nserver=b:7\n");
 
   // A link is not read or replaced: the settings then last the run.
   std::filesystem::rename(file, dir.path() + "/elsewhere");
