@@ -177,4 +177,5 @@ TEST(ComfortScenario, VolumeKeysAndTheServerChoiceAreKeptInTheSettings) {
   EXPECT_EQ(step, script.size());
   EXPECT_EQ(FileBytes(file),
             "future=1\nvolume=5\nserver=" + ByteString(server.Host()) + "\nmute=0\n");
+  SetScoreServerHost(Text());
 }
