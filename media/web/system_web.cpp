@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <deque>
 
+#include "media/graphics.h"
 #include "media/input.h"
 #include "media/platform.h"
 #include "media/web/web.h"
@@ -81,7 +82,22 @@ extern "C" int nanosleep(const timespec* want, timespec* left) {
   return 0;
 }
 
+// The page can see how far the game is (Module.framesShown, and when the
+// first two frames came in Module.frameTimes); a page that sets
+// zephrantHoldAtFrame holds the picture at that frame until it clears it,
+// so a test can look at the same moment the desktop's frame shows.
 void WebYieldForFrame() {
+  const int frame = FramesFlipped();
+  EM_ASM({
+    Module.framesShown = $0;
+    if ($0 <= 2) (Module.frameTimes = Module.frameTimes || [])[$0] = performance.now();
+  }, frame);
+  while (EM_ASM_INT({
+    return typeof zephrantHoldAtFrame != 'undefined' && zephrantHoldAtFrame == $0;
+  }, frame)) {
+    ++waits;
+    emscripten_sleep(20);
+  }
   if (waits == waitsAtLastFrame) {
     ++waits;
     emscripten_sleep(0);

@@ -58,7 +58,7 @@ td.n{text-align:right;font-variant-numeric:tabular-nums}
 tr:nth-child(even){background:#1a1a26}
 form{margin:.6em 0}input{font:inherit}
 .note{color:#a0a0b0}.pages a,.pages b{margin-right:.5em}
-canvas{width:100%;max-width:800px;height:auto;background:#000;display:block}
+canvas{display:block;width:min(100%,800px,calc(88vh*4/3));height:auto;background:#000}
 @media(max-width:34em){.date{display:none}th,td{padding:.2em}}
 """
 
