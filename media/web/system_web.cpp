@@ -87,6 +87,7 @@ extern "C" int nanosleep(const timespec* want, timespec* left) {
 // zephrantHoldAtFrame holds the picture at that frame until it clears it,
 // so a test can look at the same moment the desktop's frame shows.
 void WebYieldForFrame() {
+  WebFeedSound();
   const int frame = FramesFlipped();
   EM_ASM({
     Module.framesShown = $0;
