@@ -7,6 +7,7 @@
 #include "media/folders.h"
 #include "replay/verify.h"
 #include "scores/online.h"
+#include "scores/online_identity.h"
 
 namespace {
 
@@ -21,13 +22,16 @@ constexpr const char* HELP_TEXT =
     "                 in $XDG_DATA_HOME/zephrant (~/.local/share/zephrant when\n"
     "                 XDG_DATA_HOME is not set) instead of the current folder\n"
     "  --verify FILE  replay the recorded game in FILE without a window and print\n"
-    "                 its score, level, frame count and state hash (exit status\n"
-    "                 0 valid, 1 no readable FILE, 2 invalid, 3 other rules)\n"
+    "                 its score, level, frame count, state hash and fingerprint\n"
+    "                 (exit status 0 valid, 1 no readable FILE, 2 invalid, 3\n"
+    "                 other rules)\n"
     "  --watch FILE   show the recorded game in FILE in the window; ESC ends it\n"
     "  --server HOST[:PORT]\n"
     "                 use this online score board (port 80 when none is given)\n"
     "                 instead of the server= line of the settings file or the\n"
     "                 built-in one; each server has its own online key\n"
+    "  --online-key   show where the key that owns your online name on the score\n"
+    "                 board is kept and how to carry it to another installation\n"
     "  -h, --help     show this help and exit\n"
     "  -V, --version  show the version and exit\n"
     "\n"
@@ -77,7 +81,7 @@ void UseScoreServer(Text server) {
 }  // namespace
 
 int ParseOptions(int argc, const char* const* argv) {
-  bool userData = false;
+  bool userData = false, onlineKey = false;
   Text server;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
@@ -91,6 +95,10 @@ int ParseOptions(int argc, const char* const* argv) {
     }
     if (std::strcmp(arg, "--verify") == 0)
       return RunVerifyCommand(i + 1 < argc ? argv[i + 1] : nullptr);
+    if (std::strcmp(arg, "--online-key") == 0) {
+      onlineKey = true;
+      continue;
+    }
     if (std::strcmp(arg, "--watch") == 0)
       return RunWatchCommand(i + 1 < argc ? argv[i + 1] : nullptr);
     if (std::strcmp(arg, "--server") == 0) {
@@ -110,7 +118,7 @@ int ParseOptions(int argc, const char* const* argv) {
   }
   if (userData) UseUserDataFolder();
   UseScoreServer(server);
-  return -1;
+  return onlineKey ? RunOnlineKeyCommand() : -1;
 }
 
 const Text& WriteFolder() { return writeFolder; }

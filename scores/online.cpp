@@ -200,6 +200,9 @@ Text OnlineNameFrom(const Text& userName) {
   Text name;
   for (char16_t c : userName) {
     if (name.size() == 20) break;
+    // An HTTP header drops a leading space, so the replay request and the
+    // upload would name two players: the online name never starts with one.
+    if (c == u' ' && name.empty()) continue;
     if (NameCharAccepted(c))
       name += c;
     else if (!name.empty() && name.back() != u'-')

@@ -1,5 +1,8 @@
 #include "scores/online_identity.h"
 
+#include <cstdio>
+#include <string>
+
 #include "media/file_util.h"
 #include "media/folders.h"
 #include "media/random.h"
@@ -102,6 +105,25 @@ void RememberOnlineName(const Text& typed) {
   if (typed.empty()) return;
   onlineName = OnlineNameFrom(typed);
   if (!WriteSetting(NAME_FILE, onlineName)) PrintLine(u"online name: cannot be kept");
+}
+
+int RunOnlineKeyCommand() {
+  Text folder = UserConfigFolder(APP_FOLDER);
+  if (folder.empty()) {
+    std::fputs("zephrant: no home folder, so no place for an online key\n", stdout);
+    return 0;
+  }
+  Text file = OnlineKeyFile(ScoreServerHost());
+  std::printf(
+      "%s for %s: %s\n"
+      "The key owns your name on that board. To keep the name on another computer\n"
+      "or after a fresh install, copy this file to the same place there (in\n"
+      "$XDG_CONFIG_HOME/zephrant, or ~/.config/zephrant) before the game there first\n"
+      "uploads a score. Keep it private: whoever has it can post under your name.\n"
+      "A lost key can only be replaced by the board's operator.\n",
+      WellFormedKey(ReadSetting(file)) ? "online key" : "no online key yet (the first upload makes it)",
+      ByteString(ScoreServerHost()).c_str(), ByteString(folder + file).c_str());
+  return 0;
 }
 
 void ForgetOnlineIdentity() {

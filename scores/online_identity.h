@@ -16,5 +16,9 @@ Text OnlineKeyFile(const Text& server);  // the file's name in the folder, with 
 void LoadOnlineName();
 void RememberOnlineName(const Text& typed);  // an empty entry changes nothing
 
+// `zephrant --online-key`: prints where the key is kept and how to carry it
+// to another installation; returns the exit status, 0.
+int RunOnlineKeyCommand();
+
 // --- Test seam ---
 void ForgetOnlineIdentity();  // the next OnlineKey and LoadOnlineName read the folder again

@@ -66,6 +66,7 @@ TEST(OnlineName, KeepsOnlyWhatNameEntryAccepts) {
   EXPECT_EQ(OnlineNameFrom(u"averyveryverylongloginname"), u"averyveryverylonglog");
   EXPECT_EQ(OnlineNameFrom(u""), u"Anonymous");
   EXPECT_EQ(OnlineNameFrom(u"@@@"), u"Anonymous");
+  EXPECT_EQ(OnlineNameFrom(u"  Z  ed  "), u"Z  ed");  // as the replay request's header sends it
   EXPECT_FALSE(onlineName.empty());
   EXPECT_LE(onlineName.size(), 20u);
 }
