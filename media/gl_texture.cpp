@@ -158,6 +158,15 @@ class TGLImageFrame : public TImageFrame {
     }
   }
 
+  void DrawQuads(float x0, float y0, float x1, float y1, float tx, float ty,
+                 const std::vector<float>& corners) override {
+    for (size_t i = 0; i + 7 < corners.size(); i += 8) {
+      std::array<float, 8> at;
+      std::copy_n(&corners[i], 8, at.begin());
+      Corners(x0, y0, x1, y1, tx, ty, at);
+    }
+  }
+
   void DrawBands(float x0, float y0, float x1, float y1, float tx, float ty,
                  const std::vector<float>& seams) override {
     for (size_t i = 0; i + 5 < seams.size(); i += 3) {

@@ -50,6 +50,12 @@ class TImageFrame {
                          const std::vector<float>& /*parts*/) {
     Draw(x0, y0, x1, y1, tx, ty);
   }
+  // Quads of the frame, each four corners (a, b) given as fractions of its
+  // width and height, clockwise.
+  virtual void DrawQuads(float x0, float y0, float x1, float y1, float tx, float ty,
+                         const std::vector<float>& /*corners*/) {
+    Draw(x0, y0, x1, y1, tx, ty);
+  }
   // Bands from seam to seam down the frame; each seam is (top, left, right)
   // as fractions of the frame's height and width.
   virtual void DrawBands(float x0, float y0, float x1, float y1, float tx, float ty,

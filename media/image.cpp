@@ -261,49 +261,60 @@ bool VisibleParts(const TImage& image, int frame, const T2DGraphics& g, std::vec
 }
 
 // A sprite with a wide see-through margin (an explosion puff is a round
-// blob in a square) is drawn as up to 8 bands from top to bottom, each
-// covering its lit cells: fewer pixels, few enough extra corners. The bands
-// are given as seams (top, left, right as fractions of the frame); each
-// band runs from one seam to the next, so neighbours share their edge
-// exactly and no pixel on it is drawn twice or missed. A seam spans the lit
-// cells of the bands on both its sides. Null when the whole frame is to be
-// drawn: small on the screen, or too little to skip.
-const std::vector<float>* VisibleBands(TImage& image, int frame, const T2DGraphics& g) {
+// blob in a square) is drawn as the octagon around its lit cells: eight
+// half-planes at 45 degree steps, each pushed out to the farthest corner of
+// a lit cell, drawn as three quads that share their diagonals, so no pixel
+// is drawn twice or missed. Given as the quads' corners, each a pair of
+// fractions of the frame's width and height. Null when the whole frame is
+// to be drawn: small on the screen, or too little to skip.
+const std::vector<float>* VisibleOctagon(TImage& image, int frame, const T2DGraphics& g) {
   constexpr float MIN_PIXELS = 1024;  // smaller sprites cost more in corners than in pixels
   const float area = std::fabs(g.tform_ix * g.tform_jy - g.tform_iy * g.tform_jx) *
                      float(image.width) * float(image.height);
   if (area < MIN_PIXELS || !SkipsInvisible(image, g)) return nullptr;
-  std::vector<float>& seams = image.bands[frame];
+  std::vector<float>& quads = image.bands[frame];
   if (!image.bandsKnown[frame]) {
     image.bandsKnown[frame] = 1;
-    seams.clear();
+    quads.clear();
     const TPixmap* p = image.pixmaps[frame].get();
     std::vector<uint8_t> lit = LitCells(p);
     if (lit.empty()) return nullptr;
-    const int w = p->width, h = p->height, step = (h + 1 + 7) / 8;
-    std::vector<std::array<int, 2>> runs;  // per band: first and last lit cell, or w + 1 and -1
-    for (int cy = 0; cy <= h; cy += step) {
-      int first = w + 1, last = -1;
-      for (int y = cy; y < std::min(cy + step, h + 1); ++y)
-        for (int x = 0; x <= w; ++x)
-          if (lit[static_cast<size_t>(y) * (w + 1) + x])
-            first = std::min(first, x), last = std::max(last, x);
-      runs.push_back({first, last});
+    const int w = p->width, h = p->height;
+    // In texels: x, -x, y, -y, x + y, -(x + y), x - y, -(x - y) at their largest.
+    float most[8];
+    std::fill_n(most, 8, -1e9f);
+    for (int cy = 0; cy <= h; ++cy)
+      for (int cx = 0; cx <= w; ++cx) {
+        if (!lit[static_cast<size_t>(cy) * (w + 1) + cx]) continue;
+        for (int corner = 0; corner < 4; ++corner) {
+          const float x = CellEdge(cx + corner % 2, w) * w, y = CellEdge(cy + corner / 2, h) * h;
+          const float v[8] = {x, -x, y, -y, x + y, -(x + y), x - y, y - x};
+          for (int k = 0; k < 8; ++k) most[k] = std::max(most[k], v[k]);
+        }
+      }
+    if (most[0] < -1e8f) return nullptr;  // nothing lit
+    const float xmax = most[0], xmin = -most[1], ymax = most[2], ymin = -most[3];
+    const float dmax = most[4], dmin = -most[5], emax = most[6], emin = -most[7];  // x + y, x - y
+    // Clockwise from the top edge's left end.
+    const float corners[16] = {
+        std::max(xmin, dmin - ymin), ymin, std::min(xmax, emax + ymin), ymin,  // top
+        xmax, std::max(ymin, xmax - emax), xmax, std::min(ymax, dmax - xmax),  // right
+        std::min(xmax, dmax - ymax), ymax, std::max(xmin, emin + ymax), ymax,  // bottom
+        xmin, std::min(ymax, xmin - emin), xmin, std::max(ymin, dmin - xmin),  // left
+    };
+    float kept = 0;  // the shoelace area
+    for (int i = 0; i < 8; ++i) {
+      const int j = (i + 1) % 8;
+      kept += corners[2 * i] * corners[2 * j + 1] - corners[2 * j] * corners[2 * i + 1];
     }
-    long long kept = 0;
-    for (size_t k = 0; k <= runs.size(); ++k) {
-      int first = w + 1, last = -1;
-      for (size_t j : {k - 1, k})
-        if (j < runs.size()) first = std::min(first, runs[j][0]), last = std::max(last, runs[j][1]);
-      if (last < 0) first = last = 0;  // nothing lit on either side: a point
-      seams.insert(seams.end(), {CellEdge(std::min(int(k) * step, h + 1), h), CellEdge(first, w),
-                                 CellEdge(last + 1, w)});
-      if (k < runs.size() && runs[k][1] >= 0)
-        kept += static_cast<long long>(runs[k][1] + 1 - runs[k][0]) * step;
-    }
-    if (kept * 4 > static_cast<long long>(w + 1) * (h + 1) * 3) seams.clear();  // under a quarter
+    if (std::fabs(kept) / 2 > 0.75f * float(w) * float(h)) return nullptr;  // skips under a quarter
+    // Top-left, top-right, right-top, left-top; left-top, right-top,
+    // right-bottom, left-bottom; left-bottom, right-bottom, bottom-right,
+    // bottom-left.
+    for (int i : {7, 0, 1, 2, 7, 2, 3, 6, 6, 3, 4, 5})
+      quads.insert(quads.end(), {corners[2 * i] / w, corners[2 * i + 1] / h});
   }
-  return seams.empty() ? nullptr : &seams;
+  return quads.empty() ? nullptr : &quads;
 }
 
 }  // namespace
@@ -318,8 +329,8 @@ void DrawImageFrame(TImage* image, float x, float y, int frame) {
   std::vector<float> parts;
   if (VisibleParts(*image, frame, *g, parts))
     f->DrawParts(x0, y0, x1, y1, tx, ty, parts);
-  else if (const std::vector<float>* seams = VisibleBands(*image, frame, *g))
-    f->DrawBands(x0, y0, x1, y1, tx, ty, *seams);
+  else if (const std::vector<float>* quads = VisibleOctagon(*image, frame, *g))
+    f->DrawQuads(x0, y0, x1, y1, tx, ty, *quads);
   else
     f->Draw(x0, y0, x1, y1, tx, ty);
 }

@@ -15,7 +15,7 @@ class TImage {
   std::vector<std::unique_ptr<TPixmap>> pixmaps;     // null until set or locked
   std::vector<std::unique_ptr<TImageFrame>> frames;  // textures, made on first draw
   std::vector<int> seqs;                             // graphicsSeq of each texture, 0 = none
-  // Per frame, the bands of it that can change the screen (see image.cpp),
+  // Per frame, the quads of it that can change the screen (see image.cpp),
   // worked out on first use; empty when the whole frame is to be drawn.
   std::vector<std::vector<float>> bands;
   std::vector<char> bandsKnown;
