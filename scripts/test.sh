@@ -9,7 +9,7 @@ run_suite() {
   dir=$1; shift
   cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
   ninja -C "$dir" -j"$JOBS"
-  (cd "$dir" && ctest --output-on-failure -j1 --timeout 900)
+  (cd "$dir" && ctest --output-on-failure -j$((JOBS * 2)) --timeout 900)
 }
 echo "== static analysis =="
 # The particle types repeat their base's field names on purpose: each
