@@ -708,6 +708,8 @@ class VerifiedUploadTest(ServerCase):
         self.assertEqual(self.send_replay(replay), queued)
         self.assertEqual(self.send_replay(replay), queued)      # sent again: one row
         self.assertEqual(self.upload("Ann", level, score + 1), rules.NO_REPLAY)
+        self.assertEqual(self.upload("Ann", "A1" if level != "A1" else "A2", score),
+                         rules.NO_REPLAY)
         self.assertEqual(self.upload(" Ann", level, score), rules.VERIFYING)
         states = self.settled()
         self.assertEqual(len(states), 2)

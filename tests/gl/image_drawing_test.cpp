@@ -60,13 +60,21 @@ TEST_F(ImageDrawing, FilteredEdgesKeepTheirColour) {
   // border yellow when stretched, instead of fading into the padding.
   TImage* image =
       MakeImage(3, 3, IMAGE_FILTERED | IMAGE_MIPMAPPED, [](int, int) { return 0xFFFF00u; });
+  // Red, blue and yellow columns in a shared texture: each edge repeats
+  // its own column, not its neighbour or the next cell.
+  TImage* sprite = MakeImage(3, 3, IMAGE_FILTERED, [](int x, int) {
+    return x == 0 ? 0xFF0000u : x == 1 ? 0x0000FFu : 0xFFFF00u;
+  });
   SetBlend(BLEND_ALPHA);
   SetDrawScale(20, 20);
   DrawImageFrame(image, 100, 100);  // 100..159
+  DrawImageFrame(sprite, 300, 100);
   TRgbaPixels p = GrabBackBuffer();
   EXPECT_EQ(Rgb(p, 158, 158), 0xFFFF00u);
   EXPECT_EQ(Rgb(p, 158, 101), 0xFFFF00u);
   EXPECT_EQ(Rgb(p, 160, 130), 0u);
+  EXPECT_EQ(Rgb(p, 300, 130), 0xFF0000u);
+  EXPECT_EQ(Rgb(p, 359, 130), 0xFFFF00u);
 }
 
 TEST_F(ImageDrawing, TilesFillTheViewportFromItsEdge) {

@@ -87,12 +87,24 @@ TEST(ReplayFile, RoundTripsAndRefusesEveryDamagedField) {
   EXPECT_EQ(Parse(longer, d), ReplayParse::Invalid);
 }
 
-TEST(ReplayFile, PayloadFieldsOutOfRangeAreInvalid) {
+TEST(ReplayFile, FieldsAtTheirLimitsAreKeptAndPastThemInvalid) {
   auto invalid = [](ReplayData d) {
     ReplayData out;
     return Parse(EncodeReplay(d), out) == ReplayParse::Invalid;
   };
-  ReplayData d = Sample();
+  ReplayData d = Sample(), out;
+  d.playerName = u"Twenty letters: 1234";
+  d.clockSteps = {(1u << 30) - 2, 1};  // the clock runs just short of 12 days
+  d.frames = REPLAY_MAX_FRAMES;
+  d.combo = 360;
+  ASSERT_EQ(Parse(EncodeReplay(d), out), ReplayParse::Ok);
+  EXPECT_EQ(out.playerName, d.playerName);
+  EXPECT_EQ(out.clockSteps, d.clockSteps);
+  EXPECT_EQ(out.frames, REPLAY_MAX_FRAMES);
+  EXPECT_EQ(out.combo, 360);
+  d.playerName += u"5";
+  EXPECT_TRUE(invalid(d));
+  d = Sample();
   d.randomState = 0;
   EXPECT_TRUE(invalid(d));
   d = Sample();
@@ -117,7 +129,6 @@ TEST(ReplayFile, PayloadFieldsOutOfRangeAreInvalid) {
   // before anything is unpacked.
   std::vector<uint8_t> bytes = EncodeReplay(Sample());
   bytes[30] = 0xFF;
-  ReplayData out;
   EXPECT_EQ(Parse(bytes, out), ReplayParse::Invalid);
 }
 
