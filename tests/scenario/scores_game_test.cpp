@@ -1,16 +1,11 @@
 // A whole lost game through the real flow: the game-over sequence offers the
 // score, the name typed at the entry reaches vek.hsf at the right row.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
-#include "flow/flow_state.h"
-#include "flow/title.h"
-#include "media/graphics.h"
-#include "media/system.h"
 #include "scores/game_over.h"
 #include "scores/score_table.h"
 #include "tests/scenario/world_bot.h"
@@ -25,6 +20,7 @@ std::string FileBytes(const std::string& path) {
 
 }  // namespace
 
+// Chasers drain the health until the game is over; the score takes row 10.
 TEST(ScoresScenario, ALostGameEntersTheTypedNameAtItsRow) {
   std::filesystem::path old = std::filesystem::current_path();
   std::string dir = MakeTempDir("scores-scenario");
@@ -37,53 +33,27 @@ TEST(ScoresScenario, ALostGameEntersTheTypedNameAtItsRow) {
   ASSERT_TRUE(SaveScoreFile());
   playerName.clear();
 
-  enum { TITLE, PLAY, OVER, ENTRY, PROMPT, LEAVING, DONE } phase = TITLE;
-  TGridBot bot;
-  int startTitleTime = 0, entryRow = -1;
-  TOutcome atEntry{};
+  TBotGame game;
+  game.chaseFrom = 40;  // paint a little first: a score of 0 would not qualify
+  game.name = "Zed Q\r";
+  int entryRow = -1;
+  TOutcome atDeath{}, atEntry{};
   Text labelAtDeath;
-  auto perFrame = [&] {
-    switch (phase) {
-      case TITLE:
-        if (StartGameFromTitle(startTitleTime)) phase = PLAY;
-        break;
-      case PLAY:
-        if (playState == PLAY_ON) {
-          bot.PaintStep(0);  // paint a little first: a score of 0 would not qualify
-          if (ReadScore() >= 40) phase = OVER;
-        }
-        break;
-      case OVER:
-        if (playState == PLAY_ON) bot.ChaseStep();
-        if (gotHighScore) {  // the entry's first frame
-          atEntry = Outcome();
-          labelAtDeath = levelLabel;
-          entryRow = newEntryIndex;
-          TypeText("Zed Q\r");
-          phase = ENTRY;
-        }
-        break;
-      case ENTRY:
-        if (playState > 205) {
-          TapKey(KEY_SPACE);
-          phase = PROMPT;
-        }
-        break;
-      case PROMPT:
-        if (BackOnTitle(startTitleTime)) {
-          TapKey(KEY_ESCAPE);
-          phase = LEAVING;
-        }
-        break;
-      default: break;
+  game.watch = [&] {
+    if (game.startTitleTime && playState != PLAY_ON && ReadHealth() < 1 && labelAtDeath.empty()) {
+      atDeath = Outcome();
+      labelAtDeath = levelLabel;
+    }
+    if (gotHighScore && entryRow < 0) {  // the entry's first frame
+      atEntry = Outcome();
+      entryRow = newEntryIndex;
     }
   };
-  int status = RunWholeProgram(dir, perFrame, 60000);
-
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(phase, LEAVING);
+  EXPECT_EQ(game.Run(dir), 0);
+  EXPECT_TRUE(game.done);
+  EXPECT_EQ(atDeath, (TOutcome{176, 1, 111, -2}));
+  EXPECT_EQ(atEntry, atDeath);
   EXPECT_EQ(entryRow, 10);
-  EXPECT_EQ(atEntry, (TOutcome{176, 1, 111, -2}));
   EXPECT_EQ(labelAtDeath, u"A1");
   EXPECT_EQ(playerName, u"Zed Q");
   std::string bytes = FileBytes("vek.hsf");

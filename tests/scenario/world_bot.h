@@ -5,10 +5,12 @@
 #include <deque>
 #include <functional>
 #include <ostream>
+#include <string>
 
 #include "flow/flow_state.h"
 #include "flow/title.h"
 #include "media/input.h"
+#include "scores/score_table.h"
 #include "tests/support/harness.h"
 #include "world/chaser.h"
 #include "world/level.h"
@@ -129,3 +131,71 @@ inline bool StartGameFromTitle(int& startTitleTime) {
 
 // Back on the title after the game: its clock started again.
 inline bool BackOnTitle(int startTitleTime) { return titleTime > 0 && titleTime < startTitleTime; }
+
+// A whole bot game through the real flow, from start-up to the program's
+// end: SPACE on the title; in play the bot paints, or runs into chaser 1
+// once the score reaches `chaseFrom`; SPACE when a level's pay-out is over;
+// ESC once the play of level `leaveAt` begins; at the name entry `name` is
+// typed, and SPACE every 25 frames answers the screens after. Back on the
+// title, `onTitle` runs every frame until it returns true, then ESC ends the
+// program. `watch` sees every frame before the bot acts.
+struct TBotGame {
+  int leaveAt = 0;     // 0: play until the game is over
+  int chaseFrom = -1;  // -1: never
+  std::string name = "Bot\r";
+  std::function<void()> watch;
+  std::function<bool()> onTitle;
+  TGridBot bot;
+  int startTitleTime = 0;
+  bool done = false;   // the program was ended from the title after the game
+
+  int Run(const std::string& dir, int maxFrames = 60000, bool withGL = false) {
+    enum { TITLE, PLAY, OVER, BACK } phase = TITLE;
+    int framesOver = 0, spaceLevel = 0;
+    bool typed = false;
+    return RunWholeProgram(
+        dir,
+        [&] {
+          if (watch) watch();
+          switch (phase) {
+            case TITLE:
+              if (StartGameFromTitle(startTitleTime)) phase = PLAY;
+              break;
+            case PLAY:
+              if (playState == PLAY_ON && level == leaveAt) {
+                bot.LetGo();
+                TapKey(KEY_ESCAPE);
+                phase = OVER;
+              } else if (playState == PLAY_ON) {
+                chaseFrom >= 0 && ReadScore() >= chaseFrom ? bot.ChaseStep()
+                                                           : bot.PaintStep(chaserCount);
+              } else {
+                bot.LetGo();
+                if (ReadHealth() < 1) {
+                  phase = OVER;
+                } else if (playState > 200 && bonus == 0 && spaceLevel != level) {
+                  TapKey(KEY_SPACE);
+                  spaceLevel = level;
+                }
+              }
+              break;
+            case OVER:
+              if (BackOnTitle(startTitleTime)) {
+                phase = BACK;
+                break;
+              }
+              if (gotHighScore && !typed) TypeText(name);
+              typed = typed || gotHighScore;
+              if (++framesOver % 25 == 0) TapKey(KEY_SPACE);
+              break;
+            case BACK:  // SPACE here would start another game
+              if (!done && (!onTitle || onTitle())) {
+                TapKey(KEY_ESCAPE);
+                done = true;
+              }
+              break;
+          }
+        },
+        maxFrames, withGL);
+  }
+};
