@@ -162,6 +162,9 @@ class TWebGL2DDriver : public T2DDriver {
     WebStartInput();
     program = 0;  // a new context knows none of the old one's objects
     pages.clear();
+    lightFbo = lightTexture = 0;
+    lightUsable = true;
+    lightKept = lightDrawing = false;
     return gg;
   }
 
@@ -285,7 +288,8 @@ class TWebGL2DDriver : public T2DDriver {
   }
   void SetClsColor(int r, int g_, int b) override {
     Flush();
-    glClearColor(r / 255.0f, g_ / 255.0f, b / 255.0f, 1.0f);
+    clsColor[0] = r / 255.0f, clsColor[1] = g_ / 255.0f, clsColor[2] = b / 255.0f;
+    glClearColor(clsColor[0], clsColor[1], clsColor[2], 1.0f);
   }
 
   void SetViewport(int x, int y, int w, int h) override {
@@ -369,6 +373,82 @@ class TWebGL2DDriver : public T2DDriver {
     for (int r = 0; r < h; ++r)
       std::copy_n(&rows[size_t(h - 1 - r) * w * 4], w * 4, &out[size_t(r) * w * 4]);
     return out;
+  }
+
+  // --- Steady light: kept in a texture of the screen's size and added from
+  // there while its key and the viewport stay the same ---
+
+  GLuint lightFbo = 0, lightTexture = 0;
+  bool lightUsable = true, lightKept = false, lightDrawing = false, lightDirect = false;
+  uint64_t lightKey = 0;
+  int lightViewport[4] = {};
+  float clsColor[3] = {};
+
+  bool BeginSteadyLight(uint64_t key) override {
+    lightDirect = !g || !lightUsable;
+    if (lightDirect) return true;
+    const int viewport[4] = {vpX, vpY, vpW, vpH};
+    if (lightKept && lightKey == key && std::equal(viewport, viewport + 4, lightViewport))
+      return false;
+    Flush();
+    if (!lightFbo) {
+      glGenTextures(1, &lightTexture);
+      glBindTexture(GL_TEXTURE_2D, lightTexture);
+      boundTexture = lightTexture;
+      SetFilters(false, false);
+      glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, g->width, g->height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                   nullptr);
+      glGenFramebuffers(1, &lightFbo);
+      glBindFramebuffer(GL_FRAMEBUFFER, lightFbo);
+      glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, lightTexture, 0);
+      lightUsable = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+      if (!lightUsable) {
+        glBindFramebuffer(GL_FRAMEBUFFER, 0);
+        lightDirect = true;
+        return true;
+      }
+    } else {
+      glBindFramebuffer(GL_FRAMEBUFFER, lightFbo);
+    }
+    lightKey = key;
+    std::copy_n(viewport, 4, lightViewport);
+    lightKept = false;
+    lightDrawing = true;
+    glClearColor(0, 0, 0, 0);
+    glDisable(GL_SCISSOR_TEST);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glClearColor(clsColor[0], clsColor[1], clsColor[2], 1);
+    SetViewport(vpX, vpY, vpW, vpH);
+    return true;
+  }
+
+  void EndSteadyLight() override {
+    if (lightDirect || !g) {
+      lightDirect = false;
+      return;
+    }
+    Flush();
+    if (lightDrawing) {
+      glBindFramebuffer(GL_FRAMEBUFFER, 0);
+      lightDrawing = false;
+      lightKept = true;
+    }
+    // Added texel for pixel over the whole screen: the picture holds what
+    // each drawing's own viewport let through.
+    const int was = blend;
+    const uint8_t keep[4] = {color[0], color[1], color[2], color[3]};
+    glDisable(GL_SCISSOR_TEST);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_ONE, GL_ONE);
+    glUniform1f(alphaTestAt, -1.0f);
+    std::fill_n(color, 4, 255);
+    const float w = float(g->width), h = float(g->height);
+    Quad(lightTexture, {0, 0, w, 0, w, h, 0, h}, {0, 1, 1, 1, 1, 0, 0, 0});
+    Flush();
+    std::copy_n(keep, 4, color);
+    blend = -1;
+    SetBlend(was);
+    SetViewport(vpX, vpY, vpW, vpH);
   }
 
   void SetResolution(float, float) override {}
