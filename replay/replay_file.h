@@ -16,7 +16,7 @@ constexpr int REPLAY_FORMAT_VERSION = 1;
 // made by other rules are refused instead of verifying to another score.
 // The regression replays under tests/replays fail until it is bumped and
 // they are re-recorded with scripts/record-replays.sh.
-constexpr int REPLAY_RULES_VERSION = 2;
+constexpr int REPLAY_RULES_VERSION = 3;
 
 constexpr int REPLAY_HEADER_SIZE = 36;
 // Six hours at 60 frames a second.

@@ -32,6 +32,9 @@ constexpr int SCORE_OFFER_FRAME = 150;
 constexpr int PROMPT_FRAME = 200;
 constexpr int WIPE_END = 25;
 constexpr int MAX_NAME_LENGTH = 20;
+// The name entry takes the name as it stands after three minutes at 50
+// frames a second, so no replay keeps a verifier in it longer.
+constexpr int NAME_ENTRY_FRAMES = 9000;
 
 float Frac(float x) { return std::fmod(x, 1.0f); }
 
@@ -207,12 +210,17 @@ void EnterScoreName() {
   if (newEntryIndex < 25) entryLabel = u"Local Score #" + IntText(newEntryIndex + 1);
   gotHighScore = true;
   bool done = false;
+  int frames = 0;
   SetTypingText(true);  // M, '-' and '=' are letters of the name here
   while (!done) {
     DrawGameOverFrame();
     SetColor(255, 255, 255);
     done = TakeTypedChar();
     if (!done) done = TakePadEdit();
+    if (!done && ++frames >= NAME_ENTRY_FRAMES) {
+      done = true;
+      if (playerName.empty()) playerName = u"Anonymous";
+    }
     SetAlpha(0.5f);
     SetDrawScale(1, 1);
     DrawHighScoreTexts();

@@ -104,6 +104,10 @@ Text AwardFor(int percent) {
   return u"Sorry, no bonus...";
 }
 
+// Three minutes at 50 frames a second: no replay keeps a verifier on this
+// screen longer.
+constexpr int LEVEL_END_FRAMES = 9000;
+
 void SetMedalColour(int percent) {
   if (percent > 100)
     SetColor(129, 248, 249);
@@ -175,7 +179,8 @@ void LevelCompleteFrame() {
   if (t > 200 && bonus == 0) {
     SetColorHSL(std::fmod(0.05f * t, 1.0f), 0.5f, 0.4f);
     DrawCentredText(u"Press SPACE to continue.", 450);
-    if (KeyHits(KEY_SPACE) && wipeStep == 0) wipeStep = 1;
+    // The screen waits at most LEVEL_END_FRAMES in all, then goes on by itself.
+    if ((KeyHits(KEY_SPACE) || t > LEVEL_END_FRAMES) && wipeStep == 0) wipeStep = 1;
   }
   if (KeyHits(KEY_ESCAPE)) {
     playState = PLAY_QUIT;
