@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
 #include "flow/flow_state.h"
 #include "flow/media_set.h"
@@ -115,9 +116,18 @@ void RefreshGridImage() {
 
 namespace {
 
+// The grid picture as it is drawn now, texel by texel.
+std::vector<uint32_t> GridTexels() {
+  std::vector<uint32_t> texels;
+  if (TPixmap* pixmap = gridImage ? LockImageFrame(gridImage, 0, true, false) : nullptr)
+    for (int y = 0; y < pixmap->height; y++)
+      for (int x = 0; x < pixmap->width; x++) texels.push_back(pixmap->ReadPixel(x, y));
+  return texels;
+}
+
 // Everything the steady part of the glow depends on: the grid picture and
 // the point the trail converges on.
-uint64_t GlowKey(int px, int py) {
+uint64_t GlowKey(int px, int py, const std::vector<uint32_t>& texels) {
   uint64_t h = 1469598103934665603ull;  // FNV-1a
   auto mix = [&h](uint64_t v) {
     h ^= v;
@@ -125,10 +135,54 @@ uint64_t GlowKey(int px, int py) {
   };
   mix(uint32_t(px));
   mix(uint32_t(py));
-  if (TPixmap* pixmap = gridImage ? LockImageFrame(gridImage, 0, true, false) : nullptr)
-    for (int y = 0; y < pixmap->height; y++)
-      for (int x = 0; x < pixmap->width; x++) mix(pixmap->ReadPixel(x, y));
+  for (uint32_t t : texels) mix(t);
   return h;
+}
+
+// Where the trail copy of scale s (24 for the steady copy) is drawn.
+float CopyX(int px, int s) { return float(400 - px * (24 - s)); }
+float CopyY(int py, int s) { return float(300 - py * (24 - s)); }
+
+// The steady glow as last drawn: while the ship stays in its cell only the
+// screen under the grid texels that changed is drawn again.
+struct TKeptGlow {
+  bool known = false;
+  int px = 0, py = 0;
+  uint64_t key = 0;
+  std::vector<uint32_t> texels;
+};
+TKeptGlow keptGlow;
+
+// The part of the screen the steady glow of `now` differs in from the kept
+// one: the changed texels widened by the one texel filtering reaches, through
+// each copy, and a pixel more. False when they cannot be compared.
+bool GlowChange(int px, int py, const std::vector<uint32_t>& now, uint64_t key,
+                TSteadyChange& change) {
+  const TKeptGlow& k = keptGlow;
+  if (!k.known || k.px != px || k.py != py || k.texels.size() != now.size() || k.key == key ||
+      !gridImage)
+    return false;
+  const int w = ImageWidth(gridImage), h = ImageHeight(gridImage);
+  if (size_t(w) * h != now.size()) return false;
+  int x0 = w, y0 = h, x1 = -1, y1 = -1;
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++)
+      if (now[size_t(y) * w + x] != k.texels[size_t(y) * w + x])
+        x0 = std::min(x0, x), y0 = std::min(y0, y), x1 = std::max(x1, x), y1 = std::max(y1, y);
+  if (x1 < 0) return false;
+  const float tx0 = float(x0 - 1) - ImageHandleX(gridImage), tx1 = float(x1 + 2) - ImageHandleX(gridImage);
+  const float ty0 = float(y0 - 1) - ImageHandleY(gridImage), ty1 = float(y1 + 2) - ImageHandleY(gridImage);
+  float left = 800, top = 600, right = 0, bottom = 0;
+  for (int s = 18; s <= 24; s++) {
+    if (s == 23) continue;  // five trail copies and the steady one
+    left = std::min(left, CopyX(px, s) + tx0 * s), right = std::max(right, CopyX(px, s) + tx1 * s);
+    top = std::min(top, CopyY(py, s) + ty0 * s), bottom = std::max(bottom, CopyY(py, s) + ty1 * s);
+  }
+  const int l = std::max(0, int(std::floor(left)) - 1), t = std::max(0, int(std::floor(top)) - 1);
+  const int r = std::min(800, int(std::ceil(right)) + 1), b = std::min(600, int(std::ceil(bottom)) + 1);
+  if (r <= l || b <= t) return false;
+  change = {k.key, l, t, r - l, b - t};
+  return true;
 }
 
 }  // namespace
@@ -147,13 +201,19 @@ void DrawGridGlow() {
   const T2DGraphics* g = Current2D();
   const int vx = g ? g->viewport_x : 0, vy = g ? g->viewport_y : 0;
   const int vw = g ? g->viewport_w : 800, vh = g ? g->viewport_h : 600;
-  if (BeginSteadyLight(GlowKey(px, py))) {
+  std::vector<uint32_t> texels = GridTexels();
+  const uint64_t key = GlowKey(px, py, texels);
+  TSteadyChange change{};
+  const bool redraw = GlowChange(px, py, texels, key, change) ? BeginSteadyLight(key, change)
+                                                               : BeginSteadyLight(key);
+  keptGlow = {true, px, py, key, std::move(texels)};
+  if (redraw) {
     // Smaller copies, each keeping the point near the ship in place: a zoom
     // trail that converges on the ship.
     for (int s = 18; s <= 22; s++) {
       SetDrawScale(float(s), float(s));
       SetAlpha(float(0.25 * s / (10 * (23.5 - s))));
-      DrawImageFrame(gridImage, float(400 - px * (24 - s)), float(300 - py * (24 - s)), 0);
+      DrawImageFrame(gridImage, CopyX(px, s), CopyY(py, s), 0);
     }
     SetDrawScale(24, 24);
     SetAlpha(1);

@@ -117,6 +117,8 @@ struct TSteadyLight {
   int viewport[4] = {};
   bool drawing = false;  // between Begin and End, into the picture
   bool direct = false;   // between Begin and End, straight to the screen
+  bool clipped = false;  // between Begin and End, only `clip` (x, y, w, h) is drawn again
+  int clip[4] = {};
 };
 
 class TGL2DDriver : public T2DDriver {
@@ -464,18 +466,24 @@ class TGL2DDriver : public T2DDriver {
     ApplyScissor();
   }
 
+  // The viewport, and while part of the kept light is drawn again that part.
   void ApplyScissor() {
     GLFlushBatch();
-    if (vpX == 0 && vpY == 0 && vpW == g->width && vpH == g->height) {
+    int x = vpX, y = vpY, w = vpW, h = vpH;
+    if (steady.drawing && steady.clipped) {
+      const int* c = steady.clip;
+      int x1 = std::min(x + w, c[0] + c[2]), y1 = std::min(y + h, c[1] + c[3]);
+      x = std::max(x, c[0]), y = std::max(y, c[1]);
+      w = std::max(0, x1 - x), h = std::max(0, y1 - y);
+    } else if (x == 0 && y == 0 && w == g->width && h == g->height) {
       glDisable(GL_SCISSOR_TEST);
       return;
     }
     glEnable(GL_SCISSOR_TEST);
     double s = DrawnScale();
-    int sx = targetX + static_cast<int>(std::lround(vpX * s));
-    int sy = targetY + static_cast<int>(std::lround((g->height - vpY - vpH) * s));
-    glScissor(sx, sy, static_cast<int>(std::lround(vpW * s)),
-              static_cast<int>(std::lround(vpH * s)));
+    int sx = targetX + static_cast<int>(std::lround(x * s));
+    int sy = targetY + static_cast<int>(std::lround((g->height - y - h) * s));
+    glScissor(sx, sy, static_cast<int>(std::lround(w * s)), static_cast<int>(std::lround(h * s)));
   }
 
   void SetTransform(float ix_, float iy_, float jx_, float jy_) override {
@@ -598,7 +606,7 @@ class TGL2DDriver : public T2DDriver {
 
   // --- Steady light ---
 
-  bool BeginSteadyLight(uint64_t key) override {
+  bool BeginSteadyLight(uint64_t key, const TSteadyChange* changed) override {
     TSteadyLight& k = steady;
     if (k.seq != graphicsSeq) k = TSteadyLight{graphicsSeq, fb.Load()};  // a new context
     k.direct = !g || !k.usable;
@@ -608,6 +616,14 @@ class TGL2DDriver : public T2DDriver {
     if (k.kept && k.key == key && k.w == DrawnW() && k.h == DrawnH() &&
         std::equal(viewport, viewport + 4, k.viewport))
       return false;
+    // Only the changed part is drawn again where the picture holds the
+    // light it changed from.
+    k.clipped = changed && k.kept && k.key == changed->base && k.w == DrawnW() &&
+                k.h == DrawnH() && std::equal(viewport, viewport + 4, k.viewport);
+    if (k.clipped) {
+      const int c[4] = {changed->x, changed->y, changed->w, changed->h};
+      std::copy_n(c, 4, k.clip);
+    }
     if (!k.framebuffer || k.w != DrawnW() || k.h != DrawnH()) MakeSteadyPicture();
     if (!k.usable) {
       k.direct = true;
@@ -620,10 +636,18 @@ class TGL2DDriver : public T2DDriver {
     fb.bind(GL_FRAMEBUFFER, k.framebuffer);
     glViewport(0, 0, k.w, k.h);
     targetX = targetY = 0;
-    // The whole picture starts empty: what is drawn into it may reach past
-    // the viewport (the scan lines cover the panel too), so a clear under
-    // the viewport's scissor would leave the last light there to add up.
-    glDisable(GL_SCISSOR_TEST);
+    // The whole picture (or the changed part) starts empty: what is drawn
+    // into it may reach past the viewport (the scan lines cover the panel
+    // too), so a clear under the viewport's scissor would leave the last
+    // light there to add up.
+    if (k.clipped) {
+      const int saved[4] = {vpX, vpY, vpW, vpH};
+      vpX = 0, vpY = 0, vpW = g->width, vpH = g->height;
+      ApplyScissor();
+      vpX = saved[0], vpY = saved[1], vpW = saved[2], vpH = saved[3];
+    } else {
+      glDisable(GL_SCISSOR_TEST);
+    }
     GLfloat cls[4];
     glGetFloatv(GL_COLOR_CLEAR_VALUE, cls);
     glClearColor(0, 0, 0, 0);
@@ -641,10 +665,10 @@ class TGL2DDriver : public T2DDriver {
     }
     GLFlushBatch();
     if (k.drawing) {
+      k.drawing = k.clipped = false;
+      k.kept = true;
       BindScreen();
       ApplyScissor();
-      k.drawing = false;
-      k.kept = true;
     }
     // Added texel for pixel: the quad covers the picture exactly, so each
     // pixel's centre samples its own texel. The picture holds what each

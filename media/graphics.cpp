@@ -108,10 +108,17 @@ namespace {
 bool steadyKept = false;  // the light between Begin and End goes to the renderer's picture
 }  // namespace
 
-bool BeginSteadyLight(uint64_t key) {
+namespace {
+bool BeginSteady(uint64_t key, const TSteadyChange* changed) {
   steadyKept =
       current && drawShortcuts && !drawingDiscarded && current->blend_mode == BLEND_LIGHT;
-  return steadyKept ? current->_driver->BeginSteadyLight(key) : true;
+  return steadyKept ? current->_driver->BeginSteadyLight(key, changed) : true;
+}
+}  // namespace
+
+bool BeginSteadyLight(uint64_t key) { return BeginSteady(key, nullptr); }
+bool BeginSteadyLight(uint64_t key, const TSteadyChange& changed) {
+  return BeginSteady(key, &changed);
 }
 
 void EndSteadyLight() {

@@ -77,6 +77,13 @@ class TGraphicsDriver {
   virtual void Finish() {}  // the frame drawn so far is complete: a swap after it only shows it
 };
 
+// Where steady light changed since the light of key `base`: a rectangle of
+// the screen, in its units.
+struct TSteadyChange {
+  uint64_t base;
+  int x, y, w, h;
+};
+
 // The renderer. TGL2DDriver draws with OpenGL; THeadless2DDriver draws nothing.
 class T2DDriver : public TGraphicsDriver {
  public:
@@ -103,7 +110,9 @@ class T2DDriver : public TGraphicsDriver {
   virtual void ForgetState() = 0;  // next SetBlend and texture bind always reach the renderer
   // Steady light (see BeginSteadyLight); a renderer that keeps nothing draws
   // straight to the screen.
-  virtual bool BeginSteadyLight(uint64_t /*key*/) { return true; }
+  virtual bool BeginSteadyLight(uint64_t /*key*/, const TSteadyChange* /*changed*/) {
+    return true;
+  }
   virtual void EndSteadyLight() {}
 };
 
@@ -165,6 +174,10 @@ float GetAlpha();
 // light adds up the same in any order, so the kept picture added in one go
 // gives the same pixels as drawing it all again.
 bool BeginSteadyLight(uint64_t key);
+// The same, where the light differs from that of `changed.base` only inside
+// the rectangle: when the renderer keeps that light, only the rectangle is
+// cleared, and what is drawn reaches only the rectangle.
+bool BeginSteadyLight(uint64_t key, const TSteadyChange& changed);
 void EndSteadyLight();
 
 // --- Primitives ---

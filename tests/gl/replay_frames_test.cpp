@@ -69,7 +69,10 @@ void PlayAll(bool shortcuts, const std::vector<Segment>& segments, const Look& l
     if (!now) return;
     if (frame % now->stride == 0) look(*now, frame, GrabBackBuffer());
     ++frame;
-    SetDrawingDiscarded(frame % now->stride != 0);
+    // With the shortcuts the frame before each one looked at is drawn too,
+    // so that what the renderer keeps from frame to frame is used.
+    const bool looked = frame % now->stride == 0 || (shortcuts && (frame + 1) % now->stride == 0);
+    SetDrawingDiscarded(!looked);
     if (now->name == "title" && titleTime == 60) TapKey(KEY_SPACE);
   });
   for (const Segment& s : segments) {
