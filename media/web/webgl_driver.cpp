@@ -384,7 +384,8 @@ class TWebGL2DDriver : public T2DDriver {
   int lightViewport[4] = {};
   float clsColor[3] = {};
 
-  bool BeginSteadyLight(uint64_t key) override {
+  // A change given with the key is not used here: the light is drawn again whole.
+  bool BeginSteadyLight(uint64_t key, const TSteadyChange* /*changed*/) override {
     lightDirect = !g || !lightUsable;
     if (lightDirect) return true;
     const int viewport[4] = {vpX, vpY, vpW, vpH};
@@ -498,6 +499,15 @@ class TWebGLImageFrame : public TImageFrame {
     for (size_t i = 0; i + 3 < parts.size(); i += 4) {
       const float l = parts[i], t = parts[i + 1], r = parts[i + 2], b = parts[i + 3];
       Corners(x0, y0, x1, y1, tx, ty, {l, t, r, t, r, b, l, b});
+    }
+  }
+
+  void DrawQuads(float x0, float y0, float x1, float y1, float tx, float ty,
+                 const std::vector<float>& corners) override {
+    for (size_t i = 0; i + 7 < corners.size(); i += 8) {
+      std::array<float, 8> at;
+      std::copy_n(&corners[i], 8, at.begin());
+      Corners(x0, y0, x1, y1, tx, ty, at);
     }
   }
 
