@@ -31,19 +31,22 @@ Text EntryKey(int row) {
 }  // namespace
 
 void LoadEntryLinks() {
-  std::vector<std::pair<Text, Text>> links;  // key, replay name
   std::vector<uint8_t> bytes;
-  if (ReadSmallFile(ReplayFolder() + LINKS_FILE, MAX_LINKS_FILE, bytes)) {
-    Text line;
-    for (uint8_t b : bytes) {
-      if (b != '\n') {
-        line += char16_t(b);
-        continue;
-      }
-      int space = FindText(line, u" ");
-      if (space) links.push_back({LeftText(line, space - 1), MidText(line, space + 1, 64)});
-      line.clear();
+  ReadSmallFile(ReplayFolder() + LINKS_FILE, MAX_LINKS_FILE, bytes);
+  ReadEntryLinks(bytes);
+}
+
+void ReadEntryLinks(const std::vector<uint8_t>& bytes) {
+  std::vector<std::pair<Text, Text>> links;  // key, replay name
+  Text line;
+  for (uint8_t b : bytes) {
+    if (b != '\n') {
+      if (line.size() < 64) line += char16_t(b);
+      continue;
     }
+    int space = FindText(line, u" ");
+    if (space) links.push_back({LeftText(line, space - 1), MidText(line, space + 1, 64)});
+    line.clear();
   }
   Text keys[LOCAL_ROWS];
   for (int row = 0; row < LOCAL_ROWS; ++row) {
@@ -58,14 +61,18 @@ void LoadEntryLinks() {
   }
 }
 
-bool SaveEntryLinks() {
+std::vector<uint8_t> EntryLinkBytes() {
   std::vector<uint8_t> bytes;
   for (int row = 0; row < LOCAL_ROWS; ++row) {
     Text name = localReplays[row].empty() ? Text(u"-") : localReplays[row];
     for (char16_t c : EntryKey(row) + u" " + name + u"\n") bytes.push_back(uint8_t(c));
   }
+  return bytes;
+}
+
+bool SaveEntryLinks() {
   Text path = ReplayFolder() + LINKS_FILE;
-  if (EnsureFolder(ReplayFolder()) && WriteFileAtomically(path, bytes)) return true;
+  if (EnsureFolder(ReplayFolder()) && WriteFileAtomically(path, EntryLinkBytes())) return true;
   PrintLine(u"replays: cannot write " + path + u"; the game goes on without it");
   return false;
 }

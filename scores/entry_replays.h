@@ -16,6 +16,9 @@ extern Text localReplays[27];  // the replay name of each row of localScores; ""
 void LoadEntryLinks();   // the links for the rows in localScores, after the score file is read
 bool SaveEntryLinks();   // durably; false (and one line on standard output) when it cannot
 void PruneEntryReplays();  // removes the stored replays no row names
+// The links file's bytes from and for localReplays, for the rows in localScores.
+void ReadEntryLinks(const std::vector<uint8_t>& bytes);
+std::vector<uint8_t> EntryLinkBytes();
 // The replay bytes of local table row `row` (0 = best, up to 24); false
 // when the entry has none (a default entry, a replay that could not be
 // written, a file whose header does not name the entry's level and score).
