@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -105,51 +106,78 @@ void PlayAll(bool shortcuts, const std::vector<Segment>& segments, const Look& l
 }
 
 constexpr size_t FRAME_BYTES = 800 * 600 * 4;
-constexpr const char* STRAIGHT_ENV = "ZEPHRANT_STRAIGHT_FRAMES";
+constexpr size_t LABEL_BYTES = 64;  // the segment's name and frame, before each frame
+constexpr const char* PASS_ENV = "ZEPHRANT_FRAMES_PASS";
 constexpr char FRAMES_START[] = "\nFRAMES\n";  // after what gtest printed at its start
+
+// One pass, run by a fresh process of this test: whatever earlier tests of
+// this binary left in the world (a score, a level label) must not show in
+// one pass and not the other.
+FILE* StartPass(const char* pass) {
+  setenv(PASS_ENV, pass, 1);
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+  FILE* f = popen(("exec '" + self + "' --gtest_filter=ReplayFrames.*").c_str(), "r");
+  unsetenv(PASS_ENV);
+  if (!f) return nullptr;
+  std::string head;
+  for (int c; head.size() < 8 || head.compare(head.size() - 8, 8, FRAMES_START) != 0;) {
+    if ((c = std::fgetc(f)) == EOF) {
+      ADD_FAILURE() << "the " << pass << " pass drew nothing: " << head;
+      pclose(f);
+      return nullptr;
+    }
+    head += char(c);
+  }
+  return f;
+}
+
+// Reads the next frame of a pass; false at its end.
+bool ReadFrame(FILE* f, std::string& label, TRgbaPixels& p) {
+  char l[LABEL_BYTES];
+  if (std::fread(l, 1, LABEL_BYTES, f) != LABEL_BYTES) return false;
+  label.assign(l, strnlen(l, LABEL_BYTES));
+  return std::fread(p.rgba.data(), 1, FRAME_BYTES, f) == FRAME_BYTES;
+}
 
 }  // namespace
 
-// The straightforward frames are drawn by a second process of this test
-// at the same time and read from its output as they come, so no frame needs
-// keeping.
+// Both passes are drawn by two more processes of this test at the same
+// time and read from their output as they come, so no frame needs keeping.
 TEST(ReplayFrames, EveryGameLooksTheSameWithTheShortcuts) {
   SelectAudioDriver(u"Null");
   RegisterMediaFiles();
   const std::vector<Segment> segments = Segments();
-  if (std::getenv(STRAIGHT_ENV)) {
+  if (const char* pass = std::getenv(PASS_ENV)) {
     int out = dup(1);  // the frames; what gtest prints goes nowhere
     int null = open("/dev/null", O_WRONLY);
     dup2(null, 1);
     ASSERT_EQ(write(out, FRAMES_START, 8), 8);
-    PlayAll(false, segments, [&](const Segment&, int, const TRgbaPixels& p) {
-      ASSERT_EQ(p.rgba.size(), FRAME_BYTES);
-      ASSERT_EQ(write(out, p.rgba.data(), FRAME_BYTES), ssize_t(FRAME_BYTES));
-    });
+    PlayAll(std::string(pass) == "shortcuts", segments,
+            [&](const Segment& s, int frame, const TRgbaPixels& p) {
+              char label[LABEL_BYTES] = {};
+              std::snprintf(label, LABEL_BYTES, "%s frame %d", s.name.c_str(), frame);
+              ASSERT_EQ(p.rgba.size(), FRAME_BYTES);
+              ASSERT_EQ(write(out, label, LABEL_BYTES), ssize_t(LABEL_BYTES));
+              ASSERT_EQ(write(out, p.rgba.data(), FRAME_BYTES), ssize_t(FRAME_BYTES));
+            });
     close(out);
     return;
   }
-  setenv(STRAIGHT_ENV, "1", 1);
-  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-  FILE* straight = popen(("exec '" + self + "' --gtest_filter=ReplayFrames.*").c_str(), "r");
-  unsetenv(STRAIGHT_ENV);
-  ASSERT_NE(straight, nullptr);
-  std::string head;
-  for (int c; head.size() < 8 || head.compare(head.size() - 8, 8, FRAMES_START) != 0;) {
-    ASSERT_NE(c = std::fgetc(straight), EOF) << "the second process drew nothing: " << head;
-    head += char(c);
-  }
+  FILE* straight = StartPass("straight");
+  FILE* shortcuts = StartPass("shortcuts");
+  ASSERT_TRUE(straight && shortcuts);
 
   int looked = 0, worst = 0, bad = 0;
   double worstMean = 0;
   std::string first;
   TRgbaPixels want{800, 600, std::vector<uint8_t>(FRAME_BYTES)};
-  PlayAll(true, segments, [&](const Segment& s, int frame, const TRgbaPixels& p) {
+  TRgbaPixels p{800, 600, std::vector<uint8_t>(FRAME_BYTES)};
+  std::string wantLabel, label;
+  while (ReadFrame(shortcuts, label, p)) {
     ++looked;
-    if (std::fread(want.rgba.data(), 1, FRAME_BYTES, straight) != FRAME_BYTES ||
-        p.rgba.size() != FRAME_BYTES) {
-      if (bad++ == 0) first = s.name + " frame " + std::to_string(frame) + ": missing";
-      return;
+    if (!ReadFrame(straight, wantLabel, want) || wantLabel != label) {
+      if (bad++ == 0) first = label + ": missing from the straightforward pass";
+      break;
     }
     int most = 0;
     long long sum = 0;
@@ -162,17 +190,19 @@ TEST(ReplayFrames, EveryGameLooksTheSameWithTheShortcuts) {
     double mean = double(sum) / (800 * 600 * 3);
     worst = std::max(worst, most);
     worstMean = std::max(worstMean, mean);
-    if (most <= 2 && mean <= 1.0) return;
+    if (most <= 2 && mean <= 1.0) continue;
     if (bad++ == 0) {
-      first = s.name + " frame " + std::to_string(frame) + ": up to " + std::to_string(most) +
-              " levels, mean " + std::to_string(mean);
-      std::string base = FramesDir() + "/replay-" + s.name + "-" + std::to_string(frame);
+      first = label + ": up to " + std::to_string(most) + " levels, mean " + std::to_string(mean);
+      std::string base = FramesDir() + "/replay-" + label;
+      std::replace(base.begin(), base.end(), ' ', '-');
       SaveRgbaPNG(want, base + "-straight.png");
       SaveRgbaPNG(p, base + ".png");
     }
-  });
-  EXPECT_EQ(std::fread(want.rgba.data(), 1, 1, straight), 0u) << "more straightforward frames";
+  }
+  EXPECT_FALSE(ReadFrame(straight, wantLabel, want)) << "more straightforward frames";
   EXPECT_EQ(pclose(straight), 0);
+  EXPECT_EQ(pclose(shortcuts), 0);
+  EXPECT_GT(looked, 100) << "the passes drew too little";
   std::printf("%d frames compared: worst %d levels, worst mean %.4f\n", looked, worst, worstMean);
   EXPECT_EQ(bad, 0) << bad << " frames differ; the first: " << first
                     << " (both saved in build/frames)";
