@@ -117,7 +117,7 @@ struct TAtlasPage {
 };
 std::vector<std::shared_ptr<TAtlasPage>> pages;
 
-class TGLImageFrame : public TImageFrame {
+class TGLImageFrame : public TCornerImageFrame {
  public:
   float u0 = 0, v0 = 0, u1 = 1, v1 = 1;
   GLuint name = 0;
@@ -148,38 +148,8 @@ class TGLImageFrame : public TImageFrame {
          {u0, v0, u1, v0, u1, v1, u0, v1});
   }
 
-  void DrawParts(float x0, float y0, float x1, float y1, float tx, float ty,
-                 const std::vector<float>& parts) override {
-    for (size_t i = 0; i + 3 < parts.size(); i += 4) {
-      // Corners in the same order as a whole frame: top left, top right,
-      // bottom right, bottom left.
-      const float left = parts[i], top = parts[i + 1], right = parts[i + 2], bottom = parts[i + 3];
-      Corners(x0, y0, x1, y1, tx, ty, {left, top, right, top, right, bottom, left, bottom});
-    }
-  }
-
-  void DrawQuads(float x0, float y0, float x1, float y1, float tx, float ty,
-                 const std::vector<float>& corners) override {
-    for (size_t i = 0; i + 7 < corners.size(); i += 8) {
-      std::array<float, 8> at;
-      std::copy_n(&corners[i], 8, at.begin());
-      Corners(x0, y0, x1, y1, tx, ty, at);
-    }
-  }
-
-  void DrawBands(float x0, float y0, float x1, float y1, float tx, float ty,
-                 const std::vector<float>& seams) override {
-    for (size_t i = 0; i + 5 < seams.size(); i += 3) {
-      const float* a = &seams[i];
-      const float* b = &seams[i + 3];
-      Corners(x0, y0, x1, y1, tx, ty, {a[1], a[0], a[2], a[0], b[2], b[0], b[1], b[0]});
-    }
-  }
-
-  // A quad of four points of the frame, each given as fractions (a, b) of
-  // its width and height.
   void Corners(float x0, float y0, float x1, float y1, float tx, float ty,
-               const std::array<float, 8>& at) {
+               const std::array<float, 8>& at) override {
     const T2DGraphics* g = Current2D();
     if (!g) return;
     const float ix = g->tform_ix, iy = g->tform_iy, jx = g->tform_jx, jy = g->tform_jy;

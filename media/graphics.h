@@ -1,6 +1,8 @@
 // The display and the global 2D drawing state. Every drawing call consults
 // the current state; nothing is visible until Flip.
 #pragma once
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -63,6 +65,42 @@ class TImageFrame {
     Draw(x0, y0, x1, y1, tx, ty);
   }
   int seq = 0;  // graphicsSeq when it was made
+};
+
+// A frame whose renderer draws any quad of it from four points, each given
+// as fractions (a, b) of its width and height, in the order top left, top
+// right, bottom right, bottom left for a whole frame; parts, quads and bands
+// all come down to such quads.
+class TCornerImageFrame : public TImageFrame {
+ public:
+  virtual void Corners(float x0, float y0, float x1, float y1, float tx, float ty,
+                       const std::array<float, 8>& at) = 0;
+  void Draw(float x0, float y0, float x1, float y1, float tx, float ty) override {
+    Corners(x0, y0, x1, y1, tx, ty, {0, 0, 1, 0, 1, 1, 0, 1});
+  }
+  void DrawParts(float x0, float y0, float x1, float y1, float tx, float ty,
+                 const std::vector<float>& parts) override {
+    for (size_t i = 0; i + 3 < parts.size(); i += 4) {
+      const float l = parts[i], t = parts[i + 1], r = parts[i + 2], b = parts[i + 3];
+      Corners(x0, y0, x1, y1, tx, ty, {l, t, r, t, r, b, l, b});
+    }
+  }
+  void DrawQuads(float x0, float y0, float x1, float y1, float tx, float ty,
+                 const std::vector<float>& corners) override {
+    for (size_t i = 0; i + 7 < corners.size(); i += 8) {
+      std::array<float, 8> at;
+      std::copy_n(&corners[i], 8, at.begin());
+      Corners(x0, y0, x1, y1, tx, ty, at);
+    }
+  }
+  void DrawBands(float x0, float y0, float x1, float y1, float tx, float ty,
+                 const std::vector<float>& seams) override {
+    for (size_t i = 0; i + 5 < seams.size(); i += 3) {
+      const float* a = &seams[i];
+      const float* b = &seams[i + 3];
+      Corners(x0, y0, x1, y1, tx, ty, {a[1], a[0], a[2], a[0], b[2], b[0], b[1], b[0]});
+    }
+  }
 };
 
 class TGraphicsDriver {

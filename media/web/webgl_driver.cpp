@@ -477,7 +477,7 @@ class TWebGL2DDriver : public T2DDriver {
 
 TWebGL2DDriver webgl;
 
-class TWebGLImageFrame : public TImageFrame {
+class TWebGLImageFrame : public TCornerImageFrame {
  public:
   float u0 = 0, v0 = 0, u1 = 1, v1 = 1;
   GLuint name = 0;
@@ -490,41 +490,8 @@ class TWebGLImageFrame : public TImageFrame {
     if (webgl.boundTexture == name) webgl.boundTexture = 0;
   }
 
-  void Draw(float x0, float y0, float x1, float y1, float tx, float ty) override {
-    Corners(x0, y0, x1, y1, tx, ty, {0, 0, 1, 0, 1, 1, 0, 1});
-  }
-
-  void DrawParts(float x0, float y0, float x1, float y1, float tx, float ty,
-                 const std::vector<float>& parts) override {
-    for (size_t i = 0; i + 3 < parts.size(); i += 4) {
-      const float l = parts[i], t = parts[i + 1], r = parts[i + 2], b = parts[i + 3];
-      Corners(x0, y0, x1, y1, tx, ty, {l, t, r, t, r, b, l, b});
-    }
-  }
-
-  void DrawQuads(float x0, float y0, float x1, float y1, float tx, float ty,
-                 const std::vector<float>& corners) override {
-    for (size_t i = 0; i + 7 < corners.size(); i += 8) {
-      std::array<float, 8> at;
-      std::copy_n(&corners[i], 8, at.begin());
-      Corners(x0, y0, x1, y1, tx, ty, at);
-    }
-  }
-
-  void DrawBands(float x0, float y0, float x1, float y1, float tx, float ty,
-                 const std::vector<float>& seams) override {
-    for (size_t i = 0; i + 5 < seams.size(); i += 3) {
-      const float* a = &seams[i];
-      const float* b = &seams[i + 3];
-      Corners(x0, y0, x1, y1, tx, ty, {a[1], a[0], a[2], a[0], b[2], b[0], b[1], b[0]});
-    }
-  }
-
-  // A quad of four points of the frame, each given as fractions (a, b) of
-  // its width and height, in the order top left, top right, bottom right,
-  // bottom left for a whole frame.
   void Corners(float x0, float y0, float x1, float y1, float tx, float ty,
-               const std::array<float, 8>& at) {
+               const std::array<float, 8>& at) override {
     const float ix = webgl.ix, iy = webgl.iy, jx = webgl.jx, jy = webgl.jy;
     float xy[8], uv[8];
     for (int c = 0; c < 4; ++c) {
