@@ -492,8 +492,9 @@ class ProtectionTest(ServerCase):
         idle = [socket.create_connection(("127.0.0.1", self.port), source_address=(a, 0))
                 for a in ("127.0.0.2", "127.0.0.2", "127.0.0.3", "127.0.0.3")]
         try:
-            # Within their first moments they are not evicted: refused, with "bof".
-            reply = exchange(self.port, game_post("x=1"), source="127.0.0.4")
+            # Within their first moments they are not evicted: refused, with "bof";
+            # an upload that comes a moment after its connection still reads as one.
+            reply = exchange(self.port, b"", pieces=[b"", game_post("x=1")], source="127.0.0.4")
             self.assertEqual((status_code(reply), game_lines(reply)), (503, [rules.BUSY]))
             reply = self.get("challenge.php", source="127.0.0.4")
             self.assertEqual(game_lines(reply), [rules.BUSY_RECORD_ID, "0"])

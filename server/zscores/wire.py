@@ -19,6 +19,7 @@ starts with "bof" and carries a status the game understands: a reply without
 
 import io
 import logging
+import select
 import socket
 import threading
 import time
@@ -326,6 +327,8 @@ class ScoreHTTPServer(ThreadingHTTPServer):
     allow_reuse_address = True
     request_queue_size = 128
     count_interval = 60.0       # seconds between two log lines of refusal counts
+    REFUSERS = 32               # refusals waiting for their request at once
+    REFUSAL_WAIT = 0.5          # seconds a refusal waits for the request's first bytes
 
     def __init__(self, host: str, port: int, service: ScoreService,
                  handler=ScoreRequestHandler, trusted_proxies=(), pages=None):
@@ -336,6 +339,7 @@ class ScoreHTTPServer(ThreadingHTTPServer):
         self._admitted = {}       # socket -> _Admitted
         self._per_group = {}
         self._count_lock = threading.Lock()
+        self._refusers = threading.BoundedSemaphore(self.REFUSERS)
         self._next_count = time.monotonic() + self.count_interval
         super().__init__((host, port), handler)
 
@@ -379,7 +383,15 @@ class ScoreHTTPServer(ThreadingHTTPServer):
             except OSError:
                 pass
         if full:
-            self._refuse(request)
+            # A refusal waits a moment for the request's first bytes, which
+            # tell an upload from the rest, on a thread of its own so the
+            # accepting thread goes on; past REFUSERS at once it says the
+            # busy challenge without waiting.
+            if self._refusers.acquire(blocking=False):
+                threading.Thread(target=self._refuse_waiting, args=(request,),
+                                 daemon=True).start()
+            else:
+                self._refuse(request)
             return
         super().process_request(request, client_address)
 
@@ -398,6 +410,15 @@ class ScoreHTTPServer(ThreadingHTTPServer):
             entry = self._admitted.get(request)
             if entry is not None:
                 entry.reading = False
+
+    def _refuse_waiting(self, request):
+        try:
+            select.select([request], [], [], self.REFUSAL_WAIT)
+            self._refuse(request)
+        except (OSError, ValueError):
+            request.close()
+        finally:
+            self._refusers.release()
 
     def _refuse(self, request):
         # Said at once, without waiting for the request: the first bytes tell
