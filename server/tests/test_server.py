@@ -748,7 +748,8 @@ class VerifiedUploadTest(ServerCase):
         if b"fingerprint=" not in self.run_verifier(replay):
             self.skipTest("the verifier prints no fingerprint")
         self.send_replay(replay)
-        self.assertEqual(self.upload("Ann", level, score), rules.VERIFYING)
+        # Queued, or already verified by a worker that came first.
+        self.assertIn(self.upload("Ann", level, score), (rules.VERIFYING, rules.STORED))
         # The payload: random state, combo, name (length, UTF-16), ..., and
         # last the table answer (count 1, row).
         payload = zlib.decompress(replay[36:])
