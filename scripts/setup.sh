@@ -9,7 +9,7 @@ xvfb xauth xdotool x11-utils imagemagick sox cppcheck clang libclang-rt-14-dev
 python3 python3-fonttools python3-numpy python3-shapely fonts-dejavu-core
 postgresql python3-psycopg
 libopenal1 libsdl2-2.0-0 libgl1-mesa-dri libegl-mesa0 libglx-mesa0
-dpkg-dev desktop-file-utils appstream lintian
+dpkg-dev desktop-file-utils appstream lintian ccache
 emscripten libstb-dev chromium python3-websocket"
 missing=""
 for p in $PKGS; do

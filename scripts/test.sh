@@ -5,19 +5,42 @@ set -e
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
 JOBS=$(nproc)
-run_suite() {
+# ccache keeps compiled objects outside the checkout, so another clone or a
+# rebuild compiles only what changed; the checkout's own path is left out of
+# what it compares.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
+configure() {
   dir=$1; shift
-  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
-  ninja -C "$dir" -j"$JOBS"
-  (cd "$dir" && ctest --output-on-failure -j$((JOBS * 2)) --timeout 900)
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_C_COMPILER_LAUNCHER=ccache \
+    -DCMAKE_CXX_COMPILER_LAUNCHER=ccache "$@" >/dev/null
 }
+run_tests() { (cd "$1" && ctest --output-on-failure -j$((JOBS * 2)) --timeout 900); }
+
 echo "== static analysis =="
 # The particle types repeat their base's field names on purpose: each
 # concrete type keeps its own copies and the inherited four stay 0.
 cppcheck --quiet --std=c++20 --enable=warning,performance,portability --error-exitcode=1 \
   --suppress=duplInheritedMember:world/particles.h -I . flow world scores media replay
 echo "== normal build =="
-run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ninja -C build -j"$JOBS"
+# The sanitizer build compiles at the lowest priority while the normal tests
+# run, on what CPU they leave idle; its output is shown if it fails.
+configure build-sanitize -DCMAKE_BUILD_TYPE=Debug -DZEPHRANT_SANITIZE=ON
+nice -n 19 ninja -C build-sanitize -j"$JOBS" >build-sanitize/build.log 2>&1 &
+sanitize_build=$!
+echo "== normal tests =="
+if ! run_tests build; then
+  kill "$sanitize_build" 2>/dev/null || true
+  wait "$sanitize_build" || true
+  exit 1
+fi
 echo "== sanitizer build =="
-run_suite build-sanitize -DCMAKE_BUILD_TYPE=Debug -DZEPHRANT_SANITIZE=ON
+if ! wait "$sanitize_build"; then
+  cat build-sanitize/build.log
+  exit 1
+fi
+tail -n 1 build-sanitize/build.log
+echo "== sanitizer tests =="
+run_tests build-sanitize
 echo "all tests passed"

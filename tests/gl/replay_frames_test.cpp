@@ -144,6 +144,12 @@ bool ReadFrame(FILE* f, std::string& label, TRgbaPixels& p) {
 // Both passes are drawn by two more processes of this test at the same
 // time and read from their output as they come, so no frame needs keeping.
 TEST(ReplayFrames, EveryGameLooksTheSameWithTheShortcuts) {
+#if defined(ZEPHRANT_SANITIZE)
+  // The longest test by far when checked; the same drawing code runs checked
+  // in GoldenFrames and the frames scenarios, and is compared here in the
+  // normal build.
+  GTEST_SKIP() << "compared in the normal build";
+#endif
   SelectAudioDriver(u"Null");
   RegisterMediaFiles();
   const std::vector<Segment> segments = Segments();
@@ -179,6 +185,7 @@ TEST(ReplayFrames, EveryGameLooksTheSameWithTheShortcuts) {
       if (bad++ == 0) first = label + ": missing from the straightforward pass";
       break;
     }
+    if (std::memcmp(p.rgba.data(), want.rgba.data(), FRAME_BYTES) == 0) continue;
     int most = 0;
     long long sum = 0;
     for (size_t i = 0; i < FRAME_BYTES; ++i) {
