@@ -15,13 +15,15 @@ configure() {
     -DCMAKE_CXX_COMPILER_LAUNCHER=ccache "$@" >/dev/null
 }
 run_tests() { (cd "$1" && ctest --output-on-failure -j$((JOBS * 2)) --timeout 900); }
+start=$(date +%s)
+phase() { echo "== $1 (at $(($(date +%s) - start)) s) =="; }
 
-echo "== static analysis =="
+phase "static analysis"
 # The particle types repeat their base's field names on purpose: each
 # concrete type keeps its own copies and the inherited four stay 0.
 cppcheck --quiet --std=c++20 --enable=warning,performance,portability --error-exitcode=1 \
   --suppress=duplInheritedMember:world/particles.h -I . flow world scores media replay
-echo "== normal build =="
+phase "normal build"
 configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ninja -C build -j"$JOBS"
 # The sanitizer build compiles at the lowest priority while the normal tests
@@ -29,18 +31,18 @@ ninja -C build -j"$JOBS"
 configure build-sanitize -DCMAKE_BUILD_TYPE=Debug -DZEPHRANT_SANITIZE=ON
 nice -n 19 ninja -C build-sanitize -j"$JOBS" >build-sanitize/build.log 2>&1 &
 sanitize_build=$!
-echo "== normal tests =="
+phase "normal tests"
 if ! run_tests build; then
   kill "$sanitize_build" 2>/dev/null || true
   wait "$sanitize_build" || true
   exit 1
 fi
-echo "== sanitizer build =="
+phase "sanitizer build"
 if ! wait "$sanitize_build"; then
   cat build-sanitize/build.log
   exit 1
 fi
 tail -n 1 build-sanitize/build.log
-echo "== sanitizer tests =="
+phase "sanitizer tests"
 run_tests build-sanitize
-echo "all tests passed"
+echo "all tests passed in $(($(date +%s) - start)) s"
