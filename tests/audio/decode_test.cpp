@@ -6,6 +6,7 @@
 #include "media/audio_sample.h"
 #include "media/stream.h"
 #include "tests/audio/audio_fixture.h"
+#include "tests/support/paths.h"
 
 namespace {
 
@@ -162,7 +163,7 @@ TEST(OggDecode, EmbeddedSoundsHaveTheirLayout) {
   };
   int checked = 0;
   for (const Expected& e : files) {
-    std::string path = std::string(ASSETS_DIR) + "/" + e.name;
+    std::string path = AssetsDir() + "/" + e.name;
     if (!std::filesystem::exists(path)) continue;
     auto s = LoadAudioSample(AsciiText(path));
     ASSERT_TRUE(s) << e.name;
@@ -171,7 +172,7 @@ TEST(OggDecode, EmbeddedSoundsHaveTheirLayout) {
     EXPECT_EQ(s->length, e.frames) << e.name;
     ++checked;
   }
-  if (checked == 0) GTEST_SKIP() << "no sound files in " ASSETS_DIR;
+  if (checked == 0) GTEST_SKIP() << "no sound files in " << AssetsDir();
 }
 
 }  // namespace

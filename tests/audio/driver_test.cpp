@@ -11,6 +11,7 @@
 #include "media/audio_test_seam.h"
 #include "tests/audio/audio_fixture.h"
 #include "tests/support/harness.h"
+#include "tests/support/paths.h"
 
 namespace {
 
@@ -187,7 +188,7 @@ TEST_F(AudioDriverTest, DISABLED_MusicDecodingTimes) {
   };
   std::vector<Text> tracks;
   for (const char* name : {"music_ingame.ogg", "music_title.ogg"}) {
-    std::string path = std::string(ASSETS_DIR) + "/" + name;
+    std::string path = AssetsDir() + "/" + name;
     if (std::filesystem::exists(path)) tracks.push_back(AsciiText(path));
   }
   if (tracks.size() != 2) {

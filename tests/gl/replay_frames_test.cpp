@@ -22,6 +22,7 @@
 #include "replay/replay.h"
 #include "tests/support/harness.h"
 #include "world/scoring.h"
+#include "tests/support/paths.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ struct Segment {
 std::vector<Segment> Segments() {
   std::vector<Segment> out{{"title", {}, 1}};
   std::vector<std::filesystem::path> files;
-  for (auto& e : std::filesystem::directory_iterator(std::string(SOURCE_DIR) + "/tests/replays"))
+  for (auto& e : std::filesystem::directory_iterator(SourceDir() + "/tests/replays"))
     if (e.path().extension() == ".zrp") files.push_back(e.path());
   std::sort(files.begin(), files.end());
   for (auto& path : files) {

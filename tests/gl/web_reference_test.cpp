@@ -12,12 +12,13 @@
 #include "media/graphics.h"
 #include "replay/replay.h"
 #include "tests/support/harness.h"
+#include "tests/support/paths.h"
 
 TEST(WebReference, TheDesktopFrameOfAReplayIsSaved) {
   constexpr int FRAME = 250;  // of the game, counted from its first frame
   SelectAudioDriver(u"Null");
   RegisterMediaFiles();
-  std::ifstream in(std::string(SOURCE_DIR) + "/tests/replays/fast_chasers.zrp", std::ios::binary);
+  std::ifstream in(SourceDir() + "/tests/replays/fast_chasers.zrp", std::ios::binary);
   std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
   ReplayData data;
   std::string why;

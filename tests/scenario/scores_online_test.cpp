@@ -15,9 +15,10 @@
 #include "tests/scenario/world_bot.h"
 #include "tests/unit/online_test_util.h"
 #include "world/scoring.h"
+#include "tests/support/paths.h"
 
 TEST(OnlineScenario, APlayedGameIsVerifiedStoredAndRankedUnderTheTypedName) {
-  std::vector<std::string> options = {"--verified", "--verifier", ZEPHRANT_ZEPHRANT_BIN};
+  std::vector<std::string> options = {"--verified", "--verifier", ZephrantBin()};
 #ifdef ZEPHRANT_SANITIZE
   // A sanitizer build's verifier reserves terabytes of address space.
   options.insert(options.end(), {"--verify-memory-mb", "0"});

@@ -19,6 +19,7 @@
 #include "scores/score_table.h"
 #include "tests/scenario/world_bot.h"
 #include "world/scoring.h"
+#include "tests/support/paths.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ std::pair<std::string, int> VerifyInFreshProcess(const std::vector<uint8_t>& byt
   std::string path = dir + "/game.zrp";
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-  std::string command = std::string(ZEPHRANT_ZEPHRANT_BIN) + " --verify " + path;
+  std::string command = ZephrantBin() + " --verify " + path;
   FILE* p = popen(command.c_str(), "r");
   char line[256] = {};
   std::string out = p && std::fgets(line, sizeof line, p) ? line : "";
@@ -211,7 +212,7 @@ TEST(ReplayScenario, GamesWithRandomKeyTimingVerifyToTheirOwnResult) {
 // game: its fingerprint is the original's. Another game has another.
 TEST(ReplayScenario, ACopyWithOtherNameRowOrComboHasTheOriginalsFingerprint) {
   auto read = [](const char* name) {
-    std::ifstream in(std::string(SOURCE_DIR) + "/tests/replays/" + name, std::ios::binary);
+    std::ifstream in(SourceDir() + "/tests/replays/" + name, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
   };
   auto fingerprint = [](const std::string& line) { return line.substr(line.find("fingerprint=")); };
@@ -288,7 +289,7 @@ void KeepAsEntry(const std::string& dir, int row, const std::vector<uint8_t>& by
 // close, end the watch at once; the close ends the program.
 TEST(ReplayScenario, AWatchWhoseClockLeapsAheadAnswersEscAndCloseAtOnce) {
   std::string dir = MakeTempDir("replay-leap");
-  std::ifstream in(std::string(SOURCE_DIR) + "/tests/replays/game_over.zrp", std::ios::binary);
+  std::ifstream in(SourceDir() + "/tests/replays/game_over.zrp", std::ios::binary);
   std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
   ReplayData d;
   std::string why;
@@ -320,14 +321,14 @@ TEST(ReplayScenario, AWatchWhoseClockLeapsAheadAnswersEscAndCloseAtOnce) {
 // player's own score.
 TEST(ReplayScenario, TheBoardWatchesAnEntrysReplayUntilEscape) {
   std::string dir = MakeTempDir("replay-watch");
-  std::ifstream in(std::string(SOURCE_DIR) + "/tests/replays/game_over.zrp", std::ios::binary);
+  std::ifstream in(SourceDir() + "/tests/replays/game_over.zrp", std::ios::binary);
   std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
                              std::istreambuf_iterator<char>());
   ASSERT_GT(bytes.size(), 36u);
   KeepAsEntry(dir, 3, bytes);
 
   std::filesystem::path frames =
-      std::filesystem::path(ZEPHRANT_ZEPHRANT_BIN).parent_path() / "frames";
+      std::filesystem::path(ZephrantBin()).parent_path() / "frames";
   std::filesystem::create_directories(frames);
   int boardFrames = 0, watchedFrames = 0, saved = 0, titleFramesAfter = 0;
   bool stopped = false;

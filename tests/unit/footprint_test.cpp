@@ -6,6 +6,7 @@
 
 #include "media/graphics.h"
 #include "media/image.h"
+#include "tests/support/paths.h"
 
 namespace {
 struct Footprint : ::testing::Test {
@@ -14,8 +15,8 @@ struct Footprint : ::testing::Test {
   void SetUp() override {
     OpenGraphics(800, 600, 0, 0, 0);
     SetAutoCentreHandle(true);
-    ship = LoadImageFile(AsciiText(ASSETS_DIR "/ship.png"));
-    chaser = LoadImageFile(AsciiText(ASSETS_DIR "/chaser.png"));
+    ship = LoadImageFile(AsciiText(AssetsDir() + "/ship.png"));
+    chaser = LoadImageFile(AsciiText(AssetsDir() + "/chaser.png"));
     ASSERT_NE(ship, nullptr);
     ASSERT_NE(chaser, nullptr);
   }

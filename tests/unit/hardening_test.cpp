@@ -16,6 +16,7 @@
 #include "media/stream_kinds.h"
 #include "scores/game_over.h"
 #include "tests/unit/scores_test_util.h"
+#include "tests/support/paths.h"
 
 namespace {
 
@@ -83,7 +84,7 @@ TEST(Hardening, SizesAreBoundedByTheData) {
   EXPECT_EQ(MidText(u"ABC", INT_MIN).size(), 3u + MAX_TEXT_PADDING);
 
   // An effect whose last page claims 500 million frames.
-  std::ifstream in(std::string(ASSETS_DIR) + "/snd_pickup.ogg", std::ios::binary);
+  std::ifstream in(AssetsDir() + "/snd_pickup.ogg", std::ios::binary);
   std::string ogg((std::istreambuf_iterator<char>(in)), {});
   size_t last = ogg.rfind("OggS");
   ASSERT_NE(last, std::string::npos);

@@ -14,10 +14,11 @@
 #include <iterator>
 #include <string>
 #include <vector>
+#include "tests/support/paths.h"
 
 namespace {
 
-std::string AssetPath(const char* name) { return std::string(ASSETS_DIR) + "/" + name; }
+std::string AssetPath(const char* name) { return AssetsDir() + "/" + name; }
 
 std::vector<uint8_t> ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -22,6 +22,7 @@
 
 #include "media/stream.h"
 #include "scores/online.h"
+#include "tests/support/paths.h"
 
 extern char** environ;
 
@@ -113,7 +114,7 @@ class TestScoreServer {
                            const std::vector<std::string>& more = {}) {
     int out[2];
     if (pipe(out) != 0) return;
-    std::string script = std::string(SOURCE_DIR) + "/server/testserver.py";
+    std::string script = SourceDir() + "/server/testserver.py";
     std::vector<std::string> args = {"/usr/bin/python3", script, "--quiet", "--mode", mode};
     args.insert(args.end(), more.begin(), more.end());
     std::vector<char*> argv;
