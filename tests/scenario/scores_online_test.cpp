@@ -3,9 +3,6 @@
 // stores it under the name typed at the entry.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
-
 #include "flow/flow_state.h"
 #include "flow/title.h"
 #include "scores/board.h"
@@ -39,10 +36,10 @@ TEST(OnlineScenario, APlayedGameIsVerifiedStoredAndRankedUnderTheTypedName) {
       TapKey(KEY_H);
     } else if (onlineRank != 1) {  // S once the panel has faded in; the synchronisation blocks
       if (++boardFrames == 30) TapKey(KEY_S);
-      // The upload is accepted before its replay is verified: S again
-      // until the line is on the board.
-      if (boardFrames > 30 && boardFrames % 30 == 0 && boardFrames < 3000) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      // The upload is accepted before its replay is verified: S again once
+      // the server has written the verdict.
+      if (boardFrames == 60) {
+        EXPECT_EQ(server.NextLine(600), "VERIFIED");
         TapKey(KEY_S);
       }
     } else if (boardOpen) {  // close the panel, then leave from the title

@@ -131,7 +131,7 @@ class TestScoreServer {
     std::string line;
     char c;
     while (line.size() < 64 && read(out[0], &c, 1) == 1 && c != '\n') line += c;
-    close(out[0]);
+    out_ = out[0];
     if (line.rfind("PORT ", 0) == 0) port = std::atoi(line.c_str() + 5);
   }
   ~TestScoreServer() {
@@ -139,6 +139,17 @@ class TestScoreServer {
       kill(pid_, SIGTERM);
       waitpid(pid_, nullptr, 0);
     }
+    if (out_ >= 0) close(out_);
+  }
+  // The next line the server prints after its port ("VERIFIED" or "REFUSED"
+  // once a replay's verdict is written); what came of it after `seconds`.
+  std::string NextLine(int seconds) {
+    std::string line;
+    char c;
+    pollfd p{out_, POLLIN, 0};
+    while (out_ >= 0 && poll(&p, 1, seconds * 1000) > 0 && read(out_, &c, 1) == 1 && c != '\n')
+      line += c;
+    return line;
   }
   Text Host() const { return AsciiText("127.0.0.1:" + std::to_string(port)); }
 
@@ -146,6 +157,7 @@ class TestScoreServer {
 
  private:
   pid_t pid_ = -1;
+  int out_ = -1;  // the server's standard output
 };
 
 // A local port on which nothing listens.
