@@ -25,6 +25,16 @@ void Failed(const std::string& what) {
   SetGraphicsFailure(AsciiText(what + ": " + SDL_GetError()));
 }
 
+// Clears the bound colour buffer to (r, g, b, a) and keeps the clear colour
+// the game has set for Cls.
+void ClearColourOnce(GLfloat r, GLfloat g, GLfloat b, GLfloat a) {
+  GLfloat kept[4];
+  glGetFloatv(GL_COLOR_CLEAR_VALUE, kept);
+  glClearColor(r, g, b, a);
+  glClear(GL_COLOR_BUFFER_BIT);
+  glClearColor(kept[0], kept[1], kept[2], kept[3]);
+}
+
 // SDL falls back to drivers that show nothing when it cannot reach a
 // display; a game nobody can see or quit is worse than none, so those are
 // only used when SDL_VIDEODRIVER asks for them.
@@ -316,11 +326,7 @@ class TGL2DDriver : public T2DDriver {
       fb.bind(GL_FRAMEBUFFER, g->pictureFb);
       GLboolean scissor = glIsEnabled(GL_SCISSOR_TEST);
       glDisable(GL_SCISSOR_TEST);
-      GLfloat cls[4];
-      glGetFloatv(GL_COLOR_CLEAR_VALUE, cls);
-      glClearColor(0, 0, 0, 1);
-      glClear(GL_COLOR_BUFFER_BIT);
-      glClearColor(cls[0], cls[1], cls[2], cls[3]);
+      ClearColourOnce(0, 0, 0, 1);
       if (scissor) glEnable(GL_SCISSOR_TEST);
       fb.bind(GL_FRAMEBUFFER, 0);
       return true;
@@ -340,11 +346,7 @@ class TGL2DDriver : public T2DDriver {
     fb.bind(GL_FRAMEBUFFER, 0);
     glDisable(GL_SCISSOR_TEST);
     glViewport(0, 0, g->drawW, g->drawH);
-    GLfloat cls[4];
-    glGetFloatv(GL_COLOR_CLEAR_VALUE, cls);
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    glClearColor(cls[0], cls[1], cls[2], cls[3]);
+    ClearColourOnce(0, 0, 0, 1);  // the bars
     glViewport(g->outX, g->outY, g->outW, g->outH);
     const int was = blend;
     glDisable(GL_BLEND);
@@ -648,11 +650,7 @@ class TGL2DDriver : public T2DDriver {
     } else {
       glDisable(GL_SCISSOR_TEST);
     }
-    GLfloat cls[4];
-    glGetFloatv(GL_COLOR_CLEAR_VALUE, cls);
-    glClearColor(0, 0, 0, 0);
-    glClear(GL_COLOR_BUFFER_BIT);
-    glClearColor(cls[0], cls[1], cls[2], cls[3]);
+    ClearColourOnce(0, 0, 0, 0);
     ApplyScissor();
     return true;
   }
