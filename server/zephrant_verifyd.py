@@ -83,7 +83,8 @@ def main(argv=None) -> int:
     log.warning("verifying for %s with %d worker%s, %s", database.describe(args.db),
                 args.workers, "" if args.workers == 1 else "s", args.verifier)
     print("READY", flush=True)
-    stop.wait()
+    while not stop.wait(1.0):       # woken by the signal's handler, whichever thread took it
+        pass
     workers.stop()
     queue.close()
     log.warning("stopped")

@@ -69,7 +69,7 @@ def game_lines(reply: bytes):
     return None
 
 
-def exchange(port, data, source="127.0.0.1", pieces=None, timeout=5.0) -> bytes:
+def exchange(port, data, source="127.0.0.1", pieces=None, timeout=60.0) -> bytes:
     """Sends the bytes (optionally in pieces with pauses) and reads to the close."""
     with socket.create_connection(("127.0.0.1", port), timeout=timeout,
                                   source_address=(source, 0)) as s:
@@ -132,15 +132,17 @@ class ServerCase(unittest.TestCase):
         self.board = ScoreBoard(self.db)
         self.queue = self.workers = None
         if self.verifier is not None:
+            # No worker threads: a case verifies what is queued when it says
+            # so (`verify_queued`), so no state changes behind its back.
             self.queue = ReplayQueue(self.db)
-            self.workers = Workers(self.queue, self.verifier, 1, idle_poll=0.05)
+            self.workers = Workers(self.queue, self.verifier, 0)
         self.service = ScoreService(self.board, CONSTANTS, limits, clock=self.clock,
                                     queue=self.queue)
         self.server = ScoreHTTPServer("127.0.0.1", 0, self.service)
         self.port = self.server.port
         self.server.serve_in_thread()
 
-    def settle(self, timeout=2.0):
+    def settle(self, timeout=120.0):
         """Waits until the server has let go of every finished connection, so
         that lingering ones do not count against the next test's caps."""
         deadline = time.monotonic() + timeout
@@ -155,6 +157,14 @@ class ServerCase(unittest.TestCase):
                 self.queue.close()
             self.board.close()
             self.server = None
+
+    def verify_queued(self):
+        """Verifies the queued replays one at a time, in the order workers
+        take them; the states of every replay, oldest first."""
+        while self.workers.step("test:driver") is not None:
+            pass
+        with self.raw() as db:
+            return db.execute("SELECT state, reason FROM replays ORDER BY id").fetchall()
 
     def get(self, script, **kw):
         return exchange(self.port, game_get(script), **kw)
@@ -445,9 +455,12 @@ class ProtectionTest(ServerCase):
         self.assertEqual(status_code(exchange(self.port, huge)), 431)
 
     def test_bad_bodies_are_refused_without_waiting(self):
+        # A server that waited for these bodies would answer 408 after its
+        # deadline, long after the client's patience.
+        self.stop()
+        self.start(request_timeout=600.0)
         head = (b"POST /netscores/zephrant/updateScores.php HTTP/1.0\r\n"
                 b"Content-Length: %s\r\n\r\n")
-        started = time.monotonic()
         reply = exchange(self.port, head % b"5000" + b"x" * 100)
         self.assertEqual((status_code(reply), game_lines(reply)), (413, [rules.MALFORMED]))
         self.settle()
@@ -456,10 +469,8 @@ class ProtectionTest(ServerCase):
         self.settle()
         reply = exchange(self.port, head % b"12abc")
         self.assertEqual((status_code(reply), game_lines(reply)), (400, [rules.MALFORMED]))
-        self.assertLess(time.monotonic() - started, 0.5)
 
     def test_slow_clients_are_cut_off(self):
-        started = time.monotonic()
         with socket.create_connection(("127.0.0.1", self.port), timeout=5) as s:
             # Trickling a byte every 0.1 s does not extend the deadline.
             for byte in b"GET /netscores/zephrant/getScores.php HTTP/1.0\r\n":
@@ -470,8 +481,7 @@ class ProtectionTest(ServerCase):
             reply = b""
             while chunk := s.recv(4096):
                 reply += chunk
-        self.assertEqual(status_code(reply), 408)
-        self.assertLess(time.monotonic() - started, 2.0)
+        self.assertEqual(status_code(reply), 408)     # not 200: cut off before the end
         self.settle()
         # A short body with the client waiting runs into the same deadline.
         reply = exchange(self.port, b"POST /netscores/zephrant/updateScores.php HTTP/1.0\r\n"
@@ -530,16 +540,16 @@ class ProtectionTest(ServerCase):
 
     def test_connections_per_address_are_capped(self):
         self.stop()
-        self.start(request_timeout=5.0)
+        self.start(request_timeout=600.0)
         idle = [socket.create_connection(("127.0.0.1", self.port)) for _ in range(2)]
         try:
-            time.sleep(0.1)
+            self.assertTrue(wait_for(lambda: len(self.server._admitted) == 2))
             self.assertEqual(status_code(self.get("getScores.php")), 503)
             self.assertEqual(status_code(self.get("getScores.php", source="127.0.0.2")), 200)
         finally:
             for s in idle:
                 s.close()
-        time.sleep(0.2)
+        self.settle()
         self.assertEqual(status_code(self.get("getScores.php")), 200)
 
 
@@ -665,7 +675,9 @@ def replay_request(replay, name, key) -> bytes:
             f"X-Zephrant-Name: {name}\r\n\r\n").encode() + replay
 
 
-def wait_for(check, timeout=20.0):
+def wait_for(check, timeout=120.0):
+    """Waits for `check()` to hold, at most `timeout` seconds: a bound on a
+    busy machine, not a measure of speed. Its last value."""
     deadline = time.monotonic() + timeout
     while not (found := check()) and time.monotonic() < deadline:
         time.sleep(0.05)
@@ -690,16 +702,6 @@ class VerifiedUploadTest(ServerCase):
         return game_lines(exchange(self.port, replay_request(replay, name, key or self.key),
                                    source=source, timeout=60))
 
-    def settled(self):
-        """Waits until no replay is left in the queue; the replays' states.
-        Read on a connection of its own: the queue's may be inside a
-        worker's transaction."""
-        def states():
-            with self.raw() as db:
-                return db.execute("SELECT state, reason FROM replays ORDER BY id").fetchall()
-        wait_for(lambda: all(s != "queued" for s, _ in states()))
-        return states()
-
     def test_a_score_reaches_the_board_only_when_its_replay_verifies(self):
         replay, score, level = self.recorded
         queued = [rules.VERIFYING, str(score), level]
@@ -710,21 +712,20 @@ class VerifiedUploadTest(ServerCase):
         # for verification, and so is its upload; it never reaches the board.
         forged = replay[:8] + (score + 1000).to_bytes(4, "little") + replay[12:]
         self.assertEqual(self.send_replay(forged)[0], rules.VERIFYING)
-        # Accepted while its replay waits; refused once the worker has refused it.
-        self.assertIn(self.upload("Ann", level, score + 1000), (rules.VERIFYING, rules.NO_REPLAY))
+        self.assertEqual(self.upload("Ann", level, score + 1000), rules.VERIFYING)
         # The real one: its upload is accepted at once, another score is not.
         self.assertEqual(self.send_replay(replay), queued)
         self.assertEqual(self.send_replay(replay), queued)      # sent again: one row
         self.assertEqual(self.upload("Ann", level, score + 1), rules.NO_REPLAY)
         self.assertEqual(self.upload("Ann", "A1" if level != "A1" else "A2", score),
                          rules.NO_REPLAY)
-        # Accepted: waiting for its replay, or stored if the worker was quicker.
-        self.assertIn(self.upload(" Ann", level, score), (rules.VERIFYING, rules.STORED))
-        states = self.settled()
+        self.assertEqual(self.upload(" Ann", level, score), rules.VERIFYING)
+        states = self.verify_queued()
         self.assertEqual(len(states), 2)
         self.assertEqual(states[0][0], "refused")
         self.assertRegex(states[0][1], "^invalid: .")
         self.assertEqual(states[1], ("done", None))
+        self.assertEqual(self.upload("Ann", level, score + 1000), rules.NO_REPLAY)
         refused = self.admin("replays", "--state", "refused")[1].splitlines()
         self.assertEqual(len(refused), 2)       # the titles and the forged one, with why
         self.assertRegex(refused[1], f" refused +Ann +{level} +{score + 1000} .*invalid: the game"
@@ -744,7 +745,7 @@ class VerifiedUploadTest(ServerCase):
     def test_a_replay_verified_before_its_upload_is_stored_by_the_upload(self):
         replay, score, level = self.recorded
         self.send_replay(replay, name="Bob")
-        self.assertEqual(self.settled(), [("verified", None)])
+        self.assertEqual(self.verify_queued(), [("verified", None)])
         self.assertEqual(self.upload("Bob", level, score), rules.STORED)
         self.assertEqual(self.upload("Bob", level, score), rules.STORED)   # its answer again
         self.assertEqual(self.board_lines(), [f"Bob,{level},{score}"])
@@ -754,8 +755,8 @@ class VerifiedUploadTest(ServerCase):
         if b"fingerprint=" not in self.run_verifier(replay):
             self.skipTest("the verifier prints no fingerprint")
         self.send_replay(replay)
-        # Queued, or already verified by a worker that came first.
-        self.assertIn(self.upload("Ann", level, score), (rules.VERIFYING, rules.STORED))
+        self.assertEqual(self.upload("Ann", level, score), rules.VERIFYING)
+        self.assertEqual(self.verify_queued(), [("done", None)])
         # The payload: random state, combo, name (length, UTF-16), ..., and
         # last the table answer (count 1, row).
         payload = zlib.decompress(replay[36:])
@@ -767,7 +768,7 @@ class VerifiedUploadTest(ServerCase):
             copy = self.with_header_recomputed(replay, stolen)
             self.assertEqual(self.send_replay(copy, name=f"Thief{n}", key=f"{n:032x}",
                                               source=f"127.0.1.{n}")[0], rules.VERIFYING, field)
-        states = self.settled()
+        states = self.verify_queued()
         self.assertEqual(states[0], ("done", None))
         self.assertEqual(states[1:], [("refused", "the same game is stored under another key")]
                          * len(thefts))
@@ -859,6 +860,25 @@ class QueueTest(unittest.TestCase):
         self.assertEqual(self.verdict(self.queue.claim("w"), fingerprint="f" * 16), "verified")
 
 
+class VerifierLimitsTest(unittest.TestCase):
+    def test_caps_are_ceilings_whatever_a_replay_claims(self):
+        verifier = Verifier("/bin/true")
+        for frames in (0, 1, 30_000, 290_000, 1_296_000, 1 << 31, 10 ** 12):
+            cpu, wall = verifier.limits(frames)
+            self.assertLessEqual((cpu, wall), (30, 45.0), frames)
+            self.assertGreaterEqual(cpu, min(30, 1 + frames / 10_000), frames)
+            self.assertGreaterEqual(wall, min(45.0, 5 + 3 * cpu), frames)
+        # And they are the limits the verifier runs under.
+        with tempfile.TemporaryDirectory() as tmp:
+            program = os.path.join(tmp, "verify")
+            with open(program, "w") as f:
+                f.write('#!/bin/sh\necho "invalid: cpu=$(ulimit -t)"\nexit 2\n')
+            os.chmod(program, 0o755)
+            for frames, cpu in ((20_000, "3"), (1 << 31, "30")):
+                self.assertEqual(Verifier(program).run(b"replay", frames).why,
+                                 f"invalid: cpu={cpu}")
+
+
 class ConstantsTest(unittest.TestCase):
     def test_header_values_and_broken_headers(self):
         self.assertTrue(100_000 <= CONSTANTS.k <= 999_999)
@@ -921,7 +941,7 @@ class CommandLineTest(unittest.TestCase):
             request = game_post(body).replace(HOST.encode(), b"\x1b[2J", 1)
             self.assertEqual(game_lines(exchange(port, request)), [rules.STORED])
             proc.send_signal(signal.SIGTERM)
-            self.assertEqual(proc.wait(timeout=5), 0)
+            self.assertEqual(proc.wait(timeout=120), 0)
             log = proc.stderr.read()
             # The banner, the upload, then counts of what was served and refused.
             self.assertEqual(len(log.splitlines()), 4, log)
@@ -960,7 +980,7 @@ class CommandLineTest(unittest.TestCase):
         with tempfile.TemporaryDirectory() as tmp:
             run = subprocess.run([PYTHON, os.path.join(SERVER_DIR, "zephrant_server.py"),
                                   "--port", "0", "--constants", "none.h", "--db", "b.db"],
-                                 cwd=tmp, capture_output=True, text=True, timeout=10)
+                                 cwd=tmp, capture_output=True, text=True, timeout=120)
             self.assertEqual(run.returncode, 2)
             self.assertIn("none.h", run.stderr)
 

@@ -26,7 +26,7 @@ class VerifydTest(unittest.TestCase):
         self.addCleanup(self.tmp.cleanup)
         self.db = self.new_database()
 
-    def daemon(self, verifier, lease):
+    def daemon(self, verifier, lease=600):
         proc = subprocess.Popen([PYTHON, os.path.join(SERVER_DIR, "zephrant_verifyd.py"),
                                  "--db", self.db, "--workers", "1", "--verifier", verifier,
                                  "--lease", str(lease), "--poll", "0.1", "--quiet"],
@@ -36,6 +36,16 @@ class VerifydTest(unittest.TestCase):
         if proc.stdout.readline() != "READY\n":
             self.fail(f"zephrant_verifyd did not start: {proc.stderr.read()}")
         return proc
+
+    @staticmethod
+    def end_sessions(pids):
+        """Ends what a killed worker's verifier left running (each its own session)."""
+        with open(pids) as f:
+            for pid in f.read().split():
+                try:
+                    os.killpg(int(pid), signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
 
     def row(self):
         with database.connect(self.db) as db:
@@ -48,24 +58,25 @@ class VerifydTest(unittest.TestCase):
         self.assertEqual(front.enqueue("10.0.0.1", "c" * 32, "Kim", replay,
                                        Claim(score, level))[0], rules.VERIFYING)
         self.assertEqual(front.match_upload("10.0.0.1", "Kim", level, score), rules.VERIFYING)
-        # A worker still playing when it is killed.
+        # A worker still playing when it is stopped or killed.
         slow = os.path.join(self.tmp.name, "slow-verifier")
         with open(slow, "w") as f:
-            f.write(f"#!/bin/sh\nsleep 20\nexec {self.program} \"$@\"\n")
+            f.write(f"#!/bin/sh\necho $$ >> {slow}.pids\nsleep 600\nexec {self.program} \"$@\"\n")
         os.chmod(slow, 0o755)
-        # Stopped, a worker gives its replay back at once.
-        stopped = self.daemon(slow, lease=60)
+        self.addCleanup(self.end_sessions, slow + ".pids")
+        # Stopped, a worker gives its replay back at once, not as an attempt.
+        stopped = self.daemon(slow)
         self.assertTrue(wait_for(lambda: self.row()[1] is not None), self.row())
         stopped.terminate()
-        self.assertEqual(stopped.wait(timeout=30), 0)
+        self.assertEqual(stopped.wait(timeout=120), 0)
         self.assertEqual(self.row(), ("queued", None, 0))
-        killed = self.daemon(slow, lease=2)
+        # Killed while it holds the claim: a worker started on the same host
+        # gives the claim back at once, and the cut-short try counts.
+        killed = self.daemon(slow)
         self.assertTrue(wait_for(lambda: self.row()[1] is not None), self.row())
-        # Another is up before it dies: it takes the replay once the killed
-        # one's lease has run out.
-        self.daemon(self.program, lease=60)
         killed.send_signal(signal.SIGKILL)
         killed.wait()
+        self.daemon(self.program)
         self.assertTrue(wait_for(lambda: self.row()[0] == "done"), self.row())
         self.assertEqual(self.row(), ("done", None, 2))
         board = ScoreBoard(self.db)

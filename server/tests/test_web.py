@@ -52,7 +52,7 @@ class WebPagesTest(unittest.TestCase):
         request = urllib.request.Request(f"http://127.0.0.1:{self.server.port}{path}",
                                          headers={"Accept-Encoding": "gzip"} if gzip else {})
         try:
-            with urllib.request.urlopen(request, timeout=5) as r:
+            with urllib.request.urlopen(request, timeout=60) as r:
                 return r.status, r.headers, r.read()
         except urllib.error.HTTPError as e:
             return e.code, e.headers, e.read()

@@ -361,28 +361,40 @@ class Workers:
     def _run(self, worker: str, max_frames: int):
         while not self._stop.is_set():
             try:
-                job = self.queue.claim(worker, max_frames)
+                took = self.step(worker, max_frames)
             except Exception as e:      # a locked or failing database: try again shortly
                 self._report(e)
-                job = None
-            if job is None:
+                took = None
+            if took is None:
                 with self.queue.arrived:
                     self.queue.arrived.wait(self.idle_poll)
-                continue
-            if self._stop.is_set():
-                return
-            verdict = self.verifier.run(job.replay, job.frames or MAX_FRAMES, self._stop)
-            if self._stop.is_set():
-                return      # cut short by the stop: the lease gives it to the next worker
-            try:
-                state = self.queue.finish(job, verdict)
-                if state == "refused":
-                    self.tally("replay refused: " + (verdict.why.split(":")[0] if not verdict.ok
-                                                     else "another score or another key's game"))
-                elif state is not None:
-                    self.tally("replay verified")
-            except Exception as e:      # the lease runs out and it is verified again
-                self._report(e)
+
+    def step(self, worker: str = None, max_frames: int = MAX_FRAMES):
+        """Claims one replay, plays it and writes the verdict: the row's new
+        state ("lost" when the claim ran out meanwhile, "stopped" when the
+        workers are stopping), or None when nothing was waiting. The threads
+        loop over it; tests call it themselves, with no threads running, to
+        verify exactly one replay at a time."""
+        worker = worker or worker_id(len(self._threads))
+        job = self.queue.claim(worker, max_frames)
+        if job is None:
+            return None
+        if self._stop.is_set():
+            return "stopped"
+        verdict = self.verifier.run(job.replay, job.frames or MAX_FRAMES, self._stop)
+        if self._stop.is_set():
+            return "stopped"    # cut short by the stop: the claim goes back to the queue
+        try:
+            state = self.queue.finish(job, verdict)
+        except Exception as e:      # the lease runs out and it is verified again
+            self._report(e)
+            return "lost"
+        if state == "refused":
+            self.tally("replay refused: " + (verdict.why.split(":")[0] if not verdict.ok
+                                             else "another score or another key's game"))
+        elif state is not None:
+            self.tally("replay verified")
+        return state or "lost"
 
     def _report(self, error: Exception):
         # One line for each new kind of failure, not one a second.
