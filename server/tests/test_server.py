@@ -24,7 +24,7 @@ SERVER_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, SERVER_DIR)
 
 from zscores import db as database, rules  # noqa: E402
-from zscores.board import ScoreBoard  # noqa: E402
+from zscores.board import Moderation, ScoreBoard  # noqa: E402
 from zscores.cli import DEFAULT_CONSTANTS  # noqa: E402
 from zscores.queue import Claim, ReplayQueue, Verdict, Workers  # noqa: E402
 from zscores.service import Limits, ScoreService  # noqa: E402
@@ -265,9 +265,12 @@ class BoardTest(ServerCase):
         # A better score replaces the row and arrives anew: after Bob's equal score.
         self.assertEqual(self.upload("Ann", "C4", 800), rules.STORED)
         self.assertEqual(self.board_lines(), ["Bob,A1,800", "Ann,C4,800"])
-        # Names are compared exactly, padding included.
-        self.assertEqual(self.upload("Ann.................", "A1", 1), rules.STORED)
-        self.assertEqual(len(self.board_lines()), 3)
+        # A look-alike spelling is the same line; a better score shows it
+        # as that upload typed it, a new name family is a line of its own.
+        self.assertEqual(self.upload("ANN.", "A1", 800), rules.NOT_BETTER)
+        self.assertEqual(self.upload("A-nn.", "C5", 801), rules.STORED)
+        self.assertEqual(self.upload("Anna", "A1", 1), rules.STORED)
+        self.assertEqual(self.board_lines(), ["A-nn.,C5,801", "Bob,A1,800", "Anna,A1,1"])
 
     def test_parallel_uploads(self):
         results = {}
@@ -288,8 +291,9 @@ class BoardTest(ServerCase):
         self.stop()
         with self.raw() as db:
             db.executemany(
-                "INSERT INTO scores (name, level, score, created, address) VALUES (?,?,?,0,'')",
-                [(f"P{i:04d}", "A1", 2000 - i) for i in range(1005)])
+                "INSERT INTO scores (name, level, score, created, address, name_key)"
+                " VALUES (?,?,?,0,'',?)",
+                [(f"P{i:04d}", "A1", 2000 - i, rules.name_key(f"P{i:04d}")) for i in range(1005)])
         self.start()
         lines = self.board_lines()
         self.assertEqual(len(lines), 1000)
@@ -640,7 +644,7 @@ class ModerationTest(ServerCase):
                 INSERT INTO owners VALUES ('zed..', '{b}'), ('Zed', '{a}');
                 PRAGMA user_version=2;""")
         self.start()
-        self.assertEqual(self.board_lines(), ["zed..,A1,9", "Old,A1,7", "Zed,A1,5"])
+        self.assertEqual(self.board_lines(), ["zed..,A1,9", "Old,A1,7"])     # one family
         # Look-alikes went to the earliest owner; a keyless line is nobody's.
         self.assertEqual([self.board.owner(n) for n in ("Z-ED", " zed", "Zad", "OLD.")],
                          [a, a, None, ""])
@@ -809,14 +813,25 @@ class QueueTest(unittest.TestCase):
         self.queue = ReplayQueue(self.new_database(), clock=self.clock, lease=60)
         self.addCleanup(self.queue.close)
 
-    def add(self, address, key, score=1, replay=None, frames=1_296_000):
+    def add(self, address, key, score=1, replay=None, frames=1_296_000, name=None):
         replay = replay or os.urandom(16)
-        self.assertEqual(self.queue.enqueue(address, key, "Ann", replay,
+        name = name or "K" + key[-6:]       # each key a name of its own
+        self.assertEqual(self.queue.enqueue(address, key, name, replay,
                                             Claim(score, "A1", frames))[0], rules.VERIFYING)
 
-    def verdict(self, job, cpu=1.0, fingerprint="", score=1):
+    def verdict(self, job, cpu=1.0, fingerprint="", score=1, plays=None):
         return self.queue.finish(job, Verdict(True, score, "A1", 10, os.urandom(8).hex(),
-                                              fingerprint, cpu=cpu))
+                                              fingerprint, cpu=cpu, plays=plays))
+
+    def played(self, key, name, plays=None, fingerprint=""):
+        """Queues and verifies one replay: "verified", or why it was refused."""
+        self.add("10.0.0.1", key, name=name)
+        job = self.queue.claim("w")
+        self.assertEqual(self.verdict(job, fingerprint=fingerprint, plays=plays) or "lost",
+                         self.queue.db.execute("SELECT state FROM replays WHERE id = ?",
+                                               (job.id,)).fetchone()[0])
+        return self.queue.db.execute("SELECT COALESCE(reason, 'verified') FROM replays"
+                                     " WHERE id = ?", (job.id,)).fetchone()[0]
 
     def test_claims_are_fair_leased_and_lost_claims_write_nothing(self):
         # One attacker's backlog (fresh keys each time) and, later, one
@@ -858,6 +873,59 @@ class QueueTest(unittest.TestCase):
         self.assertEqual(self.verdict(self.queue.claim("w"), fingerprint="f" * 16), "refused")
         self.add("10.0.0.1", "a" * 32, replay=b"owner's other copy")
         self.assertEqual(self.verdict(self.queue.claim("w"), fingerprint="f" * 16), "verified")
+
+    def test_a_game_is_its_play_and_stands_under_one_name(self):
+        a, b, other_key, other_name = "a" * 32, "b" * 32, \
+            "the same game is stored under another key", \
+            "the same game is stored under another name"
+        d = [f"{i:016x}" for i in range(8)]
+        for key, name, plays, fingerprint, outcome in [
+                (a, "Zed", d[0:3], "", "verified"),
+                (b, "Bob", d[2:3], "", other_key),          # shares one level: a copy
+                (b, "Bob", d[3:5], "", "verified"),         # honest
+                (a, "ZED", d[0:3], "", "verified"),         # its own line again
+                (a, "Yak", d[4:6], "", other_key),          # b's level, under a's key
+                (a, "Yak", d[1:2], "", other_name),         # a's game, another family
+                (a, "Yak", None, "f" * 16, "verified"),     # a verifier without plays:
+                (a, "Wol", None, "f" * 16, other_name),     # the fingerprint decides
+                (b, "Bob", (), "f" * 16, other_key),
+                (b, "Bob", (), "e" * 16, "verified")]:      # no level counts: no copy
+            self.assertEqual(self.played(key, name, plays, fingerprint), outcome,
+                             (key[0], name, plays, fingerprint))
+        self.assertEqual(self.queue.db.execute("SELECT COUNT(*) FROM plays").fetchone()[0], 8)
+
+    def test_a_name_family_is_held_from_its_first_accepted_replay(self):
+        a, b = "a" * 32, "b" * 32
+
+        def send(key, name):
+            return self.queue.enqueue("10.0.0.9", key, name, os.urandom(16), Claim(1, "A1"))[0]
+        self.assertEqual(send(a, "Racer"), rules.VERIFYING)
+        self.assertEqual(send(b, "RACER"), rules.NAME_TAKEN)    # at once, not after a 4
+        # A hold whose every replay was refused and that stored nothing lapses.
+        self.assertEqual(self.verdict(self.queue.claim("w"), score=2), "refused")
+        self.assertEqual(send(b, "R.A.C.E.R"), rules.VERIFYING)
+        self.assertEqual(send(a, "Racer"), rules.NAME_TAKEN)
+        self.assertEqual(self.verdict(self.queue.claim("w"), score=2), "refused")
+        self.assertEqual(send(b, "racer"), rules.VERIFYING)
+        self.queue.match_upload("10.0.0.9", "racer", "A1", 1)
+        self.assertEqual(self.verdict(self.queue.claim("w")), "done")
+        # Stored: b owns it now, even with every later replay refused; the
+        # operator still moves it.
+        self.assertEqual(send(b, "Racer"), rules.VERIFYING)
+        self.assertEqual(self.verdict(self.queue.claim("w"), score=2), "refused")
+        self.assertEqual(send(a, "Racer"), rules.NAME_TAKEN)
+        mod = Moderation(self.queue.db.target)
+        self.addCleanup(mod.close)
+        self.assertEqual(mod.move_name("RACER", a), b)
+        self.assertEqual((send(a, "Racer"), send(b, "Racer")),
+                         (rules.VERIFYING, rules.NAME_TAKEN))
+        # A board of the version before holds opens with its owners kept.
+        self.queue.db.script("DROP TABLE plays; ALTER TABLE owners DROP COLUMN hold")
+        self.queue.db.set_schema_version(3)
+        self.queue.close()
+        self.queue = ReplayQueue(self.queue.db.target, clock=self.clock)
+        self.addCleanup(self.queue.close)
+        self.assertEqual(send(b, "Racer"), rules.NAME_TAKEN)
 
 
 class VerifierLimitsTest(unittest.TestCase):

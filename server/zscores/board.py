@@ -7,10 +7,18 @@ that is not removed or banned, best first, equal scores in order of arrival
 falls below the 1000th line stays stored, so when an operator removes a cheat
 the next line moves up.
 
-A name belongs to the first key that stored a score under it; names are
-compared by `rules.name_key`, so look-alikes share one owner. A line stored
+Names are compared by `rules.name_key`: look-alikes are one name family,
+with one line on the board (its best score, shown as it was typed) and one
+owner. The first key whose replay is accepted for a family holds it; the hold
+becomes ownership when a score is stored, and lapses when every replay of
+the holder under that family was refused and none of its scores is stored,
+so a name cannot be squatted with replays that never verify. A line stored
 without a key (by an older server, or imported) makes its name the
 operator's to give: no key can claim it until `move-name` does.
+
+A game is its play: each verified replay leaves the digest of every level it
+played (`plays`), and a replay that shares one with another key's game, or
+with the same key's game under another name family, is the same game.
 
 The same file holds the queue of replays waiting for the verifier
 (`zscores.queue`).
@@ -27,7 +35,7 @@ import time
 from . import db as database
 from . import rules
 
-SCHEMA_VERSION = 3
+SCHEMA_VERSION = 4
 BOARD_LINES = 1000      # the game's cache holds exactly this many
 BAN_KINDS = ("name", "key", "address")
 
@@ -49,11 +57,14 @@ CREATE TABLE IF NOT EXISTS scores (
 CREATE INDEX IF NOT EXISTS scores_replay ON scores (replay_hash);
 CREATE INDEX IF NOT EXISTS scores_rank ON scores (score DESC, id ASC);
 CREATE INDEX IF NOT EXISTS scores_name ON scores (name, score DESC);
-CREATE INDEX IF NOT EXISTS scores_name_key ON scores (name_key);
+CREATE INDEX IF NOT EXISTS scores_family ON scores (name_key, score DESC);
 CREATE INDEX IF NOT EXISTS scores_fingerprint ON scores (fingerprint);
+-- Who a name family belongs to. `hold` 1: taken by an accepted replay,
+-- with no score stored yet (see `owner_of`).
 CREATE TABLE IF NOT EXISTS owners (
     name_key TEXT PRIMARY KEY,
-    key     TEXT NOT NULL
+    key     TEXT NOT NULL,
+    hold    INTEGER NOT NULL DEFAULT 0
 );
 CREATE TABLE IF NOT EXISTS bans (
     kind    TEXT NOT NULL,
@@ -99,6 +110,17 @@ CREATE INDEX IF NOT EXISTS replays_digest ON replays (digest);
 CREATE INDEX IF NOT EXISTS replays_fingerprint ON replays (fingerprint);
 CREATE INDEX IF NOT EXISTS replays_hash ON replays (hash);
 CREATE INDEX IF NOT EXISTS replays_finished ON replays (finished);
+CREATE INDEX IF NOT EXISTS replays_name ON replays (name_key, key);
+-- Each level played in a verified replay: its digest covers the level and
+-- the ship's moves with the tick of each, nothing else. Written with the
+-- verdict and never removed.
+CREATE TABLE IF NOT EXISTS plays (
+    digest  TEXT    NOT NULL,
+    replay_id INTEGER NOT NULL,
+    key     TEXT    NOT NULL,
+    name_key TEXT   NOT NULL
+);
+CREATE INDEX IF NOT EXISTS plays_digest ON plays (digest);
 """
 
 # Version 1 kept one row per name (UNIQUE) and deleted what fell off.
@@ -134,14 +156,32 @@ _VISIBLE = """
     AND address NOT IN (SELECT value FROM bans WHERE kind = 'address')
 """
 
-# Each visible name's best row (its earliest when equal), best first.
+# Each visible name family's best row (its earliest when equal), best
+# first, with the name as that row typed it.
+_LINE_COLUMNS = "id, name, level, score, created, replay IS NOT NULL AND length(replay) > 0"
 _BOARD = f"""
-SELECT id, name, level, score FROM (
-    SELECT id, name, level, score,
-           ROW_NUMBER() OVER (PARTITION BY name ORDER BY score DESC, id ASC) AS k
+SELECT id, name, level, score, created, kept FROM (
+    SELECT {_LINE_COLUMNS} AS kept,
+           ROW_NUMBER() OVER (PARTITION BY name_key ORDER BY score DESC, id ASC) AS k
     FROM scores WHERE {_VISIBLE}) AS ranked
 WHERE k = 1 ORDER BY score DESC, id ASC LIMIT ?
 """
+_FAMILY = f"""
+SELECT {_LINE_COLUMNS} FROM scores WHERE name_key = ? AND {_VISIBLE}
+ORDER BY score DESC, id ASC LIMIT ?
+"""
+
+
+def board_lines(db, size: int = BOARD_LINES):
+    """The board, best first: [(id, name, level, score, created, has_replay)],
+    one line per name family, at most `size`."""
+    return db.execute(_BOARD, (size,)).fetchall()
+
+
+def family_scores(db, name: str, limit: int = 100):
+    """The visible scores of `name`'s family (every look-alike spelling),
+    best first, as `board_lines` gives them."""
+    return db.execute(_FAMILY, (rules.name_key(name), limit)).fetchall()
 
 
 class BoardError(RuntimeError):
@@ -160,12 +200,14 @@ def connect(target: str):
         db.script("BEGIN IMMEDIATE;" + _FROM_V1 + "COMMIT;")
     elif version == 2:
         db.script("BEGIN IMMEDIATE;" + _FROM_V2 + "COMMIT;")
-    elif version not in (0, SCHEMA_VERSION):
+    elif version not in (0, 3, SCHEMA_VERSION):     # version 3 gains columns below
         raise BoardError(f"{database.describe(target)}: schema version {version},"
                          f" expected {SCHEMA_VERSION}")
     db.create(_SCHEMA)
     if "claim_frames" not in db.columns("replays"):     # a queue from before the frames were kept
         db.execute("ALTER TABLE replays ADD COLUMN claim_frames INTEGER NOT NULL DEFAULT 0")
+    if "hold" not in db.columns("owners"):      # version 3: owners were made by stored scores
+        db.execute("ALTER TABLE owners ADD COLUMN hold INTEGER NOT NULL DEFAULT 0")
     db.set_schema_version(SCHEMA_VERSION)
     return db
 
@@ -177,6 +219,7 @@ class ScoreBoard:
         self._db = connect(path)
         self._text = None           # cached board reply body
         self._ids = None            # the row ids of the cached board, best first
+        self._kept = None           # its lines (1-based) whose replay is kept
         self._seen = None           # data version the cache was made at
 
     def close(self):
@@ -197,10 +240,11 @@ class ScoreBoard:
             self._seen = version
             self._text = None
         if self._text is None:
-            rows = self._db.execute(_BOARD, (self.size,)).fetchall()
+            rows = board_lines(self._db, self.size)
             self._ids = [r[0] for r in rows]
+            self._kept = [n for n, r in enumerate(rows, 1) if r[5]]
             self._text = "".join(
-                f"{n},{l},{s}\n" for _, n, l, s in rows).encode("ascii", "replace")
+                f"{n},{l},{s}\n" for _, n, l, s, _, _ in rows).encode("ascii", "replace")
 
     def rows(self):
         """[(name, level, score)] best first, at most `size` of them."""
@@ -228,9 +272,7 @@ class ScoreBoard:
         """The board lines (1-based) whose replay is kept, best first."""
         with self._lock:
             self._fresh()
-            kept = {r[0] for r in self._db.execute(
-                "SELECT id FROM scores WHERE length(replay) > 0").fetchall()}
-            return [n for n, row_id in enumerate(self._ids, 1) if row_id in kept]
+            return self._kept
 
     def owner(self, name: str):
         """The key that owns the name, "" when a keyless line holds it (only
@@ -263,12 +305,32 @@ transaction = database.transaction
 
 
 def owner_of(db, name_key: str):
-    row = db.execute("SELECT key FROM owners WHERE name_key = ?", (name_key,)).fetchone()
-    if row is not None:
+    """The key that owns or holds the family, "" when a keyless line holds
+    it, None when it is free. A hold whose replays were all refused, with no
+    score stored under it, has lapsed."""
+    row = db.execute("SELECT key, hold FROM owners WHERE name_key = ?", (name_key,)).fetchone()
+    if row is not None and not (row[1] and db.execute(
+            "SELECT 1 FROM replays WHERE name_key = ? AND key = ? AND state != 'refused'"
+            " UNION ALL SELECT 1 FROM scores WHERE name_key = ? AND key = ? LIMIT 1",
+            (name_key, row[0], name_key, row[0])).fetchone() is None):
         return row[0]
     keyless = db.execute("SELECT 1 FROM scores WHERE name_key = ? AND key = '' LIMIT 1",
                          (name_key,)).fetchone()
     return "" if keyless else None
+
+
+def take(db, name_key: str, key: str, hold: bool):
+    """Inside the caller's transaction: whether `key` may use the family. A
+    free family becomes the key's, held (an accepted replay) or owned (a
+    stored score); a held one the key stores a score under becomes owned."""
+    owner = owner_of(db, name_key)
+    if owner is not None and owner != key:
+        return False
+    if owner is None or not hold:
+        db.execute("INSERT INTO owners (name_key, key, hold) VALUES (?, ?, ?)"
+                   " ON CONFLICT (name_key) DO UPDATE SET key = excluded.key, hold = excluded.hold",
+                   (name_key, key, 1 if hold else 0))
+    return True
 
 
 def banned(db, name: str, key: str, address: str) -> bool:
@@ -282,12 +344,10 @@ def store(db, name, level, score, address, now, key="", replay=None, replay_hash
           fingerprint=None, size=BOARD_LINES):
     """Enters one score inside the caller's transaction: (status, row id or None)."""
     name_key = rules.name_key(name)
-    if key:
-        owner = owner_of(db, name_key)
-        if owner is not None and owner != key:
-            return rules.NAME_TAKEN, None
-    best = db.execute(f"SELECT MAX(score) FROM scores WHERE name = ? AND {_VISIBLE}",
-                      (name,)).fetchone()[0]
+    if key and not take(db, name_key, key, hold=False):
+        return rules.NAME_TAKEN, None
+    best = db.execute(f"SELECT MAX(score) FROM scores WHERE name_key = ? AND {_VISIBLE}",
+                      (name_key,)).fetchone()[0]
     if best is not None and best >= score:
         return rules.NOT_BETTER, None
     row_id = db.execute(
@@ -295,10 +355,7 @@ def store(db, name, level, score, address, now, key="", replay=None, replay_hash
         " name_key, fingerprint) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id",
         (name, level, score, now, address, key, replay, replay_hash, name_key,
          fingerprint)).fetchone()[0]
-    if key:
-        db.execute("INSERT INTO owners (name_key, key) VALUES (?, ?) ON CONFLICT DO NOTHING",
-                   (name_key, key))
-    on_board = any(n == name for _, n, _, _ in db.execute(_BOARD, (size,)))
+    on_board = any(line[0] == row_id for line in board_lines(db, size))
     return (rules.STORED if on_board else rules.OFF_THE_BOARD), row_id
 
 
@@ -368,8 +425,8 @@ class Moderation:
         name_key = rules.name_key(name)
         with transaction(self.db):
             before = owner_of(self.db, name_key)
-            self.db.execute("INSERT INTO owners (name_key, key) VALUES (?, ?)"
-                            " ON CONFLICT (name_key) DO UPDATE SET key = excluded.key",
+            self.db.execute("INSERT INTO owners (name_key, key, hold) VALUES (?, ?, 0)"
+                            " ON CONFLICT (name_key) DO UPDATE SET key = excluded.key, hold = 0",
                             (name_key, key))
         return before
 

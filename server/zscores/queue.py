@@ -15,6 +15,18 @@ row is taken again (three times at most: a replay that has cut its
 verification short three times is refused). Workers share nothing but the
 database file, so they can live in other processes.
 
+The first key whose replay is queued for a name family holds it: another
+key is refused at once (NAME_TAKEN), never after the accepted answer (see
+`board.owner_of` for when a hold lapses).
+
+A game is its play. The verifier names each level a replay played by a
+digest of the level and the ship's moves with the tick of each; a replay
+that shares one with another key's verified game, or with the same key's
+game under another name family, is "the same game" and refused, whatever
+its frames, clock reads, pauses or fields outside play. The first one
+verified wins. Verifiers without those digests leave the older rule: the
+same fingerprint or end state.
+
 Claims are fair: of the queued rows, a worker takes the one whose /24 (IPv6
 /48), then client (address or /64), then key has had the least verifier
 time in the last ten minutes, counting what is being verified now at the
@@ -100,6 +112,7 @@ class Verdict:
     fingerprint: str = ""
     why: str = ""
     cpu: float = 0.0
+    plays: tuple = None     # each level's play digest; None from a verifier without them
 
 
 class ReplayQueue:
@@ -124,7 +137,8 @@ class ReplayQueue:
         """Queues a replay: (status, note). VERIFYING when it waits (or an
         identical one from the same player already does), STORED when that
         one is verified already, BUSY past the caps, NO_REPLAY when another
-        key sent these bytes."""
+        key sent these bytes, NAME_TAKEN when another key owns or holds the
+        name family (else this key holds it from now on)."""
         digest = hashlib.sha256(replay).hexdigest()
         client, block, name_key = client_group(address), client_block(address), \
             rules.name_key(name)
@@ -134,6 +148,8 @@ class ReplayQueue:
                               (digest,)).fetchall()
             if any(k != key for k, _, _, _ in same):
                 return rules.NO_REPLAY, "replay sent by another key"
+            if not board.take(db, name_key, key, hold=True):
+                return rules.NAME_TAKEN, "name held by another key"
             for _, state, was_address, was_name in same:
                 if was_address == address and was_name == name_key:
                     return (rules.VERIFYING if state == "queued" else rules.STORED), \
@@ -144,6 +160,7 @@ class ReplayQueue:
                 " WHERE state = 'queued'", (client, block)).fetchone()
             if queued[0] >= self.total or (queued[1] or 0) >= self.per_client \
                     or (queued[2] or 0) >= self.per_block:
+                # The hold just taken, if any, lapses with no replay behind it.
                 return rules.BUSY, "verification queue full"
             db.execute(
                 "INSERT INTO replays (created, address, client, block, key, name, name_key,"
@@ -248,12 +265,13 @@ class ReplayQueue:
         the row's new state, or None."""
         now = self.clock()
         with self._lock, board.transaction(self.db) as db:
-            row = db.execute("SELECT state, claimed_by, key, claim_score, claim_level, uploaded"
-                             " FROM replays WHERE id = ?" + db.lock_row, (job.id,)).fetchone()
+            row = db.execute("SELECT state, claimed_by, key, name_key, claim_score, claim_level,"
+                             " uploaded FROM replays WHERE id = ?" + db.lock_row,
+                             (job.id,)).fetchone()
             if row is None or row[0] != "queued" or row[1] != job.worker:
                 return None
-            _, _, key, score, level, uploaded = row
-            why = self._refusal(db, verdict, key, score, level)
+            _, _, key, name_key, score, level, uploaded = row
+            why = self._refusal(db, verdict, key, name_key, score, level)
             db.execute("UPDATE replays SET state = ?, reason = ?, frames = ?, hash = ?,"
                        " fingerprint = ?, cpu = ?, finished = ?, claimed_by = NULL,"
                        " lease_until = NULL WHERE id = ?",
@@ -262,32 +280,44 @@ class ReplayQueue:
                         job.id))
             if why:
                 db.execute("UPDATE replays SET replay = ? WHERE id = ?", (b"", job.id))
-            if why:
                 return "refused"
+            db.executemany("INSERT INTO plays (digest, replay_id, key, name_key) VALUES (?,?,?,?)",
+                           [(d, job.id, key, name_key) for d in set(verdict.plays or ())])
             if uploaded is not None:
                 self._store(db, job.id)
                 return "done"
             return "verified"
 
     @staticmethod
-    def _refusal(db, verdict: Verdict, key: str, score: int, level: str) -> str:
+    def _refusal(db, verdict: Verdict, key: str, name_key: str, score: int, level: str) -> str:
         if not verdict.ok:
             return verdict.why or "invalid"
         if (verdict.score, verdict.level) != (score, level):
             return f"played to {verdict.level} {verdict.score}, claims {level} {score}"
-        # One game, one owner: the same game under another key is a copy,
-        # whatever its name or other fields say. The fingerprint covers what
-        # decides the game; the state at the end catches an exact copy of a
-        # score stored before fingerprints (or by a verifier without them).
+        # One game, one line: the same game under another key is a copy, and
+        # under another name family of the same key a second line. A level
+        # played move for move on the same ticks is the same game, whatever
+        # else the bytes hold; a partial copy shares its first levels.
+        owners = set()
+        plays = sorted(set(verdict.plays or ()))
+        for at in range(0, len(plays), 200):
+            part = plays[at:at + 200]
+            owners.update(db.execute(
+                f"SELECT DISTINCT key, name_key FROM plays WHERE digest IN"
+                f" ({','.join('?' * len(part))})", part).fetchall())
+        # The fingerprint covers what decides the game; the state at the end
+        # catches an exact copy of a score stored before fingerprints (or by
+        # a verifier without them).
         fingerprint = verdict.fingerprint or None
-        taken = db.execute(
-            "SELECT 1 FROM replays WHERE (fingerprint = ? OR hash = ?) AND key != ?"
+        owners.update(db.execute(
+            "SELECT key, name_key FROM replays WHERE (fingerprint = ? OR hash = ?)"
             " AND state IN ('verified', 'done')"
-            " UNION ALL SELECT 1 FROM scores WHERE (fingerprint = ? OR replay_hash = ?)"
-            " AND key != ? LIMIT 1",
-            (fingerprint, verdict.hash, key, fingerprint, verdict.hash, key)).fetchone()
-        if taken:
+            " UNION SELECT key, name_key FROM scores WHERE fingerprint = ? OR replay_hash = ?",
+            (fingerprint, verdict.hash, fingerprint, verdict.hash)).fetchall())
+        if any(k != key for k, _ in owners):
             return "the same game is stored under another key"
+        if any(n != name_key for _, n in owners):
+            return "the same game is stored under another name"
         return ""
 
     def release_dead(self, host: str):

@@ -3,8 +3,9 @@
 The verifier is the game itself (`zephrant --verify FILE`): it plays the
 replay headless under the game's own rules and prints one line of
 `name=value` fields, among them `score=12345 level=B3 frames=54321
-hash=<16 hex>` and, from builds that match games, `fingerprint=<16 hex>`;
-fields are read by name and others are passed over. Exit status 0 means the
+hash=<16 hex>` and, from builds that match games, `fingerprint=<16 hex>`
+and `plays=<16 hex>,<16 hex>,...` (one digest for each level played, `-`
+when none counts); fields are read by name and others are passed over. Exit status 0 means the
 replay is valid, 2 invalid, 3 made by other rules, 1 it could not be read.
 
 It runs as a separate process with limits on CPU time, memory and open files
@@ -26,17 +27,26 @@ _FIELD = re.compile(rb"([a-z_]+)=(\S+)")
 _NEEDED = {b"score": rb"\d{1,8}", b"level": rb"\S\S", b"frames": rb"\d{1,9}",
            b"hash": rb"[0-9a-f]{16}"}
 _HEX16 = re.compile(rb"[0-9a-f]{16}")
+_PLAYS = re.compile(rb"-|[0-9a-f]{16}(?:,[0-9a-f]{16})*")
+OUTPUT_BYTES = 16384    # the line with a digest for each of the 156 levels fits
 
 
 def read_line(output: bytes):
     """The verifier's fields as a dict of bytes, or None without the needed
     ones."""
-    for line in output[:4096].splitlines():
+    for line in output[:OUTPUT_BYTES].splitlines():
         fields = dict(_FIELD.findall(line))
         if all(k in fields and re.fullmatch(v, fields[k]) for k, v in _NEEDED.items()):
             return fields
     return None
 
+
+def read_plays(field):
+    """The level digests of a `plays` field: a tuple, empty for `-`; None
+    when there is no such field (an older verifier) or it is not one."""
+    if field is None or not _PLAYS.fullmatch(field):
+        return None
+    return () if field == b"-" else tuple(field.decode("ascii").split(","))
 
 class Verifier:
     def __init__(self, program: str, cpu_seconds: int = 30, memory_mb: int | None = 1024,
@@ -80,7 +90,7 @@ class Verifier:
                 if code is None:
                     return Verdict(False, why="verifier did not start")
                 out.seek(0)
-                output = out.read(4096)
+                output = out.read(OUTPUT_BYTES)
         if timed_out:
             return Verdict(False, why="verifier ran out of time", cpu=cpu)
         if code != 0:
@@ -100,7 +110,8 @@ class Verifier:
         return Verdict(True, int(fields[b"score"]), fields[b"level"].decode("ascii"),
                        int(fields[b"frames"]), fields[b"hash"].decode("ascii"),
                        fingerprint.decode("ascii") if _HEX16.fullmatch(fingerprint) else "",
-                       cpu=cpu)
+                       cpu=cpu, plays=read_plays(fields.get(b"plays")))
+
 
     def _spawn(self, command, scratch, env, out, wall, stop):
         """(exit code or -signal, CPU seconds, timed out); code None when it
