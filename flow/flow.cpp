@@ -143,6 +143,7 @@ void StartLevel() {
   ClearLevelGrid();
   BlankLightImage();
   BuildLevel();
+  NoteLevelStart();
   playState = PLAY_ON;
   tickMs = TickLength(tickRate);
   lastTick = GameClock() - tickMs;
@@ -172,6 +173,7 @@ int TicksToRun() {
 
 void RunTick() {
   lastTick += tickMs;
+  NotePlayTick();
   SmoothLightMap();
   player->Update();
   chaser1->Update();

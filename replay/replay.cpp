@@ -98,6 +98,32 @@ void PrintPlay(int ticks) {
   ChaserPlace(print, chaser2);
 }
 
+// The play digests of the game running now: the level being played and
+// the digests of the levels played before it.
+struct LevelPlay {
+  Fnv digest;
+  bool open = false;
+  int tick = -1;  // the level's logic tick now, from 0
+  int choices = 0;
+  int lastStep = -1, lastKeys = -1;
+};
+LevelPlay levelPlay;
+std::vector<uint64_t> playDigests;
+bool digesting = false;
+
+void CloseLevelPlay() {
+  if (levelPlay.open && levelPlay.choices >= PLAY_MIN_CHOICES &&
+      playDigests.size() < PLAY_MAX_DIGESTS)
+    playDigests.push_back(levelPlay.digest.h);
+  levelPlay.open = false;
+}
+
+void StartDigests() {
+  playDigests.clear();
+  levelPlay = LevelPlay{};
+  digesting = true;
+}
+
 void HashChaser(Fnv& f, const TChaser* c) {
   if (!c) return f.Int(-1);
   for (int v : {c->id, c->x, c->y, c->dx, c->dy, c->dx2, c->dy2, c->spin, c->move}) f.Int(v);
@@ -155,9 +181,11 @@ void BeginGameRecord() {
     print = Fnv{};
     print.Int(data.randomState);
     printing = true;
+    StartDigests();
     return;
   }
   if (mode == Mode::Playing) return;
+  StartDigests();
   mode = Mode::Recording;
   data = ReplayData{};
   data.randomState = RandomState();
@@ -234,7 +262,42 @@ void NoteTicks(int ticks) {
 void NoteEndOfPlay() {
   if (printing) PrintPlay(-1);
   printing = false;
+  CloseLevelPlay();
+  digesting = false;
 }
+
+void NoteLevelStart() {
+  if (!digesting) return;
+  CloseLevelPlay();
+  levelPlay = LevelPlay{};
+  levelPlay.open = true;
+  levelPlay.digest.Int(level);
+}
+
+void NotePlayTick() {
+  if (levelPlay.open) ++levelPlay.tick;
+}
+
+// A step is a choice when it starts from rest or under other keys than the
+// step before; one that follows on by itself adds no choice.
+void NoteShipStep(int dx, int dy, int keys) {
+  LevelPlay& l = levelPlay;
+  if (!l.open) return;
+  l.digest.Int(l.tick);
+  l.digest.Int(1 + 3 * (dx + 1) + (dy + 1));
+  if (l.lastStep < 0 || l.tick != l.lastStep + 3 || keys != l.lastKeys) ++l.choices;
+  l.lastStep = l.tick;
+  l.lastKeys = keys;
+}
+
+void NoteGap() {
+  if (!levelPlay.open) return;
+  levelPlay.digest.Int(levelPlay.tick);
+  levelPlay.digest.Int(0);
+  ++levelPlay.choices;
+}
+
+const std::vector<uint64_t>& PlayDigests() { return playDigests; }
 
 uint64_t PlayedFingerprint() { return print.h; }
 
@@ -265,6 +328,7 @@ bool FinishPlayback(std::string& why) {
 void AbandonPlayback() {
   StopTaps();
   printing = false;
+  levelPlay.open = digesting = false;
   playbackArmed = false;
   mode = Mode::Idle;
 }

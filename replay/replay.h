@@ -24,6 +24,13 @@ int TableAnswer(int row);  // the local table row the score takes (REPLAY_NO_ENT
 bool ReplayPlaying();
 void NoteTicks(int ticks);  // the scheduler: the ticks a frame is about to run
 void NoteEndOfPlay();       // the game is lost: what follows no longer decides it
+// The play digests' taps: a level starts, a logic tick of play runs, the
+// ship starts a step (with the cursor keys it steered by, a bit each: left,
+// right, up, down) or opens a gap.
+void NoteLevelStart();
+void NotePlayTick();
+void NoteShipStep(int dx, int dy, int keys);
+void NoteGap();
 
 // The replay of the last game recorded to its end; empty before the first.
 const std::vector<uint8_t>& LastGameReplay();
@@ -51,6 +58,16 @@ void StartPlayback(const ReplayData& data, bool paced, LiveEventSink live = null
 // game: random state, level, health, cells left, the ship and its gap, the
 // chasers. docs/replay-format.md gives the layout.
 uint64_t PlayedFingerprint();
+// What a game is, as a board tells games apart: per level, a 64-bit FNV-1a
+// digest of the level's number and every move the ship made in it (each
+// step's heading and each gap opened, with the tick of the level it came
+// at). Frames, clock reads, pauses, the level-complete screen, the moment
+// of ESC after the last move and everything outside play leave them as
+// they are. Only levels with at least PLAY_MIN_CHOICES choices get one
+// (see docs/replay-format.md); at most PLAY_MAX_DIGESTS, in play order.
+constexpr int PLAY_MIN_CHOICES = 8;
+constexpr size_t PLAY_MAX_DIGESTS = 156;
+const std::vector<uint64_t>& PlayDigests();  // of the game last played or recorded
 // True when the game used up exactly what the recording holds; ends the playback.
 bool FinishPlayback(std::string& why);
 void AbandonPlayback();  // ends the playback whatever state it is in

@@ -21,12 +21,21 @@
 
 namespace {
 
-std::string ResultLine(const ReplayData& d, uint64_t hash, uint64_t fingerprint) {
-  char line[160];
-  std::snprintf(line, sizeof line,
-                "score=%d level=%s frames=%" PRIu32 " hash=%016" PRIx64 " fingerprint=%016" PRIx64,
+// The play digests go last: " plays=" and the digests in play order, comma
+// separated, or "-" when no level had enough choices to count.
+std::string ResultLine(const ReplayData& d, uint64_t hash, uint64_t fingerprint,
+                       const std::vector<uint64_t>& plays) {
+  char field[160];
+  std::snprintf(field, sizeof field,
+                "score=%d level=%s frames=%" PRIu32 " hash=%016" PRIx64 " fingerprint=%016" PRIx64
+                " plays=",
                 d.score, ByteString(d.levelLabel).c_str(), d.frames, hash, fingerprint);
-  return line;
+  std::string line = field;
+  for (size_t i = 0; i < plays.size(); ++i) {
+    std::snprintf(field, sizeof field, "%s%016" PRIx64, i ? "," : "", plays[i]);
+    line += field;
+  }
+  return plays.empty() ? line + "-" : line;
 }
 
 // Decodes, and reports what is wrong with bytes that do not decode.
@@ -148,7 +157,7 @@ VerifyResult VerifyReplayBytes(const uint8_t* bytes, size_t size) {
     r.line = std::string("invalid: the game ends otherwise than the header says") + reached;
   } else {
     r.status = VERIFY_VALID;
-    r.line = ResultLine(d, hash, PlayedFingerprint());
+    r.line = ResultLine(d, hash, PlayedFingerprint(), PlayDigests());
   }
   return r;
 }

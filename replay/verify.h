@@ -9,7 +9,7 @@ constexpr int VERIFY_VALID = 0, VERIFY_USAGE = 1, VERIFY_INVALID = 2, VERIFY_OTH
 
 struct VerifyResult {
   int status = VERIFY_INVALID;
-  std::string line;  // "score=12345 level=B3 frames=54321 hash=0123456789abcdef", or why not
+  std::string line;  // "score=12345 level=B3 frames=54321 hash=… fingerprint=… plays=…", or why not
 };
 
 // Runs the recorded game without drawing and checks that it ends as its

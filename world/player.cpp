@@ -12,6 +12,7 @@
 #include "media/input.h"
 #include "media/random.h"
 #include "media/stream.h"
+#include "replay/replay.h"
 #include "world/chaser.h"
 #include "world/cue.h"
 #include "world/level.h"
@@ -92,10 +93,12 @@ int TPlayer::Update() {
         if (dy != 0 && levelGrid[cx][cy + dy] == 0) dy = 0;
       }
       if ((dx != 0 || dy != 0) && block > 0 && cx + dx == bx && cy + dy == by) dx = dy = 0;
-      if (dx != 0 || dy != 0)
+      if (dx != 0 || dy != 0) {
         move = 3;
-      else
+        NoteShipStep(dx, dy, int(left) | int(right) << 1 | int(up) << 2 | int(down) << 3);
+      } else {
         LowerCombo(1);  // idling costs one more combo point
+      }
     }
 
     if (move != 0) {
@@ -133,6 +136,7 @@ int TPlayer::Update() {
         PrintLine(IntText(bx));
         PrintLine(IntText(by));
         PlayCue(sndMakeGap, 1.0f, pan);
+        NoteGap();
       }
     }
   }

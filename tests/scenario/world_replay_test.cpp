@@ -31,7 +31,7 @@ std::pair<std::string, int> VerifyInFreshProcess(const std::vector<uint8_t>& byt
       .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
   std::string command = ZephrantBin() + " --verify " + path;
   FILE* p = popen(command.c_str(), "r");
-  char line[256] = {};
+  char line[4096] = {};
   std::string out = p && std::fgets(line, sizeof line, p) ? line : "";
   int status = p ? pclose(p) : -1;
   if (!out.empty() && out.back() == '\n') out.pop_back();
