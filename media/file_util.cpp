@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include <cstdio>
+#include <ctime>
 #include <string>
 
 namespace {
@@ -25,6 +26,57 @@ std::string DirectoryOf(const std::string& path) {
   size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool WriteAll(int fd, const uint8_t* data, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = write(fd, data + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// 0 when `to` was made as a copy of `from`; EEXIST when the name is taken;
+// -1 for any other failure, which leaves no `to` behind.
+int CopyInto(const std::string& from, const std::string& to) {
+  int in = open(from.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  struct stat st {};
+  if (in < 0) return -1;
+  if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(in);
+    return -1;
+  }
+  int out = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (out < 0) {
+    int why = errno == EEXIST ? EEXIST : -1;
+    close(in);
+    return why;
+  }
+  std::vector<uint8_t> buf(64 * 1024);
+  bool ok = true;
+  for (;;) {
+    ssize_t n = read(in, buf.data(), buf.size());
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    if (!WriteAll(out, buf.data(), static_cast<size_t>(n))) {
+      ok = false;
+      break;
+    }
+  }
+  close(in);
+  ok = fsync(out) == 0 && ok;
+  ok = close(out) == 0 && ok;
+  if (!ok) {
+    unlink(to.c_str());
+    return -1;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -46,19 +98,13 @@ bool SyncAndReplaceFile(const Text& tmpPath, const Text& finalPath) {
 
 void SetReplaceFileFailure(bool fail) { failReplace = fail; }
 
-bool WriteFileAtomically(const Text& path, const std::vector<uint8_t>& bytes) {
+bool WriteFileAtomically(const Text& path, const std::vector<uint8_t>& bytes, int mode) {
   std::string dest = ByteString(path), tmp = dest + ".tmp";
   unlink(tmp.c_str());  // a leftover of a crash; a link there goes, not its target
-  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                static_cast<mode_t>(mode));
   if (fd < 0) return false;
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  bool ok = done == bytes.size() && !failReplace && fsync(fd) == 0;
+  bool ok = WriteAll(fd, bytes.data(), bytes.size()) && !failReplace && fsync(fd) == 0;
   ok = close(fd) == 0 && ok;
   if (!ok || std::rename(tmp.c_str(), dest.c_str()) != 0) {
     unlink(tmp.c_str());
@@ -115,4 +161,28 @@ long long PlainFileSize(const Text& path) {
   struct stat st {};
   if (stat(ByteString(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
   return static_cast<long long>(st.st_size);
+}
+
+bool CopyToNewFile(const Text& from, const Text& to) {
+  if (CopyInto(ByteString(from), ByteString(to)) != 0) return false;
+  SyncPath(DirectoryOf(ByteString(to)), O_RDONLY | O_DIRECTORY);
+  return true;
+}
+
+Text KeepDatedCopy(const Text& path, const Text& tag) {
+  std::time_t now = std::time(nullptr);
+  std::tm local {};
+  char stamp[32] = "";
+  if (localtime_r(&now, &local)) std::strftime(stamp, sizeof stamp, "-%Y%m%d-%H%M%S", &local);
+  std::string base = ByteString(path) + "." + ByteString(tag) + stamp;
+  for (int n = 1; n <= 100; ++n) {
+    std::string name = n == 1 ? base : base + "-" + std::to_string(n);
+    int result = CopyInto(ByteString(path), name);
+    if (result == 0) {
+      SyncPath(DirectoryOf(name), O_RDONLY | O_DIRECTORY);
+      return AsciiText(name);
+    }
+    if (result != EEXIST) break;
+  }
+  return Text();
 }

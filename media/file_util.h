@@ -16,8 +16,9 @@ bool SyncAndReplaceFile(const Text& tmpPath, const Text& finalPath);
 // Writes `bytes` to `path` through a temporary file beside it, created
 // afresh (never through a link), forced to disk and renamed over `path`.
 // False on any failure (a full disk, a read-only folder); `path` is then as
-// it was and no temporary file is left.
-bool WriteFileAtomically(const Text& path, const std::vector<uint8_t>& bytes);
+// it was and no temporary file is left. The new file gets `mode` (less the
+// umask) whatever the old one had: 0600 keeps a key to its owner.
+bool WriteFileAtomically(const Text& path, const std::vector<uint8_t>& bytes, int mode = 0644);
 // Reads a plain file of at most maxBytes, never through a link. False when
 // it is missing, is not a plain file or is longer.
 bool ReadSmallFile(const Text& path, size_t maxBytes, std::vector<uint8_t>& bytes);
@@ -25,6 +26,16 @@ long long PlainFileSize(const Text& path);     // -1 when missing or not a plain
 bool EnsureFolder(const Text& path);            // a folder there, made when missing; links refused
 std::vector<Text> FolderFileNames(const Text& path);  // names of its entries; empty when unreadable
 bool RemovePlainFile(const Text& path);         // removes a file or link, never a folder
+
+// --- Keeping a copy ---
+// Copies the plain file at `path` into a new file beside it named `path` +
+// "." + tag + "-YYYYMMDD-HHMMSS" (local time; "-2", "-3", ... added when
+// that name is taken), private to the user and forced to disk. The new
+// file is created only where the name is free, never through a link. Its
+// path, or "" when no copy could be made.
+Text KeepDatedCopy(const Text& path, const Text& tag);
+// The same into the exact name `to`; false when it is taken or the copy fails.
+bool CopyToNewFile(const Text& from, const Text& to);
 
 // --- Test seam ---
 void SetReplaceFileFailure(bool fail);  // while set, every replacement fails before the rename

@@ -36,8 +36,11 @@ void LoadEntryLinks() {
   ReadEntryLinks(bytes);
 }
 
-void ReadEntryLinks(const std::vector<uint8_t>& bytes) {
-  std::vector<std::pair<Text, Text>> links;  // key, replay name
+namespace {
+
+// Each line's key and replay name.
+std::vector<std::pair<Text, Text>> ParseLinks(const std::vector<uint8_t>& bytes) {
+  std::vector<std::pair<Text, Text>> links;
   Text line;
   for (uint8_t b : bytes) {
     if (b != '\n') {
@@ -48,6 +51,13 @@ void ReadEntryLinks(const std::vector<uint8_t>& bytes) {
     if (space) links.push_back({LeftText(line, space - 1), MidText(line, space + 1, 64)});
     line.clear();
   }
+  return links;
+}
+
+}  // namespace
+
+void ReadEntryLinks(const std::vector<uint8_t>& bytes) {
+  std::vector<std::pair<Text, Text>> links = ParseLinks(bytes);
   Text keys[LOCAL_ROWS];
   for (int row = 0; row < LOCAL_ROWS; ++row) {
     keys[row] = EntryKey(row);
@@ -77,8 +87,17 @@ bool SaveEntryLinks() {
   return false;
 }
 
+// The replays of a damaged table's entries stay for as long as the copy of
+// its links ("entries.damaged-...") lies beside them.
 void PruneEntryReplays() {
   std::set<Text> kept(localReplays, localReplays + LOCAL_ROWS);
+  for (const Text& file : FolderFileNames(ReplayFolder())) {
+    std::vector<uint8_t> bytes;
+    if (LeftText(file, 16) != u"entries.damaged-" ||
+        !ReadSmallFile(ReplayFolder() + u"/" + file, MAX_LINKS_FILE, bytes))
+      continue;
+    for (const auto& link : ParseLinks(bytes)) kept.insert(link.second);
+  }
   PruneReplays(kept);
 }
 

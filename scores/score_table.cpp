@@ -38,6 +38,7 @@ constexpr char16_t TEMP_SUFFIX[] = u".tmp";
 
 bool noticePending = false;
 int writeBudget = -1;
+Text savesRefused;  // why this run keeps its scores in memory only; "" while it saves them
 
 // The cipher is keyed afresh on every call, so every record meets the same
 // keystream; it is worked out once and extended when a longer text comes.
@@ -157,9 +158,18 @@ ScoreFileState ReadScoreTables(TStream& file) {
 
 namespace {
 
+void RefuseSaves(const Text& why) {
+  savesRefused = why;
+  PrintLine(u"high scores: " + why);
+}
+
 // Writes both tables and their checksum to a temporary file and puts it in
 // place of vek.hsf only once it is complete and on disk.
 bool WriteTablesToFile() {
+  if (!savesRefused.empty()) {
+    PrintLine(u"high scores: not saved: " + savesRefused);
+    return false;
+  }
   Text finalPath = WritePath(SCORE_FILE_NAME);
   Text tmpPath = finalPath + TEMP_SUFFIX;
   StreamRef file = CreateFreshFile(tmpPath);
@@ -241,16 +251,43 @@ int ScoreTableChecksum() {
 
 namespace {
 
+// A damaged table is never simply written over: its bytes go to a dated
+// file beside it first, and the links of its entries to their replays to a
+// file of the same date in the replay folder, whose replays the clean-up
+// then keeps. When either copy cannot be made the file is left as it is
+// and this run saves nothing.
+bool KeepDamagedFile() {
+  Text path = WritePath(SCORE_FILE_NAME);
+  Text kept = KeepDatedCopy(path, u"damaged");
+  Text links = ReplayFolder() + u"/entries";
+  Text keptLinks = links + u"." + (kept.empty() ? Text() : kept.substr(path.size() + 1));
+  bool hasLinks = PlainFileSize(links) >= 0;
+  if (kept.empty() || (hasLinks && !CopyToNewFile(links, keptLinks))) {
+    if (!kept.empty()) RemoveFile(kept);
+    RefuseSaves(path + u" is damaged and no copy of it can be kept; it is left as it is, and " +
+                u"this run plays on the default tables and saves no scores");
+    return false;
+  }
+  PrintLine(u"high scores: " + path + u" is damaged; its bytes are kept in " + kept +
+            (hasLinks ? u", the links to its entries' replays in " + keptLinks : Text()));
+  return true;
+}
+
 // Loading runs before the display opens, so a tamper notice waits for
 // ShowDeferredScoreNotice. The defaults are read back after writing them; if
 // they cannot be written the game plays on with the defaults in memory.
 void LoadScoreTables() {
+  savesRefused.clear();
   for (int pass = 0; pass < 2; ++pass) {
     ScoreFileState state = ReadScoreFile();
     if (state == ScoreFileState::Good) return;
     if (state == ScoreFileState::Damaged && pass == 0) {
       noticePending = true;
       if (Current2D()) ShowDeferredScoreNotice();
+      if (!KeepDamagedFile()) {
+        FillDefaultTables();
+        return;
+      }
     }
     if (!WriteDefaultScoreFile()) {
       PrintLine(u"high scores: playing with the default tables; " + WritePath(SCORE_FILE_NAME) +
@@ -290,6 +327,8 @@ void ShowDeferredScoreNotice() {
 
 bool ScoreNoticePending() { return noticePending; }
 
+bool ScoresSaved() { return savesRefused.empty(); }
+
 // A score equal to an entry goes below it: only a strictly higher score
 // takes a row. The game's replay is written before the entry that owns it,
 // and the links before the score file, so a stop anywhere in between never
@@ -316,6 +355,10 @@ void InsertLocalScore() {
   const std::vector<uint8_t>& replay = SettleGameRecord();
   if (replaying) return;
   localScores[newEntryIndex] = CipherText(MakeScoreRecord(playerName, levelLabel, s, u"1"));
+  if (!ScoresSaved()) {  // nothing on disk changes, the replays included
+    SaveScoreFile();
+    return;
+  }
   localReplays[newEntryIndex] = StoreReplay(replay);
   SaveEntryLinks();
   SaveScoreFile();

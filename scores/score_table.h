@@ -35,6 +35,9 @@ bool SaveScoreFile();
 void InsertLocalScore();
 void ShowDeferredScoreNotice();  // the tamper notice, once the display is open
 bool ScoreNoticePending();
+// False when this run keeps its scores in memory only (a damaged file that
+// could not be copied); saves then write nothing and say why.
+bool ScoresSaved();
 
 // The same from and to any stream (memory in the fuzz harness). Reading
 // fills the tables only from a whole file whose checksum matches.

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "media/file_util.h"
+#include "scores/entry_replays.h"
 #include "scores/game_over.h"
 #include "tests/unit/scores_test_util.h"
 #include "world/scoring.h"
@@ -164,6 +165,45 @@ TEST(ScoreFile, AShortOrEmptyFileIsTreatedAsTampered) {
     FrameScript script([](int) {});
     ShowDeferredScoreNotice();
   }
+}
+
+// A file cut short or with one byte changed is reset, but its bytes stay in
+// a file of their own, never one taken before, and the replays of its
+// entries outlive the clean-up of the next saves.
+TEST(ScoreFile, ADamagedFileIsKeptWithTheReplaysOfItsEntries) {
+  ScoreDir dir("damaged");
+  LoadScoreFile();
+  std::filesystem::create_directory("vek.replays");
+  const std::string replay = "vek.replays/00000000000000aa.zrp";
+  WriteFileBytes(replay, "a game");
+  localReplays[0] = u"00000000000000aa.zrp";
+  ASSERT_TRUE(SaveEntryLinks() && SaveScoreFile());
+  std::string good = FileBytes("vek.hsf"), links = FileBytes("vek.replays/entries");
+  std::string flipped = good;
+  flipped[30025] ^= 1;  // a digit of the best local score
+  std::vector<std::string> kept;
+  for (const std::string& damaged : {good.substr(0, good.size() - 1), flipped}) {
+    WriteFileBytes("vek.hsf", damaged);
+    testing::internal::CaptureStdout();
+    LoadScoreFile();
+    std::string said = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(ScoreNoticePending());
+    EXPECT_EQ(ChecksumField(FileBytes("vek.hsf")), 32500);
+    for (const auto& entry : std::filesystem::directory_iterator("."))
+      if (std::string name = entry.path().filename(); name.rfind("vek.hsf.damaged-", 0) == 0 &&
+                                                      std::count(kept.begin(), kept.end(), name) == 0)
+        kept.push_back(name);
+    ASSERT_EQ(kept.size(), damaged == flipped ? 2u : 1u);
+    EXPECT_EQ(FileBytes(kept.back()), damaged);
+    EXPECT_NE(said.find(kept.back()), std::string::npos) << said;
+    EXPECT_EQ(FileBytes("vek.replays/entries." + kept.back().substr(8)), links);
+    SaveEntryLinks();
+    SaveScoreFile();
+    PruneEntryReplays();
+    EXPECT_TRUE(std::filesystem::exists(replay));
+  }
+  FrameScript script([](int) {});
+  ShowDeferredScoreNotice();
 }
 
 TEST(ScoreFile, WithoutAWritableDirectoryTheGamePlaysOnTheDefaults) {
