@@ -1,6 +1,8 @@
 """The board's web pages over a real socket, beside the game's requests."""
 
+import html
 import json
+import logging
 import os
 import re
 import sys
@@ -15,11 +17,14 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from test_server import CONSTANTS, FakeClock, exchange, game_get  # noqa: E402
 from zscores.board import ScoreBoard  # noqa: E402
+from zscores.queue import Claim, ReplayQueue  # noqa: E402
 from zscores.service import Limits, ScoreService  # noqa: E402
 from zscores.web import WebPages  # noqa: E402
 from zscores.wire import ScoreHTTPServer  # noqa: E402
 
 NASTY = "<i>&'\""                   # must come back escaped everywhere
+MARKUP = "<script>&'\""             # sent in every value a page echoes
+MARKUP_URL = "%3Cscript%3E%26%27%22"
 
 
 class WebPagesTest(unittest.TestCase):
@@ -48,9 +53,10 @@ class WebPagesTest(unittest.TestCase):
         self.board.close()
         self.tmp.cleanup()
 
-    def get(self, path, gzip=False):
+    def get(self, path, gzip=False, method="GET"):
         request = urllib.request.Request(f"http://127.0.0.1:{self.server.port}{path}",
-                                         headers={"Accept-Encoding": "gzip"} if gzip else {})
+                                         headers={"Accept-Encoding": "gzip"} if gzip else {},
+                                         method=method)
         try:
             with urllib.request.urlopen(request, timeout=60) as r:
                 return r.status, r.headers, r.read()
@@ -110,6 +116,75 @@ class WebPagesTest(unittest.TestCase):
         self.clock.now += 61
         self.assertEqual(self.get("/")[0], 200)
         self.assertIn(b"bof", exchange(self.server.port, game_get("getScores.php")))
+
+    def test_every_echoed_request_value_comes_back_escaped(self):
+        escaped = html.escape(MARKUP, quote=True)
+        m = MARKUP_URL
+        for path, echoed in (
+                (f"/?q={m}", escaped),                  # the field and "Names holding"
+                (f"/?page={m}&q={m}", escaped),
+                (f"/?page=2&q=p&{m}={m}", None),        # a field nobody reads
+                (f"/player/{m}?page={m}", escaped),
+                (f"/watch/{m}", None), (f"/replay/{m}.zrp", None), (f"/{m}", None),
+                (f"/api/board.json?q={m}&page={m}", "\\u003cscript\\u003e\\u0026'\\\""),
+                (f"/api/player/{m}.json", "\\u003cscript\\u003e"), (f"/api/{m}", None)):
+            with self.subTest(path=path):
+                text = self.get(path)[2].decode()
+                self.assertNotIn("<script", text)
+                if echoed:
+                    self.assertIn(echoed, text)
+                if "/api/" in path:
+                    json.loads(text)
+
+    def test_any_query_gets_an_answer_and_a_fault_one_log_line(self):
+        tracked = "utm_source=x&utm_medium=y&fbclid=z&" + "&".join(f"f{i}={i}" for i in range(40))
+        found = self.get(f"/?{tracked}&q=p14&page=1")[2].decode()
+        self.assertEqual(len(re.findall(r">P14\d<", found)), 10)
+        board = json.loads(self.get(f"/api/board.json?{tracked}&page=2&page=1")[2])
+        self.assertEqual(board["page"], 2)
+        self.pages.lines = lambda: 1 / 0
+        with self.assertLogs("zephrant.server", logging.INFO) as logs:
+            # Read to the close, which comes after the request's log line.
+            for request in (f"GET /?{tracked} HTTP/1.0", "HEAD /api/board.json HTTP/1.0"):
+                reply = exchange(self.server.port, f"{request}\r\n\r\n".encode())
+                self.assertTrue(reply.startswith(b"HTTP/1.0 500 "), reply)
+        self.assertEqual(len(logs.records), 2)
+        self.assertTrue(all("ZeroDivisionError" in r.getMessage() and "web.py" in r.getMessage()
+                            and r.exc_info is None for r in logs.records))
+
+    def test_names_are_found_by_family_and_head_and_misses_answer_in_kind(self):
+        self.board.submit("Z.E.D", "A3", 700, "10.0.2.1")
+        self.board.submit("Zed", "B1", 800, "10.0.2.1")
+        self.assertIn("<h1>Zed</h1>", self.get("/player/zed")[2].decode())
+        self.assertEqual(re.findall(r">(Ze\w*|Z\.E\.D)<", self.get("/?q=z-e")[2].decode()),
+                         ["Zed", "Z.E.D"])
+        player = json.loads(self.get("/api/player/%20z-E-d.json")[2])
+        self.assertEqual((player["name"], [s["score"] for s in player["scores"]]),
+                         ("Zed", [800, 700]))
+        for path in ("/api/player/nobody.json", "/api/board", "/api/"):
+            code, headers, body = self.get(path)
+            self.assertEqual((code, headers["Content-Type"]), (404, "application/json"))
+            self.assertIn("error", json.loads(body))
+        for path in ("/", "/?q=zed", "/player/zed", "/api/board.json", "/api/player/x.json",
+                     "/style.css", "/nowhere"):
+            got, head = self.get(path), self.get(path, method="HEAD")
+            self.assertEqual(head[2], b"")
+            self.assertEqual([head[0], *(head[1][h] for h in ("Content-Type", "Content-Length"))],
+                             [got[0], *(got[1][h] for h in ("Content-Type", "Content-Length"))])
+        for script in ("getScores.php", "challenge.php"):       # the game's, for the game
+            self.assertEqual(self.get(f"/netscores/zephrant/{script}", method="HEAD")[0], 405)
+
+    def test_claims_being_verified_are_only_counted(self):
+        queue = ReplayQueue(self.new_database())
+        self.addCleanup(queue.close)
+        queue.enqueue("10.0.3.1", "e" * 32, "VISIT EVIL.EXAMPLE", b"forged", Claim(9999999, "Z6"))
+        queue.match_upload("10.0.3.1", "VISIT EVIL.EXAMPLE", "Z6", 9999999)
+        self.pages.queue = queue
+        page = self.get("/")[2].decode()
+        self.assertIn("1 upload being verified", page)
+        self.assertNotIn("EVIL", page)
+        self.assertNotIn("9999999", page)
+        self.assertEqual(json.loads(self.get("/api/board.json")[2])["verifying"], 1)
 
 
 if __name__ == "__main__":

@@ -346,13 +346,13 @@ class ReplayQueue:
                        " attempts = attempts - 1 WHERE state = 'queued' AND claimed_by LIKE ?"
                        " AND attempts > 0", (prefix + "%",))
 
-    def being_verified(self):
-        """[(name, level, score)] of uploads whose replay is still queued,
-        oldest first: what a board page can show as "being verified"."""
+    def being_verified(self) -> int:
+        """How many uploads wait for their replay's verdict: what a board
+        page shows as "being verified" (never what they claim)."""
         with self._lock:
             return self.db.execute(
-                "SELECT upload_name, claim_level, claim_score FROM replays"
-                " WHERE state = 'queued' AND uploaded IS NOT NULL ORDER BY id").fetchall()
+                "SELECT COUNT(*) FROM replays"
+                " WHERE state = 'queued' AND uploaded IS NOT NULL").fetchone()[0]
 
 
 def worker_id(number: int) -> str:

@@ -3,14 +3,17 @@ same process as the game's requests (see README.md, "The board on the web").
 
     /                      the board: rank, name, level, score, date; paged,
                            ?q= searches names, ?page= turns pages
-    /player/NAME           that name's stored scores
+    /player/NAME           the stored scores of that name's family (as
+                           ownership compares names: /player/zed finds Zed)
     /watch/ID              the replay of score ID playing in the page
     /replay/ID.zrp         the replay file
     /api/board.json        the board as JSON (?q= and ?page= as on /)
-    /api/player/NAME.json  a name's scores as JSON
+    /api/player/NAME.json  a name's scores as JSON (a miss is JSON as well)
     /style.css, /play/zephrant-web.js, /play/zephrant-web.wasm
 
-Every value from the board is escaped where it is written. The pages have
+Every value from the board or the request is escaped where it is written,
+and JSON carries "<", ">" and "&" as \\u escapes. Any query gets an answer;
+fields no page reads are passed over. The pages have
 their own connection to the board file, so reading them never waits on the
 game's uploads.
 """
@@ -36,16 +39,16 @@ CACHE_BOARD = 30            # board, player pages and their JSON
 CACHE_FOREVER = 365 * 86400  # a stored replay never changes
 CACHE_PLAYER = 3600         # the web player, until the next deploy
 
+# The board as the game gets it, with what the pages show besides: the same
+# lines in the same order, whatever rule picks them.
 _LINES = f"""
-SELECT id, name, level, score, created, replay IS NOT NULL AND length(replay) > 0 FROM (
-    SELECT id, name, level, score, created, replay,
-           ROW_NUMBER() OVER (PARTITION BY name ORDER BY score DESC, id ASC) AS k
-    FROM scores WHERE {boardsql._VISIBLE}) AS ranked
-WHERE k = 1 ORDER BY score DESC, id ASC LIMIT ?
+SELECT s.id, s.name, s.level, s.score, s.created, s.replay IS NOT NULL AND length(s.replay) > 0
+FROM ({boardsql._BOARD}) AS b JOIN scores s ON s.id = b.id ORDER BY s.score DESC, s.id ASC
 """
+# A name's scores, found by its family: the name as ownership compares it.
 _PLAYER = f"""
 SELECT id, name, level, score, created, replay IS NOT NULL AND length(replay) > 0
-FROM scores WHERE name = ? AND {boardsql._VISIBLE} ORDER BY score DESC, id ASC LIMIT ?
+FROM scores WHERE name_key = ? AND {boardsql._VISIBLE} ORDER BY score DESC, id ASC LIMIT ?
 """
 _REPLAY = f"SELECT replay FROM scores WHERE id = ? AND {boardsql._VISIBLE}"
 
@@ -132,24 +135,30 @@ class WebPages:
             return self._lines
 
     def player_rows(self, name: str):
+        """The stored scores of the name's family ("zed" finds "Zed" and
+        "Z.E.D"), best first."""
         with self._lock:
-            return self._db.execute(_PLAYER, (name, PLAYER_ROWS)).fetchall()
+            return self._db.execute(_PLAYER, (rules.name_key(name), PLAYER_ROWS)).fetchall()
 
     def replay(self, score_id: int):
         with self._lock:
             row = self._db.execute(_REPLAY, (score_id,)).fetchone()
         return row[0] if row and row[0] else None
 
-    def verifying(self):
-        return self.queue.being_verified() if self.queue is not None else []
+    def verifying(self) -> int:
+        """How many uploads wait for their replay's verdict. What they claim
+        is not shown: a claim is not a score until its replay plays to it."""
+        return self.queue.being_verified() if self.queue is not None else 0
 
     @staticmethod
     def pick(lines, query):
-        """The lines a query asks for: those whose name holds ?q= (any case),
-        then page ?page= of them. Returns (lines, page, pages, q)."""
+        """The lines a query asks for: those whose name holds ?q=, as typed
+        in any case or as ownership compares names ("z-e" finds "Zed"), then
+        page ?page= of them. Returns (lines, page, pages, q)."""
         q = query.get("q", [""])[0].strip()[:rules.MAX_NAME]
         if q:
-            lines = [l for l in lines if q.lower() in l[2].lower()]
+            low, key = q.lower(), rules.name_key(q)
+            lines = [l for l in lines if low in l[2].lower() or key in rules.name_key(l[2])]
         pages = max(1, -(-len(lines) // PAGE_LINES))
         text = query.get("page", ["1"])[0]
         page = min(max(int(text), 1), pages) if text.isascii() and text.isdigit() and \
@@ -159,27 +168,19 @@ class WebPages:
     # -- answers --------------------------------------------------------------
 
     def get(self, path: str, query_text: str, accepts_gzip: bool = False):
-        """The page for a GET of `path`, or None when it is none of ours."""
-        query = parse_qs(query_text, max_num_fields=4)
+        """The page for a GET of `path`, or None when it is none of ours.
+        Every query gets an answer: the fields the page reads are taken, any
+        others (a shared link's tracking fields) passed over. The request
+        line's limit bounds how many there can be."""
+        query = parse_qs(query_text)
         if path == "/":
             return self.board_page(query)
         if path == "/style.css":
             return Page(200, "text/css; charset=utf-8", STYLE, CACHE_PLAYER)
-        if path == "/api/board.json":
-            lines, page, pages, q = self.pick(self.lines(), query)
-            return self._json({"page": page, "pages": pages, "q": q,
-                               "lines": [self._line_json(l) for l in lines],
-                               "verifying": [{"name": n, "level": lv, "score": s}
-                                             for n, lv, s in self.verifying()]})
+        if path.startswith("/api/"):
+            return self.api(path, query)
         if path.startswith("/player/"):
-            return self.player_page(unquote(path[8:], errors="strict"))
-        if path.startswith("/api/player/") and path.endswith(".json"):
-            name = unquote(path[12:-5], errors="strict")
-            rows = self.player_rows(name)
-            if not rows:
-                return _not_found(f"No stored scores for {name}.")
-            return self._json({"name": name,
-                               "scores": [self._line_json((None, *r)) for r in rows]})
+            return self.player_page(unquote(path[8:], errors="replace"))
         if path.startswith("/replay/") and path.endswith(".zrp"):
             return self.replay_file(path[8:-4])
         if path.startswith("/watch/"):
@@ -187,6 +188,22 @@ class WebPages:
         if path.startswith("/play/") and path[6:] in PLAYER_FILES:
             return self.player_file(path[6:], accepts_gzip)
         return None
+
+    def api(self, path: str, query) -> Page:
+        """The JSON answers; a miss is JSON too."""
+        if path == "/api/board.json":
+            lines, page, pages, q = self.pick(self.lines(), query)
+            return self._json({"page": page, "pages": pages, "q": q,
+                               "lines": [self._line_json(l) for l in lines],
+                               "verifying": self.verifying()})
+        if path.startswith("/api/player/") and path.endswith(".json"):
+            name = unquote(path[12:-5], errors="replace")
+            rows = self.player_rows(name)
+            if rows:
+                return self._json({"name": rows[0][1],
+                                   "scores": [self._line_json((None, *r)) for r in rows]})
+            return self._json({"error": "no stored scores", "name": name}, 404)
+        return self._json({"error": "no such request"}, 404)
 
     def board_page(self, query) -> Page:
         lines, page, pages, q = self.pick(self.lines(), query)
@@ -196,10 +213,9 @@ class WebPages:
             f"<a href='/?page={n}{'&amp;q=' + _e(quote(q)) if q else ''}'>{n}</a>"
             for n in range(1, pages + 1))
         waiting = self.verifying()
-        note = ""
-        if waiting:
-            items = ", ".join(f"{_e(n)} {_e(lv)} {s}" for n, lv, s in waiting[:20])
-            note = f"<p class=note>Being verified: {items}</p>"
+        note = (f"<p class=note>{waiting} upload{'s' if waiting != 1 else ''} being verified"
+                " (a score goes on the board when its replay plays to it)</p>"
+                if waiting else "")
         found = f"<p class=note>Names holding \u201c{_e(q)}\u201d</p>" if q else ""
         return _shell("Zephrant: the board", (
             "<h1>Zephrant: the best 1000</h1>"
@@ -213,6 +229,7 @@ class WebPages:
         rows = self.player_rows(name)
         if not rows:
             return _not_found(f"No stored scores for {name}.")
+        name = rows[0][1]           # as the family's best line spells it
         ranks = {l[1]: l[0] for l in self.lines()}
         body = "".join(self._row((ranks.get(r[0], ""), *r), rank=True) for r in rows)
         return _shell(f"Zephrant: {name}", (
@@ -287,5 +304,10 @@ class WebPages:
         return out
 
     @staticmethod
-    def _json(value) -> Page:
-        return Page(200, "application/json", json.dumps(value, ensure_ascii=True), CACHE_BOARD)
+    def _json(value, code: int = 200) -> Page:
+        # Markup characters as \u escapes: the text means the same to a JSON
+        # reader and stays inert wherever a browser is talked into showing it.
+        text = json.dumps(value, ensure_ascii=True)
+        for c in "<>&":
+            text = text.replace(c, f"\\u{ord(c):04x}")
+        return Page(code, "application/json", text, CACHE_BOARD if code == 200 else 0)

@@ -19,10 +19,13 @@ starts with "bof" and carries a status the game understands: a reply without
 
 import io
 import logging
+import os
 import select
 import socket
+import sys
 import threading
 import time
+import traceback
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from socketserver import TCPServer
 
@@ -100,6 +103,7 @@ class ScoreRequestHandler(BaseHTTPRequestHandler):
         self.raw_requestline = b""
         self.requestline = ""
         self.command = None
+        self.head_only = False      # a HEAD: the headers of the GET, no body
         self.request_version = "HTTP/1.0"     # until the request line says otherwise
         self.rfile.close()
         # The head first; a POST's body gets its own allowance once its
@@ -152,6 +156,23 @@ class ScoreRequestHandler(BaseHTTPRequestHandler):
             if not self.counted:
                 self.counted = True
                 self.server.service.refusals.add("connection failed")
+        except Exception as e:      # a fault of ours: one log line, and the client told
+            self._crash(e)
+
+    def _crash(self, error: Exception):
+        where = traceback.extract_tb(error.__traceback__)[-1]
+        self.note = (f"failed: {type(error).__name__}: {error} "
+                     f"({os.path.basename(where.filename)}:{where.lineno})")
+        self.counted = False        # this one is worth its line
+        if self.code is None:
+            try:
+                self.connection.settimeout(self.limits.linger)
+                note = self.note
+                self.reply(bof_reply(500, refusal_lines(503, self.raw_requestline or b""),
+                                     note))
+                self.note = note
+            except OSError:
+                pass
 
     def _fail(self, code: int, message: str):
         # The request never arrived whole; answer briefly if the client still listens.
@@ -199,6 +220,15 @@ class ScoreRequestHandler(BaseHTTPRequestHandler):
         self.reply(bof_reply(code, refusal_lines(code, self.raw_requestline or b""),
                              message.lower()))
 
+    def do_HEAD(self):
+        # The pages' headers without their bodies. The game's scripts are
+        # only for the game, and a challenge is not handed out unseen.
+        self.head_only = True
+        if self.script().startswith(SCRIPT_DIR):
+            self.reply(ScoreService.status(405, rules.MALFORMED, "HEAD of a game script"))
+        else:
+            self.do_GET()
+
     def do_GET(self):
         script = self.script()
         service = self.server.service
@@ -235,8 +265,12 @@ class ScoreRequestHandler(BaseHTTPRequestHandler):
             if page is None:
                 self.send_error(404, "Not found")
                 return
-            self.server.service.served.add("page")
-            self.counted = page.code == 200
+            # Counted, never a line each: misses (a scanner's) as well.
+            if page.code == 200:
+                self.server.service.served.add("page")
+            else:
+                self.server.service.refusals.add(f"{page.code} page")
+            self.counted = True
         self.connection.settimeout(self.limits.request_timeout)
         self.send_response(page.code)
         self.send_header("Content-Type", page.kind)
@@ -248,7 +282,8 @@ class ScoreRequestHandler(BaseHTTPRequestHandler):
             self.send_header(header, value)
         self.send_header("Connection", "close")
         self.end_headers()
-        self.wfile.write(page.body)
+        if not self.head_only:
+            self.wfile.write(page.body)
         self.note = f"page {path[:40]}"
 
     def do_POST(self):
@@ -288,7 +323,8 @@ class ScoreRequestHandler(BaseHTTPRequestHandler):
         self.send_header("Content-Length", str(len(reply.body)))
         self.send_header("Connection", "close")
         self.end_headers()
-        self.wfile.write(reply.body)
+        if not self.head_only:
+            self.wfile.write(reply.body)
         self.note = reply.note
         self.server.service.count(reply)
         self.counted = self.counted or reply.counted
@@ -461,7 +497,11 @@ class ScoreHTTPServer(ThreadingHTTPServer):
                         del self._per_group[entry.group]
 
     def handle_error(self, request, client_address):
-        log.exception("%s - handler failed", client_address[0])
+        # The handler answers its own faults; anything past it still gets
+        # one line, never a traceback a client could fill the log with.
+        error = sys.exc_info()[1]
+        log.error("%s - handler failed: %s", client_address[0],
+                  _printable(f"{type(error).__name__}: {error}"))
 
     # -- logging: a line per request served, counts of refusals -------------
 
