@@ -39,17 +39,6 @@ CACHE_BOARD = 30            # board, player pages and their JSON
 CACHE_FOREVER = 365 * 86400  # a stored replay never changes
 CACHE_PLAYER = 3600         # the web player, until the next deploy
 
-# The board as the game gets it, with what the pages show besides: the same
-# lines in the same order, whatever rule picks them.
-_LINES = f"""
-SELECT s.id, s.name, s.level, s.score, s.created, s.replay IS NOT NULL AND length(s.replay) > 0
-FROM ({boardsql._BOARD}) AS b JOIN scores s ON s.id = b.id ORDER BY s.score DESC, s.id ASC
-"""
-# A name's scores, found by its family: the name as ownership compares it.
-_PLAYER = f"""
-SELECT id, name, level, score, created, replay IS NOT NULL AND length(replay) > 0
-FROM scores WHERE name_key = ? AND {boardsql._VISIBLE} ORDER BY score DESC, id ASC LIMIT ?
-"""
 _REPLAY = f"SELECT replay FROM scores WHERE id = ? AND {boardsql._VISIBLE}"
 
 STYLE = b"""body{margin:0 auto;max-width:52em;padding:0 .6em;font:16px/1.4 sans-serif;
@@ -130,7 +119,7 @@ class WebPages:
             version = self._db.data_version()
             if version != self._seen:
                 self._seen = version
-                rows = self._db.execute(_LINES, (self.size,)).fetchall()
+                rows = boardsql.board_lines(self._db, self.size)
                 self._lines = [(rank, *row) for rank, row in enumerate(rows, 1)]
             return self._lines
 
@@ -138,7 +127,7 @@ class WebPages:
         """The stored scores of the name's family ("zed" finds "Zed" and
         "Z.E.D"), best first."""
         with self._lock:
-            return self._db.execute(_PLAYER, (rules.name_key(name), PLAYER_ROWS)).fetchall()
+            return boardsql.family_scores(self._db, name, PLAYER_ROWS)
 
     def replay(self, score_id: int):
         with self._lock:
