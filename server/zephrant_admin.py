@@ -10,6 +10,7 @@
     python3 server/zephrant_admin.py --db scores.db replays [--state refused] [-n 50]
     python3 server/zephrant_admin.py --db scores.db move-name NAME KEY
     python3 server/zephrant_admin.py --db scores.db backup FILE
+    python3 server/zephrant_admin.py --db scores.db digest-plays [--verifier PROGRAM]
 
 `--db` takes the server's SQLite file or its `postgresql://` URL. Each
 command says what it did; `list` flags the scores whose name, key or
@@ -21,7 +22,10 @@ deleted: a removed score and a banned name, key or address only stop
 counting, and `restore` / `unban` bring them back. `replays` shows what was
 sent for verification and what became of it, refusals with their reason;
 `move-name` gives a name (and its look-alikes) to another key, for a player
-who lost theirs or a line stored without one.
+who lost theirs or a line stored without one. `digest-plays` plays again
+every game verified before the verifier printed level digests, so that
+copies of those games are refused like copies of newer ones, and names the
+stored games that share a level with another key's or name's.
 """
 
 import argparse
@@ -33,7 +37,9 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from zscores import db as database  # noqa: E402
 from zscores.board import BAN_KINDS, BoardError, Moderation  # noqa: E402
+from zscores.cli import default_verifier  # noqa: E402
 from zscores.service import KEY  # noqa: E402
+from zscores.verify import Verifier  # noqa: E402
 
 REPLAY_STATES = ("queued", "verified", "done", "refused")
 
@@ -63,6 +69,10 @@ def main(argv=None, out=sys.stdout) -> int:
     move.add_argument("key", help="32 hex digits, as `zephrant --online-key` shows them")
     sub.add_parser("backup", help="a consistent copy, safe while the server runs").add_argument(
         "file")
+    digest = sub.add_parser("digest-plays",
+                            help="level digests for games verified before the verifier had them")
+    digest.add_argument("--verifier", default=default_verifier(),
+                        help="the verifier, as the server runs it (default: %(default)s)")
     args = parser.parse_args(argv)
 
     if not database.is_url(args.db) and not os.path.exists(args.db):
@@ -125,6 +135,23 @@ def run(mod: Moderation, args, out) -> int:
             return 1
         before = mod.move_name(args.name, args.key)
         print(f"{args.name!r} belonged to {before or 'no key'}; now to {args.key}", file=out)
+    elif args.command == "digest-plays":
+        if not os.access(args.verifier, os.X_OK):
+            print(f"zephrant_admin: {args.verifier}: no verifier to run", file=sys.stderr)
+            return 1
+        verifier, games, failed = Verifier(args.verifier), mod.undigested(), 0
+        for replay_id, score_id in games:
+            what = f"score {score_id}" if score_id is not None else f"replay {replay_id}"
+            why, shared = mod.digest(replay_id, score_id, verifier.run)
+            if why:
+                failed += 1
+                print(f"{what}: not digested: {why}", file=out)
+            for key, name_key, other_replay, other_score in shared:
+                other = f"score {other_score}" if other_score else f"replay {other_replay}"
+                print(f"{what}: shares a level with {other} ({name_key!r}, key {key[:16]})",
+                      file=out)
+        print(f"{len(games) - failed} of {len(games)} games digested", file=out)
+        return 1 if failed else 0
     elif args.command == "backup":
         how = mod.backup(args.file)
         print(f"backed up {database.describe(args.db)} to {args.file} ({how});"

@@ -892,7 +892,35 @@ class QueueTest(unittest.TestCase):
                 (b, "Bob", (), "e" * 16, "verified")]:      # no level counts: no copy
             self.assertEqual(self.played(key, name, plays, fingerprint), outcome,
                              (key[0], name, plays, fingerprint))
-        self.assertEqual(self.queue.db.execute("SELECT COUNT(*) FROM plays").fetchone()[0], 8)
+        self.assertEqual(self.queue.db.execute("SELECT COUNT(*) FROM plays").fetchone()[0], 9)
+
+    def test_games_verified_before_level_digests_get_them_afterwards(self):
+        # A stand-in verifier that reads the digests from the replay itself.
+        program = os.path.join(self.tmp.name, "verify")
+        with open(program, "w") as f:
+            f.write('#!/bin/sh\necho "score=1 level=A1 frames=9 hash=%s plays=$(cat "$2")"\n'
+                    % ("0" * 16))
+        os.chmod(program, 0o755)
+        d = [f"{i:016x}" for i in range(5)]
+        for key, name, plays, upload in (("a" * 32, "Zed", d[0:2], True),
+                                          ("b" * 32, "Bob", d[1:3], True),
+                                          ("c" * 32, "Cat", d[3:4], False)):
+            self.add("10.0.0.1", key, replay=",".join(plays).encode(), name=name)
+            if upload:
+                self.queue.match_upload("10.0.0.1", name, "A1", 1)
+            self.verdict(self.queue.claim("w"))
+        self.assertEqual(self.played("d" * 32, "Dan", d[2:3]), "verified")  # not known yet
+        import io
+        import zephrant_admin
+        out = io.StringIO()
+        self.assertEqual(zephrant_admin.main(["--db", self.queue.db.target, "digest-plays",
+                                              "--verifier", program], out=out), 0)
+        self.assertEqual(out.getvalue().splitlines(),
+                         [f"score 2: shares a level with score 1 ('zed', key {'a' * 16})",
+                          f"score 2: shares a level with replay 4 ('dan', key {'d' * 16})",
+                          "3 of 3 games digested"])
+        self.assertEqual(self.played("e" * 32, "Eve", d[3:5]),
+                         "the same game is stored under another key")
 
     def test_a_name_family_is_held_from_its_first_accepted_replay(self):
         a, b = "a" * 32, "b" * 32

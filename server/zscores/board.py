@@ -111,16 +111,21 @@ CREATE INDEX IF NOT EXISTS replays_fingerprint ON replays (fingerprint);
 CREATE INDEX IF NOT EXISTS replays_hash ON replays (hash);
 CREATE INDEX IF NOT EXISTS replays_finished ON replays (finished);
 CREATE INDEX IF NOT EXISTS replays_name ON replays (name_key, key);
--- Each level played in a verified replay: its digest covers the level and
--- the ship's moves with the tick of each, nothing else. Written with the
--- verdict and never removed.
+-- Each level played in a verified game: its digest covers the level and
+-- the ship's moves with the tick of each, nothing else; "-" marks a game
+-- with no level that counts. Written with the verdict (`replay_id`), or for
+-- a game verified before the verifier printed them, by `digest-plays`
+-- (`score_id` when it has no replay row), and never removed.
 CREATE TABLE IF NOT EXISTS plays (
     digest  TEXT    NOT NULL,
-    replay_id INTEGER NOT NULL,
+    replay_id INTEGER NOT NULL,     -- 0: none
     key     TEXT    NOT NULL,
-    name_key TEXT   NOT NULL
+    name_key TEXT   NOT NULL,
+    score_id INTEGER
 );
 CREATE INDEX IF NOT EXISTS plays_digest ON plays (digest);
+CREATE INDEX IF NOT EXISTS plays_replay ON plays (replay_id);
+CREATE INDEX IF NOT EXISTS plays_score ON plays (score_id);
 """
 
 # Version 1 kept one row per name (UNIQUE) and deleted what fell off.
@@ -206,6 +211,9 @@ def connect(target: str):
     db.create(_SCHEMA)
     if "claim_frames" not in db.columns("replays"):     # a queue from before the frames were kept
         db.execute("ALTER TABLE replays ADD COLUMN claim_frames INTEGER NOT NULL DEFAULT 0")
+    if "score_id" not in db.columns("plays"):
+        db.execute("ALTER TABLE plays ADD COLUMN score_id INTEGER")
+        db.execute("CREATE INDEX IF NOT EXISTS plays_score ON plays (score_id)")
     if "hold" not in db.columns("owners"):      # version 3: owners were made by stored scores
         db.execute("ALTER TABLE owners ADD COLUMN hold INTEGER NOT NULL DEFAULT 0")
     db.set_schema_version(SCHEMA_VERSION)
@@ -333,6 +341,26 @@ def take(db, name_key: str, key: str, hold: bool):
     return True
 
 
+def add_plays(db, plays, key: str, name_key: str, replay_id: int = 0, score_id: int = None):
+    """Keeps a verified game's level digests (the mark "-" when none counts)."""
+    db.executemany("INSERT INTO plays (digest, replay_id, score_id, key, name_key)"
+                   " VALUES (?, ?, ?, ?, ?)",
+                   [(d, replay_id, score_id, key, name_key) for d in sorted(set(plays)) or ["-"]])
+
+
+def games_sharing(db, plays):
+    """[(key, name_key, replay id, score id)] of the verified games that
+    played any of these levels move for move."""
+    plays, found = sorted(set(plays)), set()
+    for at in range(0, len(plays), 200):
+        part = plays[at:at + 200]
+        found.update(db.execute(
+            "SELECT p.key, p.name_key, p.replay_id, COALESCE(p.score_id, r.score_id) FROM plays p"
+            " LEFT JOIN replays r ON r.id = p.replay_id"
+            f" WHERE p.digest IN ({','.join('?' * len(part))})", part).fetchall())
+    return sorted(found, key=lambda g: (g[2], g[3] or 0))
+
+
 def banned(db, name: str, key: str, address: str) -> bool:
     return db.execute(
         "SELECT 1 FROM bans WHERE (kind = 'name' AND value = ?)"
@@ -429,6 +457,41 @@ class Moderation:
                             " ON CONFLICT (name_key) DO UPDATE SET key = excluded.key, hold = 0",
                             (name_key, key))
         return before
+
+    def undigested(self):
+        """The games verified before the verifier printed level digests, oldest
+        first: [(replay id or 0, score id or None)]. Each stored score with
+        its replay, and each verified replay still waiting for its upload."""
+        return self.db.execute(
+            "SELECT r.id, CAST(NULL AS INTEGER) FROM replays r WHERE r.state = 'verified'"
+            " AND NOT EXISTS (SELECT 1 FROM plays p WHERE p.replay_id = r.id)"
+            " UNION ALL SELECT COALESCE(r.id, 0), s.id FROM scores s"
+            " LEFT JOIN replays r ON r.score_id = s.id WHERE length(s.replay) > 0"
+            " AND NOT EXISTS (SELECT 1 FROM plays p WHERE p.score_id = s.id"
+            " OR (r.id IS NOT NULL AND p.replay_id = r.id))"
+            " ORDER BY 1, 2").fetchall()
+
+    def digest(self, replay_id: int, score_id, run):
+        """Plays one undigested game again with `run(replay bytes)` (a
+        verdict) and keeps its level digests. Returns (why it could not be
+        digested or "", [(key, name_key, replay id, score id)] of other
+        games of another key or name family that share a level with it)."""
+        if score_id is None:
+            row = self.db.execute("SELECT replay, key, name_key FROM replays WHERE id = ?",
+                                  (replay_id,)).fetchone()
+        else:
+            row = self.db.execute("SELECT replay, key, name_key FROM scores WHERE id = ?",
+                                  (score_id,)).fetchone()
+        verdict = run(bytes(row[0]))
+        if not verdict.ok or verdict.plays is None:
+            return verdict.why or "the verifier prints no level digests", []
+        _, key, name_key = row
+        with transaction(self.db):
+            shared = [g for g in games_sharing(self.db, verdict.plays)
+                      if g[0] != key or g[1] != name_key]
+            add_plays(self.db, verdict.plays, key, name_key, replay_id,
+                      None if replay_id else score_id)
+        return "", shared
 
     def backup(self, target: str) -> str:
         """A consistent copy while the server runs, readable by its owner

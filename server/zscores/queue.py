@@ -281,8 +281,8 @@ class ReplayQueue:
             if why:
                 db.execute("UPDATE replays SET replay = ? WHERE id = ?", (b"", job.id))
                 return "refused"
-            db.executemany("INSERT INTO plays (digest, replay_id, key, name_key) VALUES (?,?,?,?)",
-                           [(d, job.id, key, name_key) for d in set(verdict.plays or ())])
+            if verdict.plays is not None:
+                board.add_plays(db, verdict.plays, key, name_key, job.id)
             if uploaded is not None:
                 self._store(db, job.id)
                 return "done"
@@ -298,13 +298,7 @@ class ReplayQueue:
         # under another name family of the same key a second line. A level
         # played move for move on the same ticks is the same game, whatever
         # else the bytes hold; a partial copy shares its first levels.
-        owners = set()
-        plays = sorted(set(verdict.plays or ()))
-        for at in range(0, len(plays), 200):
-            part = plays[at:at + 200]
-            owners.update(db.execute(
-                f"SELECT DISTINCT key, name_key FROM plays WHERE digest IN"
-                f" ({','.join('?' * len(part))})", part).fetchall())
+        owners = {(k, n) for k, n, _, _ in board.games_sharing(db, verdict.plays or ())}
         # The fingerprint covers what decides the game; the state at the end
         # catches an exact copy of a score stored before fingerprints (or by
         # a verifier without them).
