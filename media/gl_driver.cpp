@@ -14,6 +14,7 @@
 #include "media/gl_texture.h"
 #include "media/graphics.h"
 #include "media/image.h"
+#include "media/stream.h"
 
 void SetGraphicsFailure(const Text& why);  // graphics.cpp
 
@@ -77,13 +78,16 @@ class TGLGraphics : public TGraphics {
   bool toPicture = false;
   bool presented = false;     // this frame's picture is in the window's back buffer
   bool layoutStale = false;   // the window changed size: lay out again after the swap
+  int openW = 0, openH = 0;   // the size the window opened at
   ~TGLGraphics() override {
     if (fullscreen == false && window) {
-      // The size a player gave the window is where the next one starts.
+      // The size a player gave the window is where the next one starts. A
+      // window left at the size it opened at keeps the kept size: one
+      // shrunk to fit a small screen grows again on the large one.
       int w = 0, h = 0;
       SDL_GetWindowSize(window, &w, &h);
-      if (w > 0 && h > 0 && (w != ConfigInt(WINDOW_WIDTH, width) ||
-                             h != ConfigInt(WINDOW_HEIGHT, height))) {
+      if (w > 0 && h > 0 && (w != openW || h != openH) &&
+          (w != ConfigInt(WINDOW_WIDTH, width) || h != ConfigInt(WINDOW_HEIGHT, height))) {
         SetConfigInt(WINDOW_WIDTH, w);
         SetConfigInt(WINDOW_HEIGHT, h);
         SaveConfig();
@@ -189,6 +193,7 @@ class TGL2DDriver : public T2DDriver {
       Failed("no window");
       return nullptr;
     }
+    SDL_GetWindowSize(gg->window, &gg->openW, &gg->openH);
     gg->context = SDL_GL_CreateContext(gg->window);
     if (!gg->context) {
       Failed("GL context failed");
@@ -211,15 +216,42 @@ class TGL2DDriver : public T2DDriver {
   }
 
   // A window of the size the player left it at (at least a quarter of
-  // the picture's), resizable; the picture is scaled into it.
+  // the picture's), resizable; the picture is scaled into it. A kept size
+  // larger than the usable part of the display it opens on (one kept on a
+  // larger monitor) shrinks to fit with its aspect kept; a window that
+  // still cannot be had at that size opens at the picture's own.
   static SDL_Window* OpenWindow(int width, int height) {
-    int w = std::max(ConfigInt(WINDOW_WIDTH, width), width / 4);
-    int h = std::max(ConfigInt(WINDOW_HEIGHT, height), height / 4);
-    SDL_Window* win = SDL_CreateWindow(
+    int minW = width / 4, minH = height / 4;
+    int w = std::max(ConfigInt(WINDOW_WIDTH, width), minW);
+    int h = std::max(ConfigInt(WINDOW_HEIGHT, height), minH);
+    const Text kept = u"window_width and window_height in " + ConfigPath();
+    SDL_Rect usable{0, 0, 0, 0};
+    if (SDL_GetDisplayUsableBounds(0, &usable) != 0 || usable.w <= 0 || usable.h <= 0)
+      usable = {0, 0, 16384, 16384};  // the largest window SDL makes
+    double s = std::min({1.0, double(usable.w) / w, double(usable.h) / h});
+    if (s < 1) {
+      int fitW = std::max(minW, int(std::lround(w * s)));
+      int fitH = std::max(minH, int(std::lround(h * s)));
+      PrintLine(u"window: the kept size " + IntText(w) + u" x " + IntText(h) + u" (" + kept +
+                u") does not fit the screen; it opens at " + IntText(fitW) + u" x " +
+                IntText(fitH));
+      w = fitW, h = fitH;
+    }
+    SDL_Window* win = CreateWindow(w, h);
+    if (!win && (w != width || h != height)) {
+      PrintLine(u"window: no window of " + IntText(w) + u" x " + IntText(h) + u" (" +
+                AsciiText(SDL_GetError()) + u"; " + kept + u"); it opens at " + IntText(width) +
+                u" x " + IntText(height));
+      win = CreateWindow(width, height);
+    }
+    if (win) SDL_SetWindowMinimumSize(win, minW, minH);
+    return win;
+  }
+
+  static SDL_Window* CreateWindow(int w, int h) {
+    return SDL_CreateWindow(
         appTitle.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, w, h,
         SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
-    if (win) SDL_SetWindowMinimumSize(win, width / 4, height / 4);
-    return win;
   }
 
   // Full screen covers the desktop in its own mode and shows the picture
