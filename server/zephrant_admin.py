@@ -8,6 +8,7 @@
     python3 server/zephrant_admin.py --db scores.db unban name|key|address VALUE
     python3 server/zephrant_admin.py --db scores.db bans
     python3 server/zephrant_admin.py --db scores.db replays [--state refused] [-n 50]
+    python3 server/zephrant_admin.py --db scores.db retry ID
     python3 server/zephrant_admin.py --db scores.db move-name NAME KEY
     python3 server/zephrant_admin.py --db scores.db backup FILE
     python3 server/zephrant_admin.py --db scores.db digest-plays [--verifier PROGRAM]
@@ -20,7 +21,9 @@ and addresses); of a PostgreSQL board it is pg_dump's custom format.
 A running server sees every change with its next request. Nothing is ever
 deleted: a removed score and a banned name, key or address only stop
 counting, and `restore` / `unban` bring them back. `replays` shows what was
-sent for verification and what became of it, refusals with their reason;
+sent for verification and what became of it, refusals with their reason,
+and the replays held because their verification could not finish (`retry`
+puts one back in the queue once whatever cut it short is mended);
 `move-name` gives a name (and its look-alikes) to another key, for a player
 who lost theirs or a line stored without one. `digest-plays` plays again
 every game verified before the verifier printed level digests, so that
@@ -41,7 +44,7 @@ from zscores.cli import default_verifier  # noqa: E402
 from zscores.service import KEY  # noqa: E402
 from zscores.verify import Verifier  # noqa: E402
 
-REPLAY_STATES = ("queued", "verified", "done", "refused")
+REPLAY_STATES = ("queued", "verified", "done", "refused", "held")
 
 
 def main(argv=None, out=sys.stdout) -> int:
@@ -64,6 +67,8 @@ def main(argv=None, out=sys.stdout) -> int:
     replays = sub.add_parser("replays", help="replays sent for verification, newest first")
     replays.add_argument("--state", choices=REPLAY_STATES)
     replays.add_argument("-n", type=int, default=50, help="at most this many (default 50)")
+    sub.add_parser("retry", help="put a held replay back in the queue").add_argument(
+        "id", type=int)
     move = sub.add_parser("move-name", help="give a name and its look-alikes to another key")
     move.add_argument("name")
     move.add_argument("key", help="32 hex digits, as `zephrant --online-key` shows them")
@@ -129,6 +134,11 @@ def run(mod: Moderation, args, out) -> int:
             cpu = "" if cpu is None else f"{cpu:.2f}"
             print(f"{row_id:>7} {when:19} {state:8} {name:20} {level:2} {score:>7}  "
                   f"{key[:16]:16} {address:15} {cpu:>6}  {why}", file=out)
+    elif args.command == "retry":
+        if not mod.retry(args.id):
+            print(f"zephrant_admin: no held replay {args.id}", file=sys.stderr)
+            return 1
+        print(f"replay {args.id} is queued again", file=out)
     elif args.command == "move-name":
         if not KEY.fullmatch(args.key):
             print("zephrant_admin: a key is 32 lower-case hex digits", file=sys.stderr)

@@ -89,7 +89,7 @@ CREATE TABLE IF NOT EXISTS replays (
     claim_frames INTEGER NOT NULL DEFAULT 0,
     replay  BLOB    NOT NULL,       -- emptied once refused or settled
     digest  TEXT    NOT NULL,       -- SHA-256 of the bytes
-    state   TEXT    NOT NULL DEFAULT 'queued',   -- queued, verified, done, refused
+    state   TEXT    NOT NULL DEFAULT 'queued',   -- queued, verified, done, refused, held
     claimed_by TEXT,
     lease_until REAL,
     attempts INTEGER NOT NULL DEFAULT 0,
@@ -102,8 +102,19 @@ CREATE TABLE IF NOT EXISTS replays (
     reason  TEXT,                   -- why it was refused
     result  TEXT,                   -- the upload status its score got
     score_id INTEGER,
-    finished REAL
+    finished REAL,
+    reserved INTEGER NOT NULL DEFAULT 0,    -- queued in the room kept for newcomers
+    charged REAL                    -- verifier seconds its groups were charged so far
 );
+-- The fair order of the queue: for each /24 ('b ...'), client ('c ...') and
+-- key ('k ...'), the virtual time at which the verifier time it has had so
+-- far ends; '' holds the queue's virtual time itself. A group missing here,
+-- or behind the virtual time, has had nothing lately.
+CREATE TABLE IF NOT EXISTS fair (
+    unit    TEXT PRIMARY KEY,
+    finish  REAL NOT NULL
+);
+CREATE INDEX IF NOT EXISTS fair_finish ON fair (finish);
 CREATE INDEX IF NOT EXISTS replays_state ON replays (state, client);
 CREATE INDEX IF NOT EXISTS replays_upload ON replays (client, name_key, claim_score);
 CREATE INDEX IF NOT EXISTS replays_digest ON replays (digest);
@@ -127,6 +138,10 @@ CREATE INDEX IF NOT EXISTS plays_digest ON plays (digest);
 CREATE INDEX IF NOT EXISTS plays_replay ON plays (replay_id);
 CREATE INDEX IF NOT EXISTS plays_score ON plays (score_id);
 """
+
+# Columns of the queue that boards of this version made before them lack.
+_ADDED_TO_REPLAYS = [("claim_frames", "INTEGER NOT NULL DEFAULT 0"),
+                     ("reserved", "INTEGER NOT NULL DEFAULT 0"), ("charged", "REAL")]
 
 # Version 1 kept one row per name (UNIQUE) and deleted what fell off.
 _FROM_V1 = """
@@ -209,8 +224,12 @@ def connect(target: str):
         raise BoardError(f"{database.describe(target)}: schema version {version},"
                          f" expected {SCHEMA_VERSION}")
     db.create(_SCHEMA)
-    if "claim_frames" not in db.columns("replays"):     # a queue from before the frames were kept
-        db.execute("ALTER TABLE replays ADD COLUMN claim_frames INTEGER NOT NULL DEFAULT 0")
+    have = db.columns("replays")
+    for column, kind in _ADDED_TO_REPLAYS:      # a queue from before these were kept
+        if column not in have:
+            if db.kind == "postgresql":
+                kind = kind.replace("REAL", "DOUBLE PRECISION")
+            db.execute(f"ALTER TABLE replays ADD COLUMN {column} {kind}")
     if "score_id" not in db.columns("plays"):
         db.execute("ALTER TABLE plays ADD COLUMN score_id INTEGER")
         db.execute("CREATE INDEX IF NOT EXISTS plays_score ON plays (score_id)")
@@ -446,6 +465,13 @@ class Moderation:
             "SELECT id, created, state, COALESCE(upload_name, name), claim_level, claim_score,"
             " key, address, cpu, COALESCE(reason, result, '')"
             f" FROM replays {where} ORDER BY id DESC LIMIT ?", (*args, limit)).fetchall()
+
+    def retry(self, replay_id: int) -> bool:
+        """Puts a held replay back in the queue, with its tries anew."""
+        with transaction(self.db):
+            return self.db.execute(
+                "UPDATE replays SET state = 'queued', attempts = 0, reason = NULL,"
+                " finished = NULL WHERE id = ? AND state = 'held'", (replay_id,)).rowcount == 1
 
     def move_name(self, name: str, key: str):
         """Gives the name, and every look-alike of it, to `key`: the key it

@@ -41,6 +41,14 @@ def client_block(address: str) -> str:
     return str(ipaddress.ip_network(f"{ip}/{48 if ip.version == 6 else 24}", strict=False))
 
 
+def client_wide(address: str) -> str:
+    """A still wider network: an IPv4 /16 or an IPv6 /32 (an ISP's share)."""
+    ip = _ip(address)
+    if ip is None:
+        return address
+    return str(ipaddress.ip_network(f"{ip}/{32 if ip.version == 6 else 16}", strict=False))
+
+
 class RateLimiter:
     """At most `limit` events per key in any `window` seconds. The key is a
     client group (see client_group) or a player's key."""

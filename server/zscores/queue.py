@@ -10,10 +10,16 @@ was verified first, the upload stores the score itself.
 
 Workers take rows under a lease: `claim` marks one row `claimed_by` a
 worker until `lease_until`, `finish` writes the verdict only while that
-claim still holds. A worker that dies leaves a lease that runs out, and the
-row is taken again (three times at most: a replay that has cut its
-verification short three times is refused). Workers share nothing but the
-database file, so they can live in other processes.
+claim still holds. A worker that dies leaves a lease that runs out (or that
+the next start on its host gives back), and the row is taken again. A
+replay is refused only for its own fault (invalid, another score, a copy,
+more CPU time than its frames allow). A try cut short for any other reason
+(a kill, a restart, a verifier out of wall time on a busy machine or one
+that crashed) counts, and the replay is tried again apart: one such at a
+time, with the full limits. After four tries it is held for the operator
+(`zephrant_admin.py replays --state held`, `retry`), its upload still
+accepted. Workers share nothing but the database, so they can live in other
+processes.
 
 The first key whose replay is queued for a name family holds it: another
 key is refused at once (NAME_TAKEN), never after the accepted answer (see
@@ -27,11 +33,15 @@ its frames, clock reads, pauses or fields outside play. The first one
 verified wins. Verifiers without those digests leave the older rule: the
 same fingerprint or end state.
 
-Claims are fair: of the queued rows, a worker takes the one whose /24 (IPv6
-/48), then client (address or /64), then key has had the least verifier
-time in the last ten minutes, counting what is being verified now at the
-time limit. One client's backlog of costly replays then delays nobody else's
-for longer than one verification.
+Claims are fair: start-time fair queueing per /24 (IPv6 /48), then client
+(address or /64), then key. Each group has a virtual finish time in the
+`fair` table: what it has had so far, charged at the claim by an estimate
+from the frames claimed and put right with the CPU time the verdict took.
+A group starts at its finish time, or at the queue's virtual time (the
+start of the last claim) if it has had nothing lately, and the lowest start
+goes first. There is no window for spending to run out of: a flood's groups
+stay ahead of the virtual time by what they had, while a newcomer, whatever
+its game's length, goes before them; the times outlive restarts.
 """
 
 import hashlib
@@ -45,14 +55,25 @@ import zlib
 from dataclasses import dataclass
 
 from . import board, rules
-from .guard import client_block, client_group
+from .guard import client_block, client_group, client_wide
 
 HEADER = struct.Struct("<4sHH I 2s H I Q I I")
 MAX_FRAMES = 1_296_000          # six hours at 60 frames a second
 MAX_UNPACKED = 16 * 1024 * 1024
 FAIR_WINDOW = 600.0             # seconds of verifier time that count against a client
-ATTEMPTS = 3                    # claims a replay gets before it is refused
+ATTEMPTS = 4                    # tries cut short before a replay is held for the operator
 CLAIM_TRIES = 16                # fairest rows a claim tries when others are being taken
+RESERVE = 1024                  # rows past the cap kept for clients with nothing queued
+RESERVE_PER_BLOCK = 4           # of them from one /24 (IPv6 /48)
+RESERVE_PER_WIDE = 16           # of them from one /16 (IPv6 /32)
+START_COST = 0.05               # verifier seconds a try costs besides its play
+FRAME_COST = 5e-6               # verifier seconds a frame of real play costs, about
+
+
+def estimate(frames: int) -> float:
+    """What verifying a replay that claims `frames` should cost, charged to
+    its groups when it is claimed and put right when its verdict comes."""
+    return START_COST + min(max(frames, 0), MAX_FRAMES) * FRAME_COST
 
 
 @dataclass(frozen=True)
@@ -99,6 +120,7 @@ class Job:
     replay: bytes
     worker: str
     frames: int = MAX_FRAMES
+    apart: bool = False     # an earlier try was cut short: played with the full limits
 
 
 @dataclass(frozen=True)
@@ -113,16 +135,19 @@ class Verdict:
     why: str = ""
     cpu: float = 0.0
     plays: tuple = None     # each level's play digest; None from a verifier without them
+    retry: bool = False     # not the replay's fault: it could not be played to the end
 
 
 class ReplayQueue:
     def __init__(self, path: str, clock=time.time, lease: float = 60.0,
                  per_client: int = 16, per_block: int = 64, total: int = 4096,
+                 reserve: int = RESERVE,
                  board_size: int = board.BOARD_LINES):
         self.db = board.connect(path)
         self.clock = clock
         self.lease = lease
         self.per_client, self.per_block, self.total = per_client, per_block, total
+        self.reserve = reserve
         self.board_size = board_size
         self._lock = threading.Lock()
         self.arrived = threading.Condition()    # notified when a replay is queued
@@ -152,26 +177,45 @@ class ReplayQueue:
                 return rules.NAME_TAKEN, "name held by another key"
             for _, state, was_address, was_name in same:
                 if was_address == address and was_name == name_key:
-                    return (rules.VERIFYING if state == "queued" else rules.STORED), \
+                    return (rules.VERIFYING if state in ("queued", "held") else rules.STORED), \
                         f"replay already {state}"
-            queued = db.execute(
-                "SELECT COUNT(*), SUM(CASE WHEN client = ? THEN 1 ELSE 0 END),"
-                " SUM(CASE WHEN block = ? THEN 1 ELSE 0 END) FROM replays"
-                " WHERE state = 'queued'", (client, block)).fetchone()
-            if queued[0] >= self.total or (queued[1] or 0) >= self.per_client \
-                    or (queued[2] or 0) >= self.per_block:
+            reserved = self._room(db, address, client, block)
+            if reserved is None:
                 # The hold just taken, if any, lapses with no replay behind it.
                 return rules.BUSY, "verification queue full"
             db.execute(
                 "INSERT INTO replays (created, address, client, block, key, name, name_key,"
-                " claim_score, claim_level, claim_frames, replay, digest)"
-                " VALUES (?,?,?,?,?,?,?,?,?,?,?,?)",
+                " claim_score, claim_level, claim_frames, replay, digest, reserved)"
+                " VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)",
                 (self.clock(), address, client, block, key, name, name_key, claim.score,
-                 claim.level, claim.frames, replay, digest))
+                 claim.level, claim.frames, replay, digest, reserved))
             db.announce()       # to the workers of other processes, at the commit
         with self.arrived:
             self.arrived.notify()
         return rules.VERIFYING, "replay queued"
+
+    def _room(self, db, address: str, client: str, block: str):
+        """Where a new row of this client goes: 0 under the caps, 1 in the
+        room kept for clients with nothing queued, None when there is none.
+        A flood that fills the queue from many /24s still leaves a newcomer
+        room, unless it also holds the reserve from hundreds of /24s in
+        dozens of /16s."""
+        everyone, reserved, of_client, of_block = (n or 0 for n in db.execute(
+            "SELECT COUNT(*), SUM(reserved), SUM(CASE WHEN client = ? THEN 1 ELSE 0 END),"
+            " SUM(CASE WHEN block = ? THEN 1 ELSE 0 END) FROM replays WHERE state = 'queued'",
+            (client, block)).fetchone())
+        if of_client >= self.per_client:
+            return None
+        if everyone - reserved < self.total and of_block < self.per_block:
+            return 0
+        if of_client or reserved >= self.reserve:
+            return None
+        held = [r[0] for r in db.execute(
+            "SELECT address FROM replays WHERE state = 'queued' AND reserved = 1")]
+        if sum(client_block(a) == block for a in held) >= RESERVE_PER_BLOCK or \
+                sum(client_wide(a) == client_wide(address) for a in held) >= RESERVE_PER_WIDE:
+            return None
+        return 1
 
     # -- the upload -----------------------------------------------------------
 
@@ -196,7 +240,7 @@ class ReplayQueue:
             db.execute("UPDATE replays SET uploaded = COALESCE(uploaded, ?),"
                        " upload_name = COALESCE(upload_name, ?) WHERE id = ?",
                        (self.clock(), name, row_id))
-            if state == "queued":
+            if state in ("queued", "held"):
                 return rules.VERIFYING
             return self._store(db, row_id)
 
@@ -226,51 +270,111 @@ class ReplayQueue:
         the row it takes, passing over rows another is taking."""
         now = self.clock()
         with self._lock, board.transaction(self.db, board_write=False) as db:
-            db.execute("UPDATE replays SET state = 'refused', finished = ?,"
+            db.execute("UPDATE replays SET state = 'held', finished = ?,"
                        " reason = 'its verification was cut short ' || attempts || ' times'"
-                       " WHERE state = 'queued' AND attempts >= ? AND lease_until < ?",
-                       (now, ATTEMPTS, now))
+                       " || COALESCE(' (last: ' || reason || ')', '')"
+                       " WHERE state = 'queued' AND attempts >= ?"
+                       " AND (lease_until IS NULL OR lease_until < ?)", (now, ATTEMPTS, now))
             waiting = db.execute(
-                "SELECT id, block, client, key FROM replays WHERE state = 'queued'"
-                " AND (lease_until IS NULL OR lease_until < ?) AND claim_frames <= ?"
-                " ORDER BY id LIMIT 10000", (now, max_frames)).fetchall()
+                "SELECT id, block, client, key, claim_frames, attempts FROM replays"
+                " WHERE state = 'queued' AND (lease_until IS NULL OR lease_until < ?)"
+                " AND claim_frames <= ? ORDER BY id LIMIT 10000", (now, max_frames)).fetchall()
             if not waiting:
                 return None
-            spent = {}
-            for block, client, key, cpu in db.execute(
-                    "SELECT block, client, key, COALESCE(cpu, ?) FROM replays WHERE finished >= ?"
-                    " UNION ALL SELECT block, client, key, ? FROM replays"
-                    " WHERE state = 'queued' AND lease_until >= ?",
-                    (self.lease, now - FAIR_WINDOW, self.lease, now)):
-                for unit in (("b", block), ("c", client), ("k", key)):
-                    spent[unit] = spent.get(unit, 0.0) + cpu
-            waiting.sort(key=lambda r: (spent.get(("b", r[1]), 0.0),
-                                        spent.get(("c", r[2]), 0.0),
-                                        spent.get(("k", r[3]), 0.0), r[0]))
-            for row_id, *_ in waiting[:CLAIM_TRIES]:
-                row = db.execute("SELECT replay, claim_frames FROM replays WHERE id = ?"
+            # A replay whose verification was cut short before goes apart:
+            # one such at a time, so that whatever cut it short cannot take
+            # other replays with it.
+            if db.execute("SELECT 1 FROM replays WHERE state = 'queued' AND attempts >= 2"
+                          " AND lease_until >= ? LIMIT 1", (now,)).fetchone():
+                waiting = [r for r in waiting if r[5] == 0]
+            tags = self._tags(db)
+            vtime = tags.get("", 0.0)
+
+            def tag(unit):
+                return max(vtime, tags.get(unit, vtime))
+
+            def order(row):
+                # Start-time fair queueing per /24, then client, then key: a
+                # group starts at its own finish or at the virtual time, if
+                # it has had nothing lately. At equal starts the group that
+                # has had less goes first, then the cheaper claim, the older row.
+                units = ("b " + row[1], "c " + row[2], "k " + row[3])
+                return (*((tag(u), tags.get(u, -1.0)) for u in units), estimate(row[4]), row[0])
+            waiting.sort(key=order)
+            for row_id, block, client, key, frames, attempts in waiting[:CLAIM_TRIES]:
+                row = db.execute("SELECT replay FROM replays WHERE id = ?"
                                  " AND state = 'queued' AND (lease_until IS NULL OR lease_until < ?)"
                                  + db.for_update, (row_id, now)).fetchone()
                 if row is not None:
                     break
             else:
                 return None
-            db.execute("UPDATE replays SET claimed_by = ?, lease_until = ?,"
-                       " attempts = attempts + 1 WHERE id = ?", (worker, now + self.lease, row_id))
-        return Job(row_id, row[0], worker, row[1])
+            cost = estimate(frames)
+            charges = {"": max(vtime, tag("b " + block))}
+            for unit in ("b " + block, "c " + client, "k " + key):
+                charges[unit] = tag(unit) + cost
+            self._charge(db, charges)
+            db.execute("UPDATE replays SET claimed_by = ?, lease_until = ?, charged = ?,"
+                       " attempts = attempts + 1 WHERE id = ?",
+                       (worker, now + self.lease, cost, row_id))
+            if row_id % 64 == 0:        # groups behind the virtual time are as good as new
+                db.execute("DELETE FROM fair WHERE finish < ? AND unit != ''", (vtime,))
+        return Job(row_id, row[0], worker, frames, apart=attempts > 0)
+
+    @staticmethod
+    def _tags(db):
+        """{unit: virtual finish} of the groups ahead of the virtual time
+        (and '' with the virtual time itself)."""
+        vtime = db.execute("SELECT finish FROM fair WHERE unit = ''").fetchone()
+        vtime = vtime[0] if vtime else 0.0
+        tags = dict(db.execute("SELECT unit, finish FROM fair WHERE finish >= ?", (vtime,)))
+        tags[""] = vtime
+        return tags
+
+    @staticmethod
+    def _charge(db, finishes):
+        """Sets these units' virtual finish times (in one order, so that
+        workers of other processes never wait for each other in a circle)."""
+        for unit in sorted(finishes):
+            db.execute("INSERT INTO fair (unit, finish) VALUES (?, ?) ON CONFLICT (unit)"
+                       " DO UPDATE SET finish = excluded.finish", (unit, finishes[unit]))
+
+    def _settle_charge(self, db, row_id: int, cost: float):
+        """Charges the groups of a row what its verification cost instead of
+        what was charged when it was claimed."""
+        block, client, key, charged = db.execute(
+            "SELECT block, client, key, charged FROM replays WHERE id = ?", (row_id,)).fetchone()
+        extra = cost - (charged or 0.0)
+        vtime = self._tags(db)[""]
+        for unit in sorted(("b " + block, "c " + client, "k " + key)):
+            db.execute("INSERT INTO fair (unit, finish) VALUES (?, ?) ON CONFLICT (unit)"
+                       " DO UPDATE SET finish = fair.finish + ?", (unit, vtime + extra, extra))
+        db.execute("UPDATE replays SET charged = ? WHERE id = ?", (cost, row_id))
 
     def finish(self, job: Job, verdict: Verdict):
         """Writes the verdict, and the score when its upload has come, in
         one transaction; nothing when the claim was lost meanwhile. Returns
-        the row's new state, or None."""
+        the row's new state, or None. A verification that could not finish
+        for a reason not the replay's own (`verdict.retry`) leaves the
+        replay queued, apart, or held for the operator after too many tries."""
         now = self.clock()
         with self._lock, board.transaction(self.db) as db:
             row = db.execute("SELECT state, claimed_by, key, name_key, claim_score, claim_level,"
-                             " uploaded FROM replays WHERE id = ?" + db.lock_row,
+                             " uploaded, attempts FROM replays WHERE id = ?" + db.lock_row,
                              (job.id,)).fetchone()
             if row is None or row[0] != "queued" or row[1] != job.worker:
                 return None
-            _, _, key, name_key, score, level, uploaded = row
+            _, _, key, name_key, score, level, uploaded, attempts = row
+            self._settle_charge(db, job.id, verdict.cpu + START_COST)
+            if verdict.retry:
+                state = "held" if attempts >= ATTEMPTS else "queued"
+                db.execute("UPDATE replays SET state = ?, reason = ?, cpu = ?, finished = ?,"
+                           " claimed_by = NULL, lease_until = NULL WHERE id = ?",
+                           (state, verdict.why if state == "queued" else
+                            f"its verification was cut short {attempts} times"
+                            f" (last: {verdict.why})", verdict.cpu,
+                            now if state == "held" else None, job.id))
+                return state
             why = self._refusal(db, verdict, key, name_key, score, level)
             db.execute("UPDATE replays SET state = ?, reason = ?, frames = ?, hash = ?,"
                        " fingerprint = ?, cpu = ?, finished = ?, claimed_by = NULL,"
@@ -323,6 +427,8 @@ class ReplayQueue:
                 " AND claimed_by LIKE ?", (host + ":%",))]
             for holder in holders:
                 try:
+                    if int(holder.split(":")[1]) == os.getpid():
+                        raise ProcessLookupError    # this process starts: it holds nothing yet
                     os.kill(int(holder.split(":")[1]), 0)
                     continue
                 except (ValueError, IndexError, ProcessLookupError):
@@ -405,7 +511,8 @@ class Workers:
             return None
         if self._stop.is_set():
             return "stopped"
-        verdict = self.verifier.run(job.replay, job.frames or MAX_FRAMES, self._stop)
+        verdict = self.verifier.run(job.replay, job.frames or MAX_FRAMES, self._stop,
+                                    apart=job.apart)
         if self._stop.is_set():
             return "stopped"    # cut short by the stop: the claim goes back to the queue
         try:

@@ -21,7 +21,7 @@ import subprocess
 import tempfile
 import threading
 
-from .queue import Verdict
+from .queue import MAX_FRAMES, Verdict
 
 _FIELD = re.compile(rb"([a-z_]+)=(\S+)")
 _NEEDED = {b"score": rb"\d{1,8}", b"level": rb"\S\S", b"frames": rb"\d{1,9}",
@@ -67,10 +67,15 @@ class Verifier:
         return cpu, min(self.wall_seconds, 5.0 + 3 * cpu)
 
     def run(self, replay: bytes, frames: int = 1 << 31,
-            stop: threading.Event = None) -> Verdict:
+            stop: threading.Event = None, apart: bool = False) -> Verdict:
         """Plays the replay; with `stop` set before it starts (a worker being
-        stopped, which then cancels), nothing is started."""
-        cpu_limit, wall = self.limits(frames)
+        stopped, which then cancels), nothing is started. `apart`: an
+        earlier try was cut short, so this one runs with the full limits,
+        while what its frames allow still decides whether it cost too much.
+        The verdict says `retry` when the replay could not be played to the
+        end for a reason that is not the replay's own."""
+        allowed, _ = self.limits(frames)
+        cpu_limit, wall = self.limits(MAX_FRAMES if apart else frames)
         with tempfile.TemporaryDirectory(prefix="zephrant-verify-") as scratch:
             path = os.path.join(scratch, "upload.replay")
             with open(path, "wb") as f:
@@ -88,16 +93,22 @@ class Verifier:
             with open(out_path, "w+b") as out:
                 code, cpu, timed_out = self._spawn(command, scratch, env, out, wall, stop)
                 if code is None:
-                    return Verdict(False, why="verifier did not start")
+                    return Verdict(False, why="verifier did not start", retry=True)
                 out.seek(0)
                 output = out.read(OUTPUT_BYTES)
+        # Past the CPU time its frames allow, a replay is at fault however
+        # it ended; short of it, a verifier killed or out of wall time was
+        # held back by something else (a busy machine, a kill), and tries again.
+        if code in (-signal.SIGXCPU, -signal.SIGKILL) and cpu >= cpu_limit - 0.5 \
+                or timed_out and cpu >= allowed - 0.5:
+            return Verdict(False, why="verifier ran out of CPU time", cpu=cpu)
         if timed_out:
-            return Verdict(False, why="verifier ran out of time", cpu=cpu)
+            return Verdict(False, why="verifier ran out of time", cpu=cpu, retry=True)
         if code != 0:
-            reasons = {1: "unreadable", 2: "invalid", 3: "made by other rules",
-                       -signal.SIGXCPU: "verifier ran out of CPU time",
-                       -signal.SIGKILL: "verifier ran out of CPU time"}
-            why = reasons.get(code, f"verifier ended with {code}")
+            reasons = {1: "unreadable", 2: "invalid", 3: "made by other rules"}
+            if code not in reasons:
+                return Verdict(False, why=f"verifier ended with {code}", cpu=cpu, retry=True)
+            why = reasons[code]
             detail = output.decode("ascii", "replace").strip().splitlines()
             if code == 2 and detail:      # the verifier's "invalid: <why>" line
                 why = detail[0][:120] if detail[0].startswith("invalid") \
@@ -105,7 +116,7 @@ class Verifier:
             return Verdict(False, why=why, cpu=cpu)
         fields = read_line(output)
         if fields is None:
-            return Verdict(False, why="verifier said nothing usable", cpu=cpu)
+            return Verdict(False, why="verifier said nothing usable", cpu=cpu, retry=True)
         fingerprint = fields.get(b"fingerprint", b"")
         return Verdict(True, int(fields[b"score"]), fields[b"level"].decode("ascii"),
                        int(fields[b"frames"]), fields[b"hash"].decode("ascii"),
