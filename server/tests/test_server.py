@@ -882,7 +882,7 @@ class QueueTest(unittest.TestCase):
             self.assertEqual(state, "queued" if attempt < 4 else "held")
         self.assertEqual(self.state(1), ("held", 4, "its verification was cut short 4 times"
                                                     " (last: verifier was killed)"))
-        self.assertEqual(self.queue.match_upload("10.0.0.1", "Ann", "A1", 1), rules.VERIFYING)
+        self.assertEqual(self.queue.match_upload("10.0.0.1", "Kaaaaaa", "A1", 1), rules.VERIFYING)
         import io
         import zephrant_admin       # the operator mends the cause and puts it back
         self.assertEqual(zephrant_admin.main(["--db", self.path,
@@ -900,7 +900,8 @@ class QueueTest(unittest.TestCase):
             self.add(f"10.0.{i // 2}.{i}", f"{i:032x}")
 
         def room(address):
-            return self.queue.enqueue(address, os.urandom(16).hex(), "Ann", os.urandom(16),
+            key = os.urandom(16).hex()
+            return self.queue.enqueue(address, key, "K" + key[-6:], os.urandom(16),
                                       Claim(1, "A1"))[0]
         self.assertEqual(room("10.0.0.0"), rules.BUSY)      # has one queued
         # Newcomers get the reserve: at most 4 from a /24 and 16 from a /16.
