@@ -795,6 +795,42 @@ class VerifiedUploadTest(ServerCase):
         return (copy[:8] + struct.pack("<I", int(found[1])) + found[2] + copy[14:20] +
                 struct.pack("<Q", int(found[3], 16)) + copy[28:])
 
+    def test_every_copy_of_a_game_is_the_same_game(self):
+        program = os.environ.get("ZEPHRANT_COPY_BIN") or os.path.join(
+            SERVER_DIR, os.pardir, "build", "zephrant-replay-copy")
+        replay, score, level = self.recorded
+        if not os.access(program, os.X_OK) or b"plays=" not in self.run_verifier(replay):
+            self.skipTest("needs zephrant-replay-copy and a verifier that prints plays")
+        original = os.path.join(self.tmp.name, "original.zrp")
+        with open(original, "wb") as f:
+            f.write(replay)
+        self.assertEqual(self.send_replay(replay, name="Zed")[0], rules.VERIFYING)
+        self.assertEqual(self.upload("Zed", level, score), rules.VERIFYING)
+        copies = {}
+        for n, kind in enumerate(["extra-frame", "split-reads", "pause", "level-end-idle",
+                                  "late-esc", "partial A2"]):
+            path = os.path.join(self.tmp.name, f"copy{n}.zrp")
+            subprocess.run([program, kind.split()[0], original, path, *kind.split()[1:]],
+                           check=True, timeout=120)
+            with open(path, "rb") as f:
+                copies[kind] = f.read()
+            self.assertNotEqual(copies[kind], replay, kind)
+            self.assertEqual(self.send_replay(copies[kind], name=f"Thief{chr(65 + n)}",
+                                              key=f"{n:032x}", source=f"127.0.1.{n}")[0],
+                             rules.VERIFYING, kind)
+        # The owner's own game again under a look-alike is its line again;
+        # under another name it would be a second line.
+        for n, name in enumerate(("ZED", "Yak")):
+            self.send_replay(copies["extra-frame"], name=name, source=f"127.0.0.{n + 3}")
+        states = self.verify_queued()
+        self.assertEqual(states[0], ("done", None))
+        self.assertEqual(dict(zip(copies, states[1:])), {
+            kind: ("refused", "the same game is stored under another key") for kind in copies})
+        self.assertEqual(states[-2:], [("verified", None),
+                                       ("refused", "the same game is stored under another name")])
+        self.assertEqual(self.upload("ZED", level, score, source="127.0.0.3"), rules.NOT_BETTER)
+        self.assertEqual(self.board_lines(), [f"Zed,{level},{score}"])
+
     def test_a_full_queue_refuses_with_a_status(self):
         self.queue.per_client = 0
         self.assertEqual(self.send_replay(self.recorded[0]), [rules.BUSY])
