@@ -118,39 +118,33 @@ class WebPagesTest(unittest.TestCase):
         self.assertIn(b"bof", exchange(self.server.port, game_get("getScores.php")))
 
     def test_every_echoed_request_value_comes_back_escaped(self):
-        escaped = html.escape(MARKUP, quote=True)
-        m = MARKUP_URL
-        for path, echoed in (
-                (f"/?q={m}", escaped),                  # the field and "Names holding"
-                (f"/?page={m}&q={m}", escaped),
-                (f"/?page=2&q=p&{m}={m}", None),        # a field nobody reads
-                (f"/player/{m}?page={m}", escaped),
-                (f"/watch/{m}", None), (f"/replay/{m}.zrp", None), (f"/{m}", None),
-                (f"/api/board.json?q={m}&page={m}", "\\u003cscript\\u003e\\u0026'\\\""),
-                (f"/api/player/{m}.json", "\\u003cscript\\u003e"), (f"/api/{m}", None)):
+        m, escaped = MARKUP_URL, html.escape(MARKUP, quote=True)
+        for path, code, echoed in (
+                (f"/?q={m}&page={m}&{m}={m}", 200, escaped),    # the field and "Names holding"
+                (f"/player/{m}?page={m}", 404, escaped),
+                (f"/watch/{m}", 404, ""), (f"/replay/{m}.zrp", 404, ""), (f"/{m}", 404, ""),
+                (f"/api/board.json?q={m}&page={m}", 200, "\\u003cscript\\u003e\\u0026'\\\""),
+                (f"/api/player/{m}.json", 404, "\\u003cscript\\u003e"), (f"/api/{m}", 404, "")):
             with self.subTest(path=path):
-                text = self.get(path)[2].decode()
-                self.assertNotIn("<script", text)
-                if echoed:
-                    self.assertIn(echoed, text)
-                if "/api/" in path:
-                    json.loads(text)
+                got, _, body = self.get(path)
+                self.assertEqual(got, code)
+                self.assertNotIn("<script", body.decode())
+                self.assertIn(echoed, body.decode())
+                if "/api/" in path:         # misses there are JSON as well
+                    json.loads(body)
 
     def test_any_query_gets_an_answer_and_a_fault_one_log_line(self):
         tracked = "utm_source=x&utm_medium=y&fbclid=z&" + "&".join(f"f{i}={i}" for i in range(40))
         found = self.get(f"/?{tracked}&q=p14&page=1")[2].decode()
         self.assertEqual(len(re.findall(r">P14\d<", found)), 10)
-        board = json.loads(self.get(f"/api/board.json?{tracked}&page=2&page=1")[2])
-        self.assertEqual(board["page"], 2)
         self.pages.lines = lambda: 1 / 0
         with self.assertLogs("zephrant.server", logging.INFO) as logs:
             # Read to the close, which comes after the request's log line.
             for request in (f"GET /?{tracked} HTTP/1.0", "HEAD /api/board.json HTTP/1.0"):
                 reply = exchange(self.server.port, f"{request}\r\n\r\n".encode())
                 self.assertTrue(reply.startswith(b"HTTP/1.0 500 "), reply)
-        self.assertEqual(len(logs.records), 2)
-        self.assertTrue(all("ZeroDivisionError" in r.getMessage() and "web.py" in r.getMessage()
-                            and r.exc_info is None for r in logs.records))
+        self.assertEqual([("ZeroDivisionError" in r.getMessage(), r.exc_info) for r in logs.records],
+                         [(True, None)] * 2)
 
     def test_names_are_found_by_family_and_head_and_misses_answer_in_kind(self):
         self.board.submit("Z.E.D", "A3", 700, "10.0.2.1")
@@ -160,18 +154,12 @@ class WebPagesTest(unittest.TestCase):
         player = json.loads(self.get("/api/player/%20z-E-d.json")[2])
         self.assertEqual((player["name"], [s["score"] for s in player["scores"]]),
                          ("Zed", [800, 700]))
-        for path in ("/api/player/nobody.json", "/api/board", "/api/"):
-            code, headers, body = self.get(path)
-            self.assertEqual((code, headers["Content-Type"]), (404, "application/json"))
-            self.assertIn("error", json.loads(body))
-        for path in ("/", "/?q=zed", "/player/zed", "/api/board.json", "/api/player/x.json",
-                     "/style.css", "/nowhere"):
+        for path in ("/?q=zed", "/player/zed", "/api/board.json", "/api/x", "/nowhere"):
             got, head = self.get(path), self.get(path, method="HEAD")
             self.assertEqual(head[2], b"")
             self.assertEqual([head[0], *(head[1][h] for h in ("Content-Type", "Content-Length"))],
                              [got[0], *(got[1][h] for h in ("Content-Type", "Content-Length"))])
-        for script in ("getScores.php", "challenge.php"):       # the game's, for the game
-            self.assertEqual(self.get(f"/netscores/zephrant/{script}", method="HEAD")[0], 405)
+        self.assertEqual(self.get("/netscores/zephrant/challenge.php", method="HEAD")[0], 405)
 
     def test_claims_being_verified_are_only_counted(self):
         queue = ReplayQueue(self.new_database())
@@ -181,8 +169,7 @@ class WebPagesTest(unittest.TestCase):
         self.pages.queue = queue
         page = self.get("/")[2].decode()
         self.assertIn("1 upload being verified", page)
-        self.assertNotIn("EVIL", page)
-        self.assertNotIn("9999999", page)
+        self.assertNotRegex(page, "EVIL|9999999")
         self.assertEqual(json.loads(self.get("/api/board.json")[2])["verifying"], 1)
 
 
