@@ -53,7 +53,7 @@ def main(argv=None, out=sys.stdout) -> int:
                         help="the server's SQLite file or postgresql:// URL")
     sub = parser.add_subparsers(dest="command", required=True)
     listing = sub.add_parser("list", help="stored scores, best first")
-    listing.add_argument("--name")
+    listing.add_argument("--name", help="only this name and its look-alikes")
     listing.add_argument("--removed", action="store_true", help="only removed ones")
     listing.add_argument("-n", type=int, default=50, help="at most this many (default 50)")
     for name in ("remove", "restore"):

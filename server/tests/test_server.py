@@ -24,7 +24,7 @@ SERVER_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, SERVER_DIR)
 
 from zscores import db as database, rules  # noqa: E402
-from zscores.board import Moderation, ScoreBoard  # noqa: E402
+from zscores.board import Moderation, ScoreBoard, banned  # noqa: E402
 from zscores.cli import DEFAULT_CONSTANTS  # noqa: E402
 from zscores.queue import Claim, ReplayQueue, Verdict, Workers  # noqa: E402
 from zscores.service import Limits, ScoreService  # noqa: E402
@@ -589,7 +589,8 @@ class ModerationTest(ServerCase):
         self.assertEqual(self.board_lines(), ["Ann,A1,300", "Bob,A1,200"])
         self.assertRegex(self.admin("list")[1], r"\n *\d+ Cheat .* replay banned-name\n|"
                                                 r"\n *\d+ Cheat .*  banned-name\n")
-        self.assertEqual(self.upload("Cheat", "A1", 9999999), rules.BANNED)
+        self.assertEqual(self.upload("C.H.E.A.T", "A1", 9999999), rules.BANNED)  # its family
+        self.assertEqual(self.admin("ban", "name", "CHEAT")[1], "name 'CHEAT' was banned already\n")
         self.admin("ban", "address", "127.0.0.1")
         self.assertEqual(self.board_lines(), [])
         self.assertEqual(self.admin("bans")[1], "address 127.0.0.1\nname Cheat\n")
@@ -1028,13 +1029,17 @@ class QueueTest(unittest.TestCase):
         self.assertEqual(mod.move_name("RACER", a), b)
         self.assertEqual((send(a, "Racer"), send(b, "Racer")),
                          (rules.VERIFYING, rules.NAME_TAKEN))
-        # A board of the version before holds opens with its owners kept.
-        self.queue.db.script("DROP TABLE plays; ALTER TABLE owners DROP COLUMN hold")
+        # A board of the version before holds opens with its owners kept,
+        # and a name banned as typed is banned in its family.
+        self.queue.db.script("DROP TABLE plays; ALTER TABLE owners DROP COLUMN hold;"
+                             " ALTER TABLE bans DROP COLUMN family; INSERT INTO bans"
+                             " (kind, value, created) VALUES ('name', 'Racer', 0)")
         self.queue.db.set_schema_version(3)
         self.queue.close()
         self.queue = ReplayQueue(self.queue.db.target, clock=self.clock)
         self.addCleanup(self.queue.close)
         self.assertEqual(send(b, "Racer"), rules.NAME_TAKEN)
+        self.assertTrue(banned(self.queue.db, "R-ACER", "", ""))
 
 
 class VerifierLimitsTest(unittest.TestCase):

@@ -66,10 +66,13 @@ CREATE TABLE IF NOT EXISTS owners (
     key     TEXT NOT NULL,
     hold    INTEGER NOT NULL DEFAULT 0
 );
+-- A banned name bans its family (`family`, its name key); a key or an
+-- address is banned as it stands.
 CREATE TABLE IF NOT EXISTS bans (
     kind    TEXT NOT NULL,
     value   TEXT NOT NULL,
     created REAL NOT NULL,
+    family  TEXT,
     PRIMARY KEY (kind, value)
 );
 -- Replays waiting for the verifier, and what it found. A worker claims a
@@ -171,7 +174,7 @@ DROP TABLE owners_v2;
 # The rows that count: not removed, nothing about them banned.
 _VISIBLE = """
     removed = 0
-    AND name NOT IN (SELECT value FROM bans WHERE kind = 'name')
+    AND name_key NOT IN (SELECT family FROM bans WHERE kind = 'name' AND family IS NOT NULL)
     AND key NOT IN (SELECT value FROM bans WHERE kind = 'key')
     AND address NOT IN (SELECT value FROM bans WHERE kind = 'address')
 """
@@ -230,6 +233,12 @@ def connect(target: str):
             if db.kind == "postgresql":
                 kind = kind.replace("REAL", "DOUBLE PRECISION")
             db.execute(f"ALTER TABLE replays ADD COLUMN {column} {kind}")
+    if "family" not in db.columns("bans"):      # version 3 banned names as typed
+        db.execute("ALTER TABLE bans ADD COLUMN family TEXT")
+    for (value,) in db.execute("SELECT value FROM bans WHERE kind = 'name'"
+                               " AND family IS NULL").fetchall():
+        db.execute("UPDATE bans SET family = ? WHERE kind = 'name' AND value = ?",
+                   (rules.name_key(value), value))
     if "score_id" not in db.columns("plays"):
         db.execute("ALTER TABLE plays ADD COLUMN score_id INTEGER")
         db.execute("CREATE INDEX IF NOT EXISTS plays_score ON plays (score_id)")
@@ -382,9 +391,9 @@ def games_sharing(db, plays):
 
 def banned(db, name: str, key: str, address: str) -> bool:
     return db.execute(
-        "SELECT 1 FROM bans WHERE (kind = 'name' AND value = ?)"
+        "SELECT 1 FROM bans WHERE (kind = 'name' AND family = ?)"
         " OR (kind = 'key' AND value = ?) OR (kind = 'address' AND value = ?)",
-        (name, key, address)).fetchone() is not None
+        (rules.name_key(name), key, address)).fetchone() is not None
 
 
 def store(db, name, level, score, address, now, key="", replay=None, replay_hash=None,
@@ -420,16 +429,18 @@ class Moderation:
         removed, has_replay, banned: what of name, key and address is)."""
         where = "WHERE removed = 1" if removed else "WHERE 1 = 1"
         args = []
-        if name is not None:
-            where += " AND name = ?"
-            args.append(name)
+        if name is not None:            # the name's family: every look-alike spelling
+            where += " AND name_key = ?"
+            args.append(rules.name_key(name))
         rows = self.db.execute(
             "SELECT id, name, level, score, key, address, removed, replay IS NOT NULL"
             f" FROM scores {where} ORDER BY score DESC, id ASC LIMIT ?",
             (*args, limit)).fetchall()
-        bans = set(self.bans())
-        return [(*row, [kind for kind, value in zip(BAN_KINDS, (row[1], row[4], row[5]))
-                        if (kind, value) in bans]) for row in rows]
+        bans = {(kind, rules.name_key(value) if kind == "name" else value)
+                for kind, value in self.bans()}
+        return [(*row, [kind for kind, value in zip(
+            BAN_KINDS, (rules.name_key(row[1]), row[4], row[5])) if (kind, value) in bans])
+            for row in rows]
 
     def score(self, row_id: int):
         """(name, level, score) of a stored score, or None."""
@@ -445,11 +456,20 @@ class Moderation:
         """False when it was banned already."""
         if kind not in BAN_KINDS:
             raise ValueError(kind)
-        return self.db.execute("INSERT INTO bans (kind, value, created) VALUES (?, ?, ?)"
-                               " ON CONFLICT DO NOTHING",
-                               (kind, value, time.time())).rowcount == 1
+        if kind == "name" and self.db.execute(
+                "SELECT 1 FROM bans WHERE kind = 'name' AND family = ?",
+                (rules.name_key(value),)).fetchone():
+            return False
+        return self.db.execute("INSERT INTO bans (kind, value, created, family)"
+                               " VALUES (?, ?, ?, ?) ON CONFLICT DO NOTHING",
+                               (kind, value, time.time(),
+                                rules.name_key(value) if kind == "name" else None)).rowcount == 1
 
     def unban(self, kind: str, value: str) -> bool:
+        """A name is unbanned in any spelling of its family."""
+        if kind == "name":
+            return self.db.execute("DELETE FROM bans WHERE kind = 'name' AND family = ?",
+                                   (rules.name_key(value),)).rowcount >= 1
         return self.db.execute("DELETE FROM bans WHERE kind = ? AND value = ?",
                                (kind, value)).rowcount == 1
 
