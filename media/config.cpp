@@ -19,6 +19,7 @@ struct TConfigLine {
 };
 
 struct TConfigState {
+  Text file;  // where the settings are read and written: the file a link of the user's leads to
   bool loaded = false;
   bool changed = false;
   bool keepFile = false;  // present but unreadable: never written over
@@ -75,8 +76,15 @@ void Load() {
     SaveConfig();
     return;
   }
+  Text why;
+  if (!FollowOwnLink(path, config.file, why)) {
+    config.keepFile = true;
+    PrintLine(u"config: " + path + u" " + why +
+              u"; the defaults are used and it is left as it is");
+    return;
+  }
   std::vector<uint8_t> bytes;
-  if (!ReadSmallFile(path, MAX_CONFIG_BYTES, bytes)) {
+  if (!ReadSmallFile(config.file, MAX_CONFIG_BYTES, bytes)) {
     config.keepFile = true;
     PrintLine(u"config: " + path +
               u" cannot be read; the defaults are used and it is left as it is");
@@ -175,7 +183,8 @@ bool SaveConfig() {
   Text path = ConfigPath();
   if (path.empty() || config.keepFile) return false;
   Text folder = UserConfigFolder(u"zephrant"), error;
-  if (!MakeFolder(folder, error) || !WriteFileAtomically(path, ConfigBytes())) {
+  Text file = config.file.empty() ? path : config.file;
+  if (!MakeFolder(folder, error) || !WriteFileAtomically(file, ConfigBytes())) {
     PrintLine(u"config: " + path + u" cannot be written; the settings last this run only");
     config.keepFile = true;  // said once; the next save would fail alike
     return false;

@@ -3,8 +3,9 @@
 // Lines the game does not know, comments (#) and blank lines are kept as
 // they are when the file is written back; lines that are not key=value are
 // reported once on the console and otherwise left alone. A missing file is
-// made; a file that cannot be read (a link, not a plain file, too long) only
-// costs the settings: the game runs on its defaults and leaves it untouched.
+// made; a file that cannot be read (someone else's link, not a plain file,
+// too long) only costs the settings: the game runs on its defaults and
+// leaves it untouched. A link of the player's own is followed.
 #pragma once
 #include <cstdint>
 #include <vector>

@@ -7,7 +7,9 @@
 
 #include <cerrno>
 
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <string>
 
@@ -185,4 +187,30 @@ Text KeepDatedCopy(const Text& path, const Text& tag) {
     if (result != EEXIST) break;
   }
   return Text();
+}
+
+bool FollowOwnLink(const Text& path, Text& target, Text& why) {
+  std::string p = ByteString(path);
+  struct stat st {};
+  target = path;
+  if (lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+  if (st.st_uid != geteuid()) {
+    why = u"is a link owned by someone else";
+    return false;
+  }
+  char real[PATH_MAX];
+  if (!realpath(p.c_str(), real) || stat(real, &st) != 0) {
+    why = u"is a link that leads to no file";
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    why = u"is a link to something that is not a plain file";
+    return false;
+  }
+  if (st.st_uid != geteuid()) {
+    why = u"is a link to a file owned by someone else";
+    return false;
+  }
+  target = AsciiText(real);
+  return true;
 }

@@ -27,6 +27,14 @@ bool EnsureFolder(const Text& path);            // a folder there, made when mis
 std::vector<Text> FolderFileNames(const Text& path);  // names of its entries; empty when unreadable
 bool RemovePlainFile(const Text& path);         // removes a file or link, never a folder
 
+// --- Links ---
+// The file a name stands for: the name itself, or, for a symbolic link the
+// user owns that leads to a plain file the user owns (as dotfile managers
+// make them), the file it leads to, so that it is read there and replaced
+// there, the link staying. False, with `why` saying so ("is a link owned by
+// someone else", ...), for any other link.
+bool FollowOwnLink(const Text& path, Text& target, Text& why);
+
 // --- Keeping a copy ---
 // Copies the plain file at `path` into a new file beside it named `path` +
 // "." + tag + "-YYYYMMDD-HHMMSS" (local time; "-2", "-3", ... added when

@@ -158,6 +158,13 @@ ScoreFileState ReadScoreTables(TStream& file) {
 
 namespace {
 
+// vek.hsf, or the file it leads to when it is a link of the player's own to
+// a file of theirs; "" for any other link, and `why` says what it is.
+Text ScoreFilePath(Text& why) {
+  Text path;
+  return FollowOwnLink(WritePath(SCORE_FILE_NAME), path, why) ? path : Text();
+}
+
 void RefuseSaves(const Text& why) {
   savesRefused = why;
   PrintLine(u"high scores: " + why);
@@ -170,7 +177,11 @@ bool WriteTablesToFile() {
     PrintLine(u"high scores: not saved: " + savesRefused);
     return false;
   }
-  Text finalPath = WritePath(SCORE_FILE_NAME);
+  Text why, finalPath = ScoreFilePath(why);
+  if (finalPath.empty()) {
+    PrintLine(u"high scores: " + WritePath(SCORE_FILE_NAME) + u" " + why + u"; scores not saved");
+    return false;
+  }
   Text tmpPath = finalPath + TEMP_SUFFIX;
   StreamRef file = CreateFreshFile(tmpPath);
   if (!file) {
@@ -202,8 +213,8 @@ bool WriteTablesToFile() {
   return true;
 }
 
-ScoreFileState ReadScoreFile() {
-  StreamRef file = OpenFileForReading(WritePath(SCORE_FILE_NAME));
+ScoreFileState ReadScoreFile(const Text& path) {
+  StreamRef file = OpenFileForReading(path);
   if (!file) return ScoreFileState::Missing;
   ScoreFileState state = ReadScoreTables(*file);
   file->Close();
@@ -256,8 +267,7 @@ namespace {
 // file of the same date in the replay folder, whose replays the clean-up
 // then keeps. When either copy cannot be made the file is left as it is
 // and this run saves nothing.
-bool KeepDamagedFile() {
-  Text path = WritePath(SCORE_FILE_NAME);
+bool KeepDamagedFile(const Text& path) {
   Text kept = KeepDatedCopy(path, u"damaged");
   Text links = ReplayFolder() + u"/entries";
   Text keptLinks = links + u"." + (kept.empty() ? Text() : kept.substr(path.size() + 1));
@@ -278,13 +288,20 @@ bool KeepDamagedFile() {
 // they cannot be written the game plays on with the defaults in memory.
 void LoadScoreTables() {
   savesRefused.clear();
+  Text why, path = ScoreFilePath(why);
+  if (path.empty()) {
+    FillDefaultTables();
+    RefuseSaves(WritePath(SCORE_FILE_NAME) + u" " + why + u"; it is left as it is, and this " +
+                u"run plays on the default tables and saves no scores");
+    return;
+  }
   for (int pass = 0; pass < 2; ++pass) {
-    ScoreFileState state = ReadScoreFile();
+    ScoreFileState state = ReadScoreFile(path);
     if (state == ScoreFileState::Good) return;
     if (state == ScoreFileState::Damaged && pass == 0) {
       noticePending = true;
       if (Current2D()) ShowDeferredScoreNotice();
-      if (!KeepDamagedFile()) {
+      if (!KeepDamagedFile(path)) {
         FillDefaultTables();
         return;
       }

@@ -206,6 +206,36 @@ TEST(ScoreFile, ADamagedFileIsKeptWithTheReplaysOfItsEntries) {
   ShowDeferredScoreNotice();
 }
 
+// A vek.hsf that is the player's own link is read and saved where it
+// leads; someone else's link is left alone, and this run saves nothing.
+TEST(ScoreFile, OnlyThePlayersOwnLinkIsFollowed) {
+  ScoreDir dir("link");
+  LoadScoreFile();
+  localScores[3] = CipherText(MakeScoreRecord(u"Linked", u"B2", 2250, u"1"));
+  ASSERT_TRUE(SaveScoreFile());
+  std::filesystem::rename("vek.hsf", "kept.hsf");
+  std::filesystem::create_symlink("kept.hsf", "vek.hsf");
+  LoadScoreFile();
+  EXPECT_EQ(MidText(PlainLocal(3), 1, 6), u"Linked");
+  localScores[3] = CipherText(MakeScoreRecord(u"Saved", u"B2", 2250, u"1"));
+  ASSERT_TRUE(SaveScoreFile());
+  EXPECT_TRUE(std::filesystem::is_symlink("vek.hsf"));
+  EXPECT_EQ(PlainAt(FileBytes("kept.hsf"), 30090), u"Saved...............B200022501");
+  if (geteuid() != 0) return;  // only root can give a link away
+  ASSERT_EQ(lchown("vek.hsf", 65534, 65534), 0);
+  std::string before = FileBytes("kept.hsf");
+  testing::internal::CaptureStdout();
+  LoadScoreFile();
+  EXPECT_FALSE(SaveScoreFile());
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("vek.hsf is a link owned by someone else"),
+            std::string::npos);
+  EXPECT_EQ(MidText(PlainLocal(3), 1, 5), u".....");
+  EXPECT_EQ(FileBytes("kept.hsf"), before);
+  EXPECT_TRUE(std::filesystem::is_symlink("vek.hsf"));
+  std::filesystem::remove("vek.hsf");
+  LoadScoreFile();  // the tests after this one save again
+}
+
 TEST(ScoreFile, WithoutAWritableDirectoryTheGamePlaysOnTheDefaults) {
   ScoreDir dir("gone");
   // A working directory that no longer exists: nothing can be created in it,
