@@ -66,6 +66,20 @@ class LoopbackServer {
 
 void SendText(int fd, const std::string& s) { ::send(fd, s.data(), s.size(), MSG_NOSIGNAL); }
 
+// Opens with a time-out of `ms` for the whole connection, which starts
+// before the lookup: `start` is taken just before the open that worked. On
+// a busy machine the lookup's thread alone can take the whole time, so a
+// failed open is tried again.
+StreamRef OpenWithin(const Text& url, int ms, std::chrono::steady_clock::time_point& start) {
+  SetSocketTimeoutMillis(ms);
+  StreamRef s;
+  for (int i = 0; i < 5 && !s; ++i) {
+    start = std::chrono::steady_clock::now();
+    s = OpenStreamUrl(url, true, true);
+  }
+  return s;
+}
+
 }  // namespace
 
 TEST(Streams, EmbeddedFilesAreReadInPlaceByExactName) {
@@ -268,14 +282,13 @@ TEST(Tcp, ASilentServerTimesOut) {
   LoopbackServer server([&done](int) {
     while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   });
-  SetSocketTimeoutMillis(300);
-  StreamRef s = OpenStreamUrl(server.Url(), true, true);
+  std::chrono::steady_clock::time_point start;
+  StreamRef s = OpenWithin(server.Url(), 300, start);
   ASSERT_NE(s, nullptr);
   EXPECT_FALSE(s->Eof());  // nothing yet, nothing closed: not at the end
-  auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(s->ReadLine(), u"");
   auto waited = std::chrono::steady_clock::now() - start;
-  EXPECT_GE(waited, std::chrono::milliseconds(250));
+  EXPECT_GE(waited, std::chrono::milliseconds(299));  // the clock counts whole milliseconds
   EXPECT_LT(waited, std::chrono::milliseconds(3000));
   EXPECT_TRUE(s->Eof());  // a time-out counts as a closed peer, and a failure
   EXPECT_TRUE(s->Failed());
@@ -290,10 +303,9 @@ TEST(Tcp, OneDeadlineAndOneByteCapForTheWholeConnection) {
     while (!done && ::send(fd, "x", 1, MSG_NOSIGNAL) == 1)
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
   });
-  SetSocketTimeoutMillis(300);
-  StreamRef s = OpenStreamUrl(dribbling.Url(), true, true);
+  std::chrono::steady_clock::time_point start;
+  StreamRef s = OpenWithin(dribbling.Url(), 300, start);
   ASSERT_NE(s, nullptr);
-  auto start = std::chrono::steady_clock::now();
   while (!s->Eof()) s->ReadLine();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
   EXPECT_TRUE(s->Failed());
@@ -328,10 +340,15 @@ TEST(Tcp, RefusedConnectionsAndHungUpPeers) {
     port = gone.port();
     StreamRef s = OpenStreamUrl(gone.Url(), true, true);
     ASSERT_NE(s, nullptr);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    // Writing to a peer that hung up must give 0, not end the program.
+    // Writing to a peer that hung up must give 0, not end the program. The
+    // writes succeed until the server's thread has closed and the system
+    // has answered with a reset: they go on until then, for a while.
     int sent = 1;
-    for (int i = 0; i < 50 && sent > 0; ++i) sent = s->Write("hello", 5);
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (sent > 0 && std::chrono::steady_clock::now() < until) {
+      sent = s->Write("hello", 5);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     EXPECT_EQ(sent, 0);
     EXPECT_EQ(s->Read(&sent, 1), 0);
   }
