@@ -5,6 +5,7 @@
 # xvfb-run), shows its window, keeps its scores in the data folder the menu
 # entry asks for, and ends on ESC with status 0.
 build=$1
+. "$(dirname "$0")/find_window.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "$1"; [ -f "$work/stdout.txt" ] && cat "$work/stdout.txt"; exit 1; }
@@ -43,7 +44,7 @@ mkdir "$work/cwd"
 cd "$work/cwd" || exit 2
 XDG_DATA_HOME="$work/data" "$root/usr/games/zephrant" --user-data > "$work/stdout.txt" 2>&1 &
 pid=$!
-wid=$(timeout 120 xdotool search --sync --name '^QUARV: Zephrant v1\.02$' | tail -1)
+wid=$(find_window $pid)
 [ -n "$wid" ] || { kill $pid; fail "no window"; }
 # ESC on the title ends the game; a press made while the media still load
 # is forgotten, so press until it is gone.

@@ -6,13 +6,13 @@
 # status 0. Every step waits for what the game shows or prints; a key that
 # came before the game could take it is pressed again.
 bin=$1
+. "$(dirname "$0")/find_window.sh"
 work=$(mktemp -d)
 cd "$work" || exit 2
 "$bin" > "$work/stdout.txt" 2>&1 &
 pid=$!
 fail() { echo "$1"; kill $pid 2>/dev/null; cat "$work/stdout.txt"; exit 1; }
 alive() { grep -q '^State:[[:space:]]*[^Z]' "/proc/$pid/status" 2>/dev/null; }
-window() { timeout 120 xdotool search --sync --name '^QUARV: Zephrant v1\.02$' | tail -1; }
 focus() { xdotool windowfocus --sync "$wid" 2>/dev/null; }
 # A press again after F12 may find the old window gone (BadWindow): what
 # counts is what the game shows, so xdotool's complaints are not.
@@ -40,7 +40,7 @@ retry() {
   $cond
 }
 
-wid=$(window)
+wid=$(find_window $pid)
 [ -n "$wid" ] || fail "no window"
 geom=$(xdotool getwindowgeometry "$wid" | grep Geometry | awk '{print $2}')
 [ "$geom" = "800x600" ] || fail "window is $geom"
