@@ -149,26 +149,29 @@ TEST(FullScreen, CoversTheDesktopWithoutChangingItsMode) {
   CloseGraphics();
 }
 
-// The 800 x 600 picture in windows of other sizes (as the settings file
-// gives them): scaled as large as fits, aspect kept, black bars; in whole
-// multiples when integer scaling is set. The picture itself reads back
-// unscaled.
+// A 400 x 300 picture in windows of other sizes (as the settings file
+// gives them, all within the test screen's 1024 x 768): scaled as large as
+// fits, aspect kept, black bars; in whole multiples when integer scaling is
+// set, never larger than the window. The picture itself reads back unscaled.
 TEST(WindowScaling, ThePictureFillsTheWindowWithItsAspectKept) {
   struct Case {
     int w, h, integer, outX, outY, outW, outH;
   };
-  for (Case c : {Case{1600, 1200, 0, 0, 0, 1600, 1200}, Case{1000, 600, 0, 100, 0, 800, 600},
-                 Case{1000, 900, 0, 0, 75, 1000, 750}, Case{1000, 900, 1, 100, 150, 800, 600}}) {
+  for (Case c : {Case{800, 600, 0, 0, 0, 800, 600}, Case{500, 300, 0, 50, 0, 400, 300},
+                 Case{560, 450, 0, 0, 15, 560, 420}, Case{560, 450, 1, 80, 75, 400, 300},
+                 // Scales of 1.625 and 2.5: rounded up, a whole multiple would
+                 // not fit.
+                 Case{650, 488, 1, 125, 94, 400, 300}, Case{1000, 750, 1, 100, 75, 800, 600}}) {
     SetConfigInt(u"window_width", c.w);
     SetConfigInt(u"window_height", c.h);
     SetConfigInt(u"integer_scaling", c.integer);
-    ASSERT_NE(OpenGraphics(800, 600, 0, 0, 0), nullptr);
+    ASSERT_NE(OpenGraphics(400, 300, 0, 0, 0), nullptr);
     SetBlend(BLEND_SOLID);
     Cls();
     SetColor(255, 0, 0);
-    DrawRect(0, 0, 400, 300);
+    DrawRect(0, 0, 200, 150);
     SetColor(0, 255, 0);
-    DrawRect(400, 300, 400, 300);
+    DrawRect(200, 150, 200, 150);
     EXPECT_EQ(GrabBackBuffer().At(10, 10) >> 8, 0xFF0000u) << c.w << "x" << c.h;
     TRgbaPixels shown = GrabWindow();
     std::string name = std::to_string(c.w) + "x" + std::to_string(c.h) + "-" +
