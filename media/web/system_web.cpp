@@ -82,6 +82,19 @@ extern "C" int nanosleep(const timespec* want, timespec* left) {
   return 0;
 }
 
+// The page's next animation frame, as a display's vertical blank: the frame
+// just finished is what the browser paints then, and the game draws its next
+// one right after. A hidden page gets no animation frames; there the game
+// goes on at a quarter of a second a frame. False outside a page.
+EM_ASYNC_JS(int, NextAnimationFrame, (), {
+  if (typeof requestAnimationFrame != 'function') return 0;
+  await new Promise(function (go) {
+    var late = setTimeout(go, 250);
+    requestAnimationFrame(function () { clearTimeout(late); go(); });
+  });
+  return 1;
+});
+
 // The page can see how far the game is (Module.framesShown, and when the
 // first two frames came in Module.frameTimes); a page that sets
 // zephrantHoldAtFrame holds the picture at that frame until it clears it,
@@ -99,11 +112,9 @@ void WebYieldForFrame() {
     ++waits;
     emscripten_sleep(20);
   }
-  if (waits == waitsAtLastFrame) {
-    ++waits;
-    emscripten_sleep(0);
-  }
-  waitsAtLastFrame = waits;
+  const bool waited = waits != waitsAtLastFrame;
+  if (!NextAnimationFrame() && !waited) emscripten_sleep(0);
+  waitsAtLastFrame = ++waits;
 }
 
 void WebSetTitle(const std::string& title) {

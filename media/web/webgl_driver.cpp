@@ -161,6 +161,7 @@ class TWebGL2DDriver : public T2DDriver {
     emscripten_webgl_make_context_current(gg->context);
     WebStartInput();
     program = 0;  // a new context knows none of the old one's objects
+    clearHeld = false;
     pages.clear();
     lightFbo = lightTexture = 0;
     lightUsable = true;
@@ -212,8 +213,22 @@ class TWebGL2DDriver : public T2DDriver {
 
   // --- The batch: triangles of one texture under one set of states ---
 
+  // A clear is held until something else touches the picture: the game
+  // clears right after showing a frame and then waits, and the browser
+  // paints in that wait, so a clear done at once would be what it paints.
+  // Whatever would change what the clear does (viewport, clear colour,
+  // target) lets it happen first.
+  bool clearHeld = false;
+
+  void ClearNow() {
+    if (!clearHeld) return;
+    clearHeld = false;
+    glClear(GL_COLOR_BUFFER_BIT);
+  }
+
   void Flush() {
     if (batch.empty() || !g) return;
+    ClearNow();
     if (boundTexture != batchTexture) {
       glBindTexture(GL_TEXTURE_2D, batchTexture);
       boundTexture = batchTexture;
@@ -253,6 +268,7 @@ class TWebGL2DDriver : public T2DDriver {
 
   void Flip(bool) override {
     Flush();
+    ClearNow();
     WebYieldForFrame();
   }
 
@@ -288,6 +304,7 @@ class TWebGL2DDriver : public T2DDriver {
   }
   void SetClsColor(int r, int g_, int b) override {
     Flush();
+    ClearNow();
     clsColor[0] = r / 255.0f, clsColor[1] = g_ / 255.0f, clsColor[2] = b / 255.0f;
     glClearColor(clsColor[0], clsColor[1], clsColor[2], 1.0f);
   }
@@ -296,6 +313,7 @@ class TWebGL2DDriver : public T2DDriver {
     vpX = x, vpY = y, vpW = w, vpH = h;
     if (!g) return;
     Flush();
+    ClearNow();
     if (x == 0 && y == 0 && w == g->width && h == g->height) {
       glDisable(GL_SCISSOR_TEST);
       return;
@@ -311,7 +329,7 @@ class TWebGL2DDriver : public T2DDriver {
 
   void Cls() override {
     Flush();
-    glClear(GL_COLOR_BUFFER_BIT);
+    clearHeld = g != nullptr;
   }
 
   // A point covers the pixel it is in, as GL's one-pixel points do.
@@ -366,6 +384,7 @@ class TWebGL2DDriver : public T2DDriver {
   std::vector<uint8_t> GrabPixels(int x, int y, int w, int h) override {
     if (!g || w <= 0 || h <= 0) return {};
     Flush();
+    ClearNow();
     std::vector<uint8_t> rows(size_t(w) * h * 4);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(x, g->height - y - h, w, h, GL_RGBA, GL_UNSIGNED_BYTE, rows.data());
@@ -392,6 +411,7 @@ class TWebGL2DDriver : public T2DDriver {
     if (lightKept && lightKey == key && std::equal(viewport, viewport + 4, lightViewport))
       return false;
     Flush();
+    ClearNow();
     if (!lightFbo) {
       glGenTextures(1, &lightTexture);
       glBindTexture(GL_TEXTURE_2D, lightTexture);
@@ -429,6 +449,7 @@ class TWebGL2DDriver : public T2DDriver {
       return;
     }
     Flush();
+    ClearNow();
     if (lightDrawing) {
       glBindFramebuffer(GL_FRAMEBUFFER, 0);
       lightDrawing = false;
