@@ -1,6 +1,7 @@
 #!/bin/sh
 # Figures of the web player: its size gzipped, the time from the click on
-# "watch" to the first frame, and the frame rate in headless Chromium.
+# "watch" to the first frame, and the frames it presents a second in headless
+# Chromium beside a page that draws one quad a frame.
 # Builds what it needs first: the web build and the desktop's reference frame.
 #   bench/web_bench.sh [BUILD_DIR]     (default: build)
 set -e

@@ -3,8 +3,11 @@
 regression replays, headless Chromium driven through its DevTools protocol.
 Checks the board's table, clicks "watch" and holds the replay's picture at
 the moment the desktop's reference frame shows (tests/gl/web_reference_test),
-which it must be close to. Leaves board.png and watch.png in FRAMES_DIR and,
-with --bench, prints the player's figures.
+which it must be close to. Then lets it play and looks as a visitor does:
+the canvas at the browser's animation frames must (nearly) always hold a
+picture, and screenshots of the page in play must match the desktop's frame
+of the same moment. Leaves board.png, watch.png and play-N.png in FRAMES_DIR
+and, with --bench, prints the player's figures.
 
     web_browser.py WEB_BUILD_DIR FRAMES_DIR [--bench]
 """
@@ -19,6 +22,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import urllib.parse
 import urllib.request
 
 import websocket
@@ -28,7 +32,9 @@ sys.path.insert(0, os.path.join(ROOT, "server"))
 from zscores.board import ScoreBoard  # noqa: E402
 
 REFERENCE = "web_reference_fast_chasers_250.png"
+BLOCKS = "web_reference_fast_chasers.blocks"   # block means of the desktop's frames 1, 2...
 FRAME = 250 + 1           # the start-up screen is the page's first frame
+BLOCK_ROW, BLOCK_ROWS = 40, 27                 # 20-pixel blocks of the top 540 rows
 
 
 def recorded(replay):
@@ -122,6 +128,84 @@ CANVAS_PIXELS = """(() => {
     s += String.fromCharCode.apply(null, d.subarray(i, i + 8192));
   return btoa(s);
 })()"""
+
+
+# Samples the canvas at the browser's next `n` animation frames: for each,
+# the game's frame count and the share of lit pixels in the play field.
+SAMPLE_FRAMES = """((n) => new Promise(done => {
+  const c = document.getElementById('canvas'), t = document.createElement('canvas');
+  t.width = 80; t.height = 54;
+  const g = t.getContext('2d', {willReadFrequently: true}), out = [];
+  const look = () => {
+    g.drawImage(c, 0, 0, 800, 540, 0, 0, 80, 54);
+    const d = g.getImageData(0, 0, 80, 54).data;
+    let lit = 0;
+    for (let i = 0; i < d.length; i += 4) lit += d[i] + d[i + 1] + d[i + 2] > 96;
+    out.push([Module.framesShown, lit / (80 * 54)]);
+    if (out.length < n) requestAnimationFrame(look); else done(out);
+  };
+  requestAnimationFrame(look);
+}))"""
+
+# A PNG (base64) decoded in the page, as block means of its top 540 rows.
+PNG_BLOCKS = """(async (data) => {
+  const i = new Image(); i.src = 'data:image/png;base64,' + data; await i.decode();
+  const t = document.createElement('canvas'); t.width = 800; t.height = 600;
+  const g = t.getContext('2d'); g.drawImage(i, 0, 0, 800, 600);
+  const d = g.getImageData(0, 0, 800, 540).data, out = [];
+  for (let by = 0; by < 540; by += 20) for (let bx = 0; bx < 800; bx += 20) {
+    let s = 0;
+    for (let y = by; y < by + 20; ++y) for (let x = bx; x < bx + 20; ++x) {
+      const k = (y * 800 + x) * 4; s += d[k] + d[k + 1] + d[k + 2];
+    }
+    out.push(Math.floor(s / 1200));
+  }
+  return out;
+})"""
+
+
+# For `ms` milliseconds: game frames drawn, animation frames that showed a
+# new one, and the seconds measured.
+PRESENTED = """((ms) => new Promise(done => {
+  const f0 = Module.framesShown, t0 = performance.now();
+  let last = f0, shown = 0;
+  const look = (t) => {
+    if (Module.framesShown != last) ++shown, last = Module.framesShown;
+    if (t - t0 < ms) requestAnimationFrame(look);
+    else done([Module.framesShown - f0, shown, (t - t0) / 1000]);
+  };
+  requestAnimationFrame(look);
+}))"""
+
+# The floor: WebGL on a canvas of the game's size, cleared and one quad drawn
+# at every animation frame.
+FLOOR_PAGE = """<!doctype html><canvas id=c width=800 height=600></canvas><script>
+const gl = document.getElementById('c').getContext('webgl', {alpha: false, antialias: false,
+  preserveDrawingBuffer: true});
+const sh = (k, src) => { const s = gl.createShader(k); gl.shaderSource(s, src);
+  gl.compileShader(s); return s; };
+const p = gl.createProgram();
+gl.attachShader(p, sh(gl.VERTEX_SHADER, 'attribute vec2 a; uniform float t;'
+  + 'void main() { gl_Position = vec4(a * 0.5 + vec2(sin(t) * 0.3, 0.0), 0.0, 1.0); }'));
+gl.attachShader(p, sh(gl.FRAGMENT_SHADER, 'void main() { gl_FragColor = vec4(1.0); }'));
+gl.linkProgram(p); gl.useProgram(p);
+gl.bindBuffer(gl.ARRAY_BUFFER, gl.createBuffer());
+gl.bufferData(gl.ARRAY_BUFFER, new Float32Array([-1, -1, 1, -1, 1, 1, -1, -1, 1, 1, -1, 1]),
+  gl.STATIC_DRAW);
+gl.enableVertexAttribArray(0); gl.vertexAttribPointer(0, 2, gl.FLOAT, false, 0, 0);
+var floorFrames = 0;
+const frame = (t) => { gl.clear(gl.COLOR_BUFFER_BIT); gl.uniform1f(gl.getUniformLocation(p, 't'),
+  t / 500); gl.drawArrays(gl.TRIANGLES, 0, 6); ++floorFrames; requestAnimationFrame(frame); };
+requestAnimationFrame(frame);
+</script>"""
+
+
+def block_difference(a, b):
+    """Mean and worst difference of two frames' block means, without the
+    "REPLAY" note at the top left (the status panel is below them)."""
+    diffs = sorted(abs(x - y) for k, (x, y) in enumerate(zip(a, b))
+                   if not (k % BLOCK_ROW < 6 and k // BLOCK_ROW < 3))
+    return sum(diffs) / len(diffs), diffs[-1]
 
 
 def block_means(rgba, width, height, block=20):
@@ -220,21 +304,69 @@ def main(argv):
         else:
             raise AssertionError(f"no {REFERENCE}: the web_reference test makes it")
 
+        # In play, as a visitor sees it: a picture at (nearly) every animation
+        # frame, never the clear between two frames.
+        browser.js("zephrantHoldAtFrame = -1")
+        samples = browser.js(f"{SAMPLE_FRAMES}(150)")
+        dark = [f for f, lit in samples if lit < 0.05]
+        moved = samples[-1][0] - samples[0][0]
+        print(f"in play: {len(samples) - len(dark)} of {len(samples)} animation frames "
+              f"showed a picture over {moved} game frames")
+        assert moved > 20, "the replay hardly moved"
+        assert len(dark) <= len(samples) // 50, f"dark at game frames {dark[:20]}"
+
+        # Screenshots of the page in play, each against the desktop's frames
+        # of the moment it was taken (the page's frame n is the desktop's n - 1).
+        with open(os.path.join(frames_dir, BLOCKS), "rb") as f:
+            desktop = f.read()
+        last = len(desktop) // (BLOCK_ROW * BLOCK_ROWS)
+        box = browser.js("(() => { const r = document.getElementById('canvas')"
+                         ".getBoundingClientRect(); return [r.x, r.y, r.width, r.height]; })()")
+        clip = {"x": box[0], "y": box[1], "width": box[2], "height": box[3],
+                "scale": 800 / box[2]}
+        shots, unlike = 0, []
+        while shots < 20 and browser.js("Module.framesShown") < last - 50:
+            before = browser.js("Module.framesShown")
+            data = browser.call("Page.captureScreenshot", format="png", clip=clip)["data"]
+            after = browser.js("Module.framesShown")
+            if shots % 5 == 0:
+                with open(os.path.join(frames_dir, f"play-{shots // 5}.png"), "wb") as f:
+                    f.write(base64.b64decode(data))
+            seen = browser.js(f"{PNG_BLOCKS}({json.dumps(data)})")
+            size = BLOCK_ROW * BLOCK_ROWS
+            best = min((block_difference(seen, desktop[(n - 2) * size:(n - 1) * size])
+                        for n in range(max(before - 1, 2), min(after + 1, last) + 1)),
+                       default=(999, 999))
+            if best[0] >= 4 or best[1] >= 60:
+                unlike.append((before, after, round(best[0], 1)))
+            shots += 1
+            time.sleep(0.2)
+        print(f"screenshots in play: {shots - len(unlike)} of {shots} like the desktop's frame")
+        assert shots >= 10, f"only {shots} screenshots before frame {last - 50}"
+        assert len(unlike) * 20 <= shots, f"unlike the desktop's frames: {unlike}"
+
         # Sound, once the visitor has clicked (the click on "watch" may count).
         browser.click("#canvas")
         wait_for("the sound to start", lambda: browser.js("Module.soundOn()"), timeout=30)
 
         if bench:
-            browser.js("zephrantHoldAtFrame = -1")
-            n0, t0 = browser.js("Module.framesShown"), time.monotonic()
-            time.sleep(5)
-            n1, t1 = browser.js("Module.framesShown"), time.monotonic()
+            # Frames presented: animation frames that show a game frame not
+            # shown before, beside the same count for a page that clears and
+            # draws one quad a frame, in the same browser.
+            played, shown, seconds = browser.js(f"{PRESENTED}(5000)")
+            browser.call("Page.navigate", url="data:text/html," + urllib.parse.quote(FLOOR_PAGE))
+            wait_for("the floor page", lambda: browser.js("typeof floorFrames == 'number'"))
+            floor = browser.js("new Promise(done => { const n = floorFrames;"
+                               " setTimeout(() => done(floorFrames - n), 5000); })") / 5
             size = sum(len(gzip.compress(open(os.path.join(web_dir, f), "rb").read(), 9))
                        for f in ("zephrant-web.js", "zephrant-web.wasm"))
             print(f"web build: {size / 1e6:.2f} MB gzipped")
             print(f"click to first frame: {first:.2f} s (in the page: "
                   f"{started[1] / 1000:.2f} s after navigation start)")
-            print(f"frame rate in headless Chromium: {(n1 - n0) / (t1 - t0):.1f} fps")
+            print(f"game frames in headless Chromium: {played / seconds:.1f} a second")
+            print(f"frames presented: {shown / seconds:.1f} a second, "
+                  f"{100 * shown / seconds / floor:.0f} % of a page drawing one quad "
+                  f"a frame ({floor:.1f} a second)")
         print("board and replay shown; screenshots in", frames_dir)
         return 0
     finally:

@@ -1,6 +1,7 @@
-// The desktop's own frame of a regression replay at a fixed moment, left in
-// build/frames for the browser test (tests/web_browser.py), which holds the
-// web build's frame of the same replay at the same moment against it.
+// The desktop's own frames of a regression replay, left in build/frames for
+// the browser test (tests/web_browser.py): one whole frame, which it holds
+// the web build's frame of the same moment against, and the block means of
+// the first frames, which its screenshots taken in play are compared with.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -14,8 +15,24 @@
 #include "tests/support/harness.h"
 #include "tests/support/paths.h"
 
-TEST(WebReference, TheDesktopFrameOfAReplayIsSaved) {
+// The play field of a frame as the browser test compares it: the mean
+// brightness of each 20 x 20 block of the top 540 rows, 40 to a row.
+void AddBlockMeans(const TRgbaPixels& shot, std::string& out) {
+  for (int by = 0; by < 540; by += 20)
+    for (int bx = 0; bx < 800; bx += 20) {
+      int total = 0;
+      for (int y = by; y < by + 20; ++y)
+        for (int x = bx; x < bx + 20; ++x) {
+          const uint8_t* p = &shot.rgba[(size_t(y) * shot.width + x) * 4];
+          total += p[0] + p[1] + p[2];
+        }
+      out.push_back(char(total / (20 * 20 * 3)));
+    }
+}
+
+TEST(WebReference, TheDesktopFramesOfAReplayAreSaved) {
   constexpr int FRAME = 250;  // of the game, counted from its first frame
+  constexpr int LAST = 1500;  // frames whose blocks are kept for the browser's screenshots
   SelectAudioDriver(u"Null");
   RegisterMediaFiles();
   std::ifstream in(SourceDir() + "/tests/replays/fast_chasers.zrp", std::ios::binary);
@@ -28,10 +45,12 @@ TEST(WebReference, TheDesktopFrameOfAReplayIsSaved) {
   struct Taken {};  // the rest of the game is not needed
   int frame = 0;
   TRgbaPixels shot;
+  std::string blocks;
   SetFrameHook([&] {
-    if (++frame < FRAME) return;
-    shot = GrabBackBuffer();
-    throw Taken{};
+    TRgbaPixels now = GrabBackBuffer();
+    AddBlockMeans(now, blocks);
+    if (++frame == FRAME) shot = now;
+    if (frame == LAST) throw Taken{};
   });
   StartPlayback(data, false);
   EXPECT_THROW(RunGame(), Taken);
@@ -44,4 +63,5 @@ TEST(WebReference, TheDesktopFrameOfAReplayIsSaved) {
     for (int x = 0; x < 800; x += 10) lit += (shot.At(x, y) >> 8 & 0xFFFFFF) > 0x202020;
   EXPECT_GT(lit, 100) << "the play field is dark";
   EXPECT_TRUE(SaveRgbaPNG(shot, FramesDir() + "/web_reference_fast_chasers_250.png"));
+  std::ofstream(FramesDir() + "/web_reference_fast_chasers.blocks", std::ios::binary) << blocks;
 }
