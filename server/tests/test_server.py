@@ -689,33 +689,6 @@ def wait_for(check, timeout=120.0):
     return found
 
 
-_copies = {}
-
-
-def thief_copies(scratch):
-    """A real game ("original": bytes, score, level) and its copies made
-    the ways a thief would (`zephrant-replay-copy`), each a replay that
-    verifies on its own; None without the tool. Made once a run."""
-    program = os.environ.get("ZEPHRANT_COPY_BIN") or os.path.join(
-        SERVER_DIR, os.pardir, "build", "zephrant-replay-copy")
-    if not os.access(program, os.X_OK):
-        return None
-    original = os.path.join(SERVER_DIR, os.pardir, "tests", "replays", "fast_chasers.zrp")
-    if not _copies:
-        for kind in ("extra-frame", "split-reads", "pause", "focus", "level-end-pause",
-                     "level-end-idle", "late-esc", "partial 3"):
-            out = os.path.join(scratch, "copy.zrp")
-            subprocess.run([program, kind.split()[0], original, out, *kind.split()[1:]],
-                           check=True, capture_output=True, timeout=300)
-            with open(out, "rb") as f:
-                _copies[kind] = f.read()
-        with open(original, "rb") as f:
-            data = f.read()
-        _copies["original"] = data, int.from_bytes(data[8:12], "little"), \
-            data[12:14].decode("ascii")
-    return dict(_copies)
-
-
 class VerifiedUploadTest(ServerCase):
     """Uploads checked by the game's own verifier, run as the server runs it."""
 
@@ -824,25 +797,36 @@ class VerifiedUploadTest(ServerCase):
                 struct.pack("<Q", int(found[3], 16)) + copy[28:])
 
     def test_every_copy_of_a_game_is_the_same_game(self):
-        copies = thief_copies(self.tmp.name)
-        if copies is None or b"plays=" not in self.run_verifier(self.recorded[0]):
+        program = os.environ.get("ZEPHRANT_COPY_BIN") or os.path.join(
+            SERVER_DIR, os.pardir, "build", "zephrant-replay-copy")
+        if not os.access(program, os.X_OK) or b"plays=" not in self.run_verifier(
+                self.recorded[0]):
             self.skipTest("needs zephrant-replay-copy and a verifier that prints plays")
-        replay, score, level = copies.pop("original")
-        self.assertEqual(self.send_replay(replay, name="Zed")[0], rules.VERIFYING)
+        original = os.path.join(SERVER_DIR, os.pardir, "tests", "replays", "fast_chasers.zrp")
+        with open(original, "rb") as f:
+            replay = f.read()
+        score, level = int.from_bytes(replay[8:12], "little"), replay[12:14].decode()
+        self.send_replay(replay, name="Zed")
         self.assertEqual(self.upload("Zed", level, score), rules.VERIFYING)
         self.assertEqual(self.verify_queued(), [("done", None)])     # the first verified wins
-        for n, (kind, copy) in enumerate(copies.items()):
-            self.assertEqual(self.send_replay(copy, name=f"Thief{chr(65 + n)}", key=f"{n:032x}",
-                                              source=f"127.0.1.{n}")[0], rules.VERIFYING, kind)
-        # The owner's game sent again under a look-alike is its line again;
-        # under another name it would be a second line.
+        # Copies made the ways a thief would, each verifying on its own.
+        kinds = ["extra-frame", "split-reads", "pause", "focus", "level-end-pause",
+                 "level-end-idle", "late-esc", "partial 3"]
+        for n, kind in enumerate(kinds):
+            copy = os.path.join(self.tmp.name, f"{n}.zrp")
+            subprocess.run([program, kind.split()[0], original, copy, *kind.split()[1:]],
+                           check=True, capture_output=True, timeout=300)
+            with open(copy, "rb") as f:
+                self.assertEqual(self.send_replay(f.read(), name=f"Thief{chr(65 + n)}",
+                                                  key=f"{n:032x}", source=f"127.0.1.{n}")[0],
+                                 rules.VERIFYING, kind)
+        # The owner's game again: under a look-alike it is its line again.
         for n, name in enumerate(("ZED", "Yak")):
             self.send_replay(replay, name=name, source=f"127.0.0.{n + 3}")
-        states = self.verify_queued()
-        self.assertEqual(dict(zip(copies, states[1:])), {
-            kind: ("refused", "the same game is stored under another key") for kind in copies})
-        self.assertEqual(states[-2:], [("verified", None),
-                                       ("refused", "the same game is stored under another name")])
+        states = self.verify_queued()[1:]
+        self.assertEqual(dict(zip(kinds + ["ZED", "Yak"], states)), {
+            **{kind: ("refused", "the same game is stored under another key") for kind in kinds},
+            "ZED": ("verified", None), "Yak": ("refused", "the same game is stored under another name")})
         self.assertEqual(self.upload("ZED", level, score, source="127.0.0.3"), rules.NOT_BETTER)
         self.assertEqual(self.board_lines(), [f"Zed,{level},{score}"])
 
@@ -879,11 +863,9 @@ class QueueTest(unittest.TestCase):
         """Queues and verifies one replay: "verified", or why it was refused."""
         self.add("10.0.0.1", key, name=name)
         job = self.queue.claim("w")
-        self.assertEqual(self.verdict(job, fingerprint=fingerprint, plays=plays) or "lost",
-                         self.queue.db.execute("SELECT state FROM replays WHERE id = ?",
-                                               (job.id,)).fetchone()[0])
-        return self.queue.db.execute("SELECT COALESCE(reason, 'verified') FROM replays"
-                                     " WHERE id = ?", (job.id,)).fetchone()[0]
+        self.verdict(job, fingerprint=fingerprint, plays=plays)
+        return self.queue.db.execute("SELECT COALESCE(reason, state) FROM replays WHERE id = ?",
+                                     (job.id,)).fetchone()[0]
 
     def state(self, row_id):
         return self.queue.db.execute("SELECT state, attempts, reason FROM replays WHERE id = ?",
@@ -988,7 +970,6 @@ class QueueTest(unittest.TestCase):
                 (b, "Bob", (), "e" * 16, "verified")]:      # no level counts: no copy
             self.assertEqual(self.played(key, name, plays, fingerprint), outcome,
                              (key[0], name, plays, fingerprint))
-        self.assertEqual(self.queue.db.execute("SELECT COUNT(*) FROM plays").fetchone()[0], 9)
 
     def test_games_verified_before_level_digests_get_them_afterwards(self):
         # A stand-in verifier that reads the digests from the replay itself.
@@ -1029,8 +1010,6 @@ class QueueTest(unittest.TestCase):
         self.assertEqual(self.verdict(self.queue.claim("w"), score=2), "refused")
         self.assertEqual(send(b, "R.A.C.E.R"), rules.VERIFYING)
         self.assertEqual(send(a, "Racer"), rules.NAME_TAKEN)
-        self.assertEqual(self.verdict(self.queue.claim("w"), score=2), "refused")
-        self.assertEqual(send(b, "racer"), rules.VERIFYING)
         self.queue.match_upload("10.0.0.9", "racer", "A1", 1)
         self.assertEqual(self.verdict(self.queue.claim("w")), "done")
         # Stored: b owns it now, even with every later replay refused; the
