@@ -156,7 +156,7 @@ int TickLength(int rate) { return rate > 1000 ? 1 : 1000 / std::max(rate, 1); }
 int TicksToRun() {
   int elapsed;
   do {
-    elapsed = GameClock() - lastTick;
+    elapsed = GameClock(true) - lastTick;
     DelayMillis(1);
   } while (elapsed == 0);
   ticksDue = elapsed / tickMs;

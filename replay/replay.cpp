@@ -35,6 +35,12 @@ int playbackClock = 0;
 // longer than a frame.
 int paceLead = 0;
 constexpr int MAX_PACE_WAIT_MS = 20;  // a frame at 50 frames a second
+// Copying: the edit, the recording made meanwhile, its poll count and how
+// much of the recording's next clock read has been handed out in parts.
+PlaybackEdit* edit = nullptr;
+ReplayData copy;
+uint64_t copyPolls = 0;
+uint32_t stepTaken = 0;
 
 void RecordPoll(const InputEvent* events, int count) {
   ++polls;
@@ -42,15 +48,51 @@ void RecordPoll(const InputEvent* events, int count) {
 }
 
 void CheckFrames() {
-  if (uint32_t(FramesFlipped() - startFrames) > data.frames)
+  if (uint32_t(FramesFlipped() - startFrames) > (edit ? REPLAY_MAX_FRAMES : data.frames))
     throw ReplayBroken{"the game runs longer than recorded"};
+}
+
+void SupplyCopiedPoll() {
+  std::vector<InputEvent> events;
+  if (edit->RecordedPoll()) {
+    ++polls;
+    while (nextEvent < data.events.size() && data.events[nextEvent].poll == polls)
+      events.push_back(data.events[nextEvent++].event);
+  }
+  edit->PollEvents(events);
+  ++copyPolls;
+  for (const InputEvent& e : events) {
+    HandleInputEvent(e);
+    copy.events.push_back({copyPolls, e});
+  }
 }
 
 void SupplyPoll() {
   CheckFrames();
+  if (edit) return SupplyCopiedPoll();
   ++polls;
   while (nextEvent < data.events.size() && data.events[nextEvent].poll == polls)
     HandleInputEvent(data.events[nextEvent++].event);
+}
+
+uint32_t CopiedClockStep(bool frameStart) {
+  bool left = nextClock < data.clockSteps.size();
+  uint32_t pending = left ? data.clockSteps[nextClock] - stepTaken : 0, step = pending;
+  switch (edit->Clock(frameStart, playbackClock, left, pending, step)) {
+    case PlaybackEdit::Read::Recorded:
+      if (!left) throw ReplayBroken{"the clock reads run out"};
+      step = pending;
+      ++nextClock;
+      stepTaken = 0;
+      break;
+    case PlaybackEdit::Read::Part:
+      if (!left || step >= pending) throw ReplayBroken{"a part longer than the read"};
+      stepTaken += step;
+      break;
+    case PlaybackEdit::Read::Added: break;
+  }
+  copy.clockSteps.push_back(step);
+  return step;
 }
 
 void StopTaps() {
@@ -224,7 +266,7 @@ void EndGameRecord() {
   NoteEndOfPlay();
 }
 
-int GameClock() {
+int GameClock(bool frameStart) {
   if (mode == Mode::Recording) {
     uint32_t now = uint32_t(ElapsedMillis());
     data.clockSteps.push_back(now - lastClock);
@@ -233,6 +275,10 @@ int GameClock() {
   }
   if (mode != Mode::Playing) return ElapsedMillis();
   CheckFrames();
+  if (edit) {
+    playbackClock = int(uint32_t(playbackClock) + CopiedClockStep(frameStart));
+    return playbackClock;
+  }
   if (nextClock >= data.clockSteps.size()) throw ReplayBroken{"the clock reads run out"};
   playbackClock = int(uint32_t(playbackClock) + data.clockSteps[nextClock++]);
   if (pacedPlayback) {
@@ -250,6 +296,7 @@ int TableAnswer(int row) {
   }
   if (mode != Mode::Playing) return row;
   if (nextAnswer >= data.tableAnswers.size()) throw ReplayBroken{"the table answers run out"};
+  if (edit) copy.tableAnswers.push_back(data.tableAnswers[nextAnswer]);
   return data.tableAnswers[nextAnswer++];
 }
 
@@ -305,12 +352,34 @@ const std::vector<uint8_t>& LastGameReplay() { return lastReplay; }
 
 void StartPlayback(const ReplayData& recorded, bool paced, LiveEventSink live) {
   StopTaps();
+  edit = nullptr;
   data = recorded;
   pacedPlayback = paced;
   liveSink = live;
   playbackArmed = true;
   mode = Mode::Idle;
   nextClock = nextEvent = nextAnswer = 0;
+}
+
+void StartCopy(const ReplayData& source, PlaybackEdit* copyEdit) {
+  StartPlayback(source, false);
+  edit = copyEdit;
+  copy = ReplayData{};
+  copy.randomState = source.randomState;
+  copy.combo = source.combo;
+  copy.playerName = source.playerName;
+  copyPolls = 0;
+  stepTaken = 0;
+}
+
+ReplayData TakeCopy() {
+  copy.score = ReadScore();
+  copy.levelLabel = levelLabel;
+  copy.frames = uint32_t(FramesFlipped() - startFrames);
+  std::swap(copy.tableAnswers, data.tableAnswers);  // the hash covers the answers given
+  copy.stateHash = GameStateHash();
+  std::swap(copy.tableAnswers, data.tableAnswers);
+  return std::move(copy);
 }
 
 bool FinishPlayback(std::string& why) {
@@ -329,6 +398,7 @@ void AbandonPlayback() {
   StopTaps();
   printing = false;
   levelPlay.open = digesting = false;
+  edit = nullptr;
   playbackArmed = false;
   mode = Mode::Idle;
 }

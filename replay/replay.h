@@ -19,7 +19,9 @@ void EndGameRecord();      // when the game has ended; ends a recording that has
 // the recording and gives its bytes (none when nothing is recorded). While
 // a recording plays back, its game ends here: throws ReplayEnded.
 const std::vector<uint8_t>& SettleGameRecord();
-int GameClock();           // the scheduler's millisecond clock
+// The scheduler's millisecond clock; `frameStart` marks the read a frame
+// starts with (where a copy may split a read into two frames).
+int GameClock(bool frameStart = false);
 int TableAnswer(int row);  // the local table row the score takes (REPLAY_NO_ENTRY for none)
 bool ReplayPlaying();
 void NoteTicks(int ticks);  // the scheduler: the ticks a frame is about to run
@@ -68,6 +70,36 @@ uint64_t PlayedFingerprint();
 constexpr int PLAY_MIN_CHOICES = 8;
 constexpr size_t PLAY_MAX_DIGESTS = 156;
 const std::vector<uint64_t>& PlayDigests();  // of the game last played or recorded
+// Re-recording a game while it plays back, with changes made at the taps:
+// how tools/replay_copy.cpp makes other recordings of one game. Both hooks
+// may look at the game's state (a query that polls returns at once there).
+class PlaybackEdit {
+ public:
+  virtual ~PlaybackEdit() = default;
+  enum class Read {
+    Recorded,  // hands out what is left of the recording's next read (the default)
+    Part,      // hands out `step`, less than that; the rest stays for the next read
+    Added,     // hands out `step` and keeps the recording's read for later
+  };
+  // A clock read at recorded time `now`; `left` says whether the recording
+  // has a read left, `pending` what is left of it.
+  virtual Read Clock(bool frameStart, int now, bool left, uint32_t pending, uint32_t& step) {
+    (void)frameStart, (void)now, (void)left, (void)pending, (void)step;
+    return Read::Recorded;
+  }
+  // Whether the next poll is the recording's next one (it delivers its
+  // events) or one the copy adds (it delivers none of the recording's).
+  virtual bool RecordedPoll() { return true; }
+  // The events the poll is about to deliver, to be changed at will.
+  virtual void PollEvents(std::vector<InputEvent>& events) { (void)events; }
+};
+// Plays `source` back as StartPlayback does (verifying), with `edit` at the
+// taps, and records what the game got as it runs; the game may run up to
+// REPLAY_MAX_FRAMES. After the game, TakeCopy gives the recording with its
+// header from where the game stands.
+void StartCopy(const ReplayData& source, PlaybackEdit* edit);
+ReplayData TakeCopy();
+
 // True when the game used up exactly what the recording holds; ends the playback.
 bool FinishPlayback(std::string& why);
 void AbandonPlayback();  // ends the playback whatever state it is in

@@ -121,33 +121,56 @@ void Watch(const ReplayData& d) {
 
 }  // namespace
 
-VerifyResult VerifyReplayBytes(const uint8_t* bytes, size_t size) {
-  VerifyResult r;
-  ReplayData d;
-  if (!Decode(bytes, size, d, r)) return r;
-  // Leaves the caller's display, game state and print-out as they were.
+namespace {
+
+// Runs `play` as the verifier plays a game: without drawing, with the
+// outcome's media loaded, and leaving the caller's display, game state and
+// print-out as they were. False when the media cannot be loaded.
+template <class Play>
+bool PlayHeadless(Play play) {
   bool opened = !Current2D();
   if (opened) OpenGraphics(800, 600, 0, 50, 0);
   if (!LoadOutcomeMedia()) {
     if (opened) CloseGraphics();
-    r.line = "invalid: the ship and chaser pictures cannot be loaded";
-    return r;
+    return false;
   }
   SavedGame saved;
   bool wasLogicOnly = logicOnly;
   logicOnly = true;
   SetPrintLineQuiet(true);
-  std::string why;
-  bool ended = PlayRecorded(d, false, nullptr, why);
-  uint64_t hash = GameStateHash();
-  int score = ReadScore();
-  Text label = levelLabel;
-  bool asRecorded = score == d.score && label == d.levelLabel && hash == d.stateHash;
+  play();
   SetPrintLineQuiet(false);
   logicOnly = wasLogicOnly;
   saved.Restore();
   if (opened) CloseGraphics();
-  if (!ended) {
+  return true;
+}
+
+constexpr const char* NO_MEDIA = "invalid: the ship and chaser pictures cannot be loaded";
+
+}  // namespace
+
+VerifyResult VerifyReplayBytes(const uint8_t* bytes, size_t size) {
+  VerifyResult r;
+  ReplayData d;
+  if (!Decode(bytes, size, d, r)) return r;
+  std::string why;
+  bool ended = false, asRecorded = false;
+  uint64_t hash = 0;
+  int score = 0;
+  Text label;
+  std::vector<uint64_t> plays;
+  bool loaded = PlayHeadless([&] {
+    ended = PlayRecorded(d, false, nullptr, why);
+    hash = GameStateHash();
+    score = ReadScore();
+    label = levelLabel;
+    plays = PlayDigests();
+    asRecorded = score == d.score && label == d.levelLabel && hash == d.stateHash;
+  });
+  if (!loaded) {
+    r.line = NO_MEDIA;
+  } else if (!ended) {
     r.line = "invalid: " + why;
   } else if (!asRecorded) {
     // What it reached, so that a refusal shows how far the header is off.
@@ -157,9 +180,32 @@ VerifyResult VerifyReplayBytes(const uint8_t* bytes, size_t size) {
     r.line = std::string("invalid: the game ends otherwise than the header says") + reached;
   } else {
     r.status = VERIFY_VALID;
-    r.line = ResultLine(d, hash, PlayedFingerprint(), PlayDigests());
+    r.line = ResultLine(d, hash, PlayedFingerprint(), plays);
   }
   return r;
+}
+
+bool CopyReplay(const ReplayData& source, PlaybackEdit& edit, ReplayData& copy,
+                std::string& why) {
+  bool ended = false;
+  bool loaded = PlayHeadless([&] {
+    StartCopy(source, &edit);
+    SetDrawScale(1, 1);
+    SetDrawRotation(0);
+    SetDrawOrigin(0, 0);
+    try {
+      RunGame();
+      ended = true;
+    } catch (const ReplayEnded&) {
+      ended = true;
+    } catch (const ReplayBroken& broken) {
+      why = broken.why;
+    }
+    if (ended) copy = TakeCopy();
+    AbandonPlayback();
+  });
+  if (!loaded) why = NO_MEDIA;
+  return loaded && ended;
 }
 
 int RunVerifyCommand(const char* path) {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "replay/replay.h"
+
 constexpr int VERIFY_VALID = 0, VERIFY_USAGE = 1, VERIFY_INVALID = 2, VERIFY_OTHER_RULES = 3;
 
 struct VerifyResult {
@@ -15,6 +17,12 @@ struct VerifyResult {
 // Runs the recorded game without drawing and checks that it ends as its
 // header says. Any byte string gives a result in bounded time and memory.
 VerifyResult VerifyReplayBytes(const uint8_t* bytes, size_t size);
+
+// Plays `source` back as the verifier does while `edit` changes it at the
+// taps (see PlaybackEdit), and gives the game it made as a new recording,
+// its header from where that game ended. False, with `why`, when the game
+// broke off before its end.
+bool CopyReplay(const ReplayData& source, PlaybackEdit& edit, ReplayData& copy, std::string& why);
 
 // `zephrant --verify FILE`: prints one line on standard output and returns
 // the exit status (0 valid, 1 no file given or it cannot be read, 2 invalid,
