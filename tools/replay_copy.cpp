@@ -13,9 +13,13 @@
 //   pause [N]            a P pause after play frame N
 //   focus [N]            the window's focus lost and gained after play frame N
 //   level-end-pause      a P pause on the last level-complete screen
-//   level-end-idle [F]   F more frames on a level-complete screen
-//   late-esc [F]         a game left with ESC: ESC F frames later
-//   partial LEVEL        the game up to the start of LEVEL, left there with ESC
+//   level-end-idle [F]   F more frames (500) on a level-complete screen; the
+//                        frames draw, so the chasers of the levels after it
+//                        move otherwise, and only a game that those levels
+//                        do not change keeps its outcome
+//   late-esc [F]         a game left with ESC in play: ESC F frames later
+//   partial LEVEL        the game up to the start of LEVEL (a number or a label
+//                        such as B3), left there with ESC
 //   name NAME            the name the game starts from
 //   combo N              the combo meter the game starts from
 // Without N the copy keeps the original's score and level where it can
@@ -235,6 +239,9 @@ int main(int argc, char** argv) {
   std::string kind = argv[1];
   const char* arg = argc == 5 ? argv[4] : nullptr;
   int number = arg ? std::atoi(arg) : -1;
+  if (arg && std::strlen(arg) == 2 && arg[0] >= 'A' && arg[0] <= 'Z' && arg[1] >= '1' &&
+      arg[1] <= '6')
+    number = (arg[0] - 'A') * 6 + (arg[1] - '0');  // a level label: A1 is level 1
   std::ifstream in(argv[2], std::ios::binary);
   std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
   if (!in.good() && !in.eof()) return std::printf("cannot read %s\n", argv[2]), 1;
