@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
 
 #include "flow/flow_state.h"
 #include "flow/title.h"
@@ -20,6 +21,7 @@
 #include "tests/scenario/world_bot.h"
 #include "world/scoring.h"
 #include "tests/support/paths.h"
+#include "tools/replay_copy.h"
 
 namespace {
 
@@ -149,10 +151,22 @@ TEST(ReplayScenario, AGameOnTheRealClockVerifiesInAFreshProcess) {
   EXPECT_EQ(line.rfind("score=" + std::to_string(finalScore) + " level=A1 ", 0), 0u) << line;
 }
 
+namespace {
+
+// A field of a verifier line ("" when it has none).
+std::string Field(const std::string& line, const std::string& name) {
+  size_t at = (" " + line).find(" " + name + "=");
+  if (at == std::string::npos) return "";
+  at += name.size() + 1;
+  return line.substr(at, line.find(' ', at) - at);
+}
+
+}  // namespace
+
 // Many short games with keys pressed and released at random moments, so
 // that keys are held across the title's wipe, the level's end, the game
 // over and the name entry: each verifies in a fresh process to the result
-// the game itself recorded.
+// the game itself recorded. Games played apart share no level's play.
 TEST(ReplayScenario, GamesWithRandomKeyTimingVerifyToTheirOwnResult) {
   constexpr size_t GAMES = 12;
   std::string dir = MakeTempDir("replay-random-keys");
@@ -193,6 +207,8 @@ TEST(ReplayScenario, GamesWithRandomKeyTimingVerifyToTheirOwnResult) {
       60000);
   ASSERT_EQ(status, 0);
   ASSERT_EQ(games.size(), GAMES);
+  std::set<std::string> digests;
+  int counted = 0;
   for (size_t i = 0; i < GAMES; ++i) {
     ReplayData d;
     std::string why;
@@ -204,7 +220,13 @@ TEST(ReplayScenario, GamesWithRandomKeyTimingVerifyToTheirOwnResult) {
     auto [line, code] = VerifyInFreshProcess(games[i], dir);
     EXPECT_EQ(code, VERIFY_VALID) << "game " << i << ": " << line;
     EXPECT_EQ(line.rfind(own, 0), 0u) << "game " << i << ": " << line;
+    std::string plays = Field(line, "plays");
+    if (plays == "-") continue;
+    ++counted;
+    for (size_t at = 0; at < plays.size(); at += 17)
+      EXPECT_TRUE(digests.insert(plays.substr(at, 16)).second) << "game " << i << ": " << line;
   }
+  EXPECT_GE(counted, 3);
 }
 
 // A copy of a game with only its name, table answer or starting combo
@@ -242,6 +264,45 @@ TEST(ReplayScenario, ACopyWithOtherNameRowOrComboHasTheOriginalsFingerprint) {
   }
   std::vector<uint8_t> other = read("bot_level1.zrp");
   EXPECT_NE(fingerprint(VerifyReplayBytes(other.data(), other.size()).line), fingerprint(own.line));
+}
+
+// Copies of a game made the ways a thief would: each verifies on its own
+// and is the same play, level for level (a partial copy its first levels),
+// though the frames, clock reads, pauses, the level-complete screen and
+// the moment of ESC all differ. Most of them have another fingerprint: the
+// copies a board took for new games.
+TEST(ReplayScenario, EveryKindOfCopyPlaysTheOriginalsLevels) {
+  std::ifstream in(SourceDir() + "/tests/replays/fast_chasers.zrp", std::ios::binary);
+  const std::vector<uint8_t> original(std::istreambuf_iterator<char>(in), {});
+  std::string own = VerifyReplayBytes(original.data(), original.size()).line;
+  std::string plays = Field(own, "plays");
+  ASSERT_GT(plays.size(), 17 * 3u) << own;
+  struct Case {
+    const char* kind;
+    const char* arg;
+    bool newFingerprint;
+  };
+  for (Case c : {Case{"extra-frame", nullptr, true}, Case{"extra-frame", "40", true},
+                 Case{"split-reads", nullptr, true}, Case{"pause", nullptr, false},
+                 Case{"focus", nullptr, false}, Case{"level-end-pause", nullptr, false},
+                 Case{"level-end-idle", nullptr, true}, Case{"late-esc", "3", true},
+                 Case{"partial", "A3", true}}) {
+    std::string name = std::string(c.kind) + " " + (c.arg ? c.arg : "");
+    WaitingFor wait("the " + name + " copy", 3 * 400000);
+    CopyResult copy = MakeReplayCopy(c.kind, c.arg, original);
+    ASSERT_TRUE(copy.made) << name << ": " << copy.line;
+    EXPECT_NE(copy.copy, original) << name;
+    VerifyResult v = VerifyReplayBytes(copy.copy.data(), copy.copy.size());
+    ASSERT_EQ(v.status, VERIFY_VALID) << name << ": " << v.line;
+    EXPECT_EQ(Field(v.line, "fingerprint") != Field(own, "fingerprint"), c.newFingerprint) << name;
+    if (c.kind == std::string("partial")) {
+      EXPECT_EQ(Field(v.line, "level"), "A3");
+      EXPECT_EQ(Field(v.line, "plays"), plays.substr(0, 2 * 17 - 1)) << v.line;
+    } else {
+      EXPECT_EQ(Field(v.line, "score"), Field(own, "score")) << name;
+      EXPECT_EQ(Field(v.line, "plays"), plays) << name;
+    }
+  }
 }
 
 // Re-records the regression replays under tests/replays when
