@@ -5,6 +5,7 @@
 
 #include "media/clock.h"
 #include "media/graphics.h"
+#include "replay/replay.h"
 #include "replay/replay_file.h"
 #include "replay/verify.h"
 #include "tests/fuzz/fuzz_util.h"
@@ -47,5 +48,8 @@ inline void CheckReplayFile(const std::vector<uint8_t>& file, uint32_t maxFrames
              r.status == VERIFY_OTHER_RULES);
   FUZZ_CHECK(!r.line.empty() && r.line.find('\n') == std::string::npos);
   FUZZ_CHECK((r.status == VERIFY_VALID) == (r.line.rfind("score=", 0) == 0));
+  // The play digests stay few, however many levels the game runs through.
+  FUZZ_CHECK(PlayDigests().size() <= PLAY_MAX_DIGESTS);
+  FUZZ_CHECK(r.status != VERIFY_VALID || r.line.find(" plays=") != std::string::npos);
   FUZZ_CHECK(parsed == ReplayParse::Ok || r.status != VERIFY_VALID);
 }
