@@ -351,10 +351,12 @@ def costly_replay(base: bytes, name: str) -> bytes:
                             len(body), len(packed)) + packed
 
 
-def record_games(count: int, folder: str) -> list:
+def record_games(count: int, folder: str, frames: int = 0) -> list:
     """`count` real games of their own, played by the game's bot through the
-    whole flow (the scenario tests' recorder), as bytes."""
+    whole flow (the scenario tests' recorder), as bytes; with `frames`, games
+    of at least about that many frames (the bot paints longer)."""
     env = dict(os.environ, ZEPHRANT_LOAD_GAMES=folder, ZEPHRANT_LOAD_GAME_COUNT=str(count),
+               ZEPHRANT_LOAD_GAME_FRAMES=str(int(frames * 1.45)),
                SDL_VIDEODRIVER="offscreen", SDL_AUDIODRIVER="dummy", ALSOFT_DRIVERS="null")
     subprocess.run([os.path.join(BUILD_DIR, "tests", "scenario_tests"),
                     "--gtest_filter=LoadGames.*"], env=env, check=True,
@@ -478,8 +480,10 @@ def verification_bench(args) -> int:
     scratch = tempfile.mkdtemp(prefix="zephrant-verify-load-")
     try:
         per_player = int(args.seconds // args.every) + 2
-        games = record_games(args.honest * per_player, scratch)
-        print(f"{len(games)} recorded games; {args.honest} honest players upload one every"
+        games = record_games(args.honest * per_player, scratch, args.frames)
+        lengths = sorted(REPLAY_HEAD.unpack_from(g)[6] for g in games)
+        print(f"{len(games)} recorded games of {lengths[0]}..{lengths[-1]} frames;"
+              f" {args.honest} honest players upload one every"
               f" {args.every:.0f} s for {args.seconds:.0f} s while the attackers send the"
               f" costliest replays they can, each with a fresh key")
         print(f"{'attackers':>9} {'sent/queued':>13} {'accepted':>9} {'on board':>8}"
@@ -621,6 +625,98 @@ def scaleout_bench(args) -> int:
     return 0
 
 
+# -- the queue's fair order, simulated over its own code ------------------------
+
+def simulate_round(attackers: int, frames: int, args) -> str:
+    """`args.minutes` of a flood, on a clock of its own: the real queue
+    (claims, verdicts, caps) on a throw-away SQLite board, two workers, every attacking
+    /24 keeping four clients' queues full of replays that hold a worker for
+    45 s (the wall-time cap) and cost 30 s of CPU, and `args.honest` players
+    uploading a game of `frames` frames every `args.every` seconds (or as
+    soon as the next is played), each verified in 0.3 s and 5 µs a frame. The honest times from upload to
+    verdict, and the uploads refused as "full"."""
+    import heapq
+    from zscores.queue import MAX_FRAMES, Claim, ReplayQueue, Verdict
+    now = [0.0]
+    scratch = tempfile.mkdtemp(prefix="zephrant-simulate-")
+    queue = ReplayQueue(os.path.join(scratch, "q.db"), clock=lambda: now[0], lease=3600)
+    honest, waits, refused, serial = {}, [], [0], [0]
+
+    def send(address, claimed, score):
+        serial[0] += 1
+        key = f"{serial[0]:032x}"
+        status, _ = queue.enqueue(address, key, f"K{serial[0]}", os.urandom(24),
+                                  Claim(score, "A1", claimed))
+        if status != rules.VERIFYING:
+            return None
+        return queue.db.execute("SELECT MAX(id) FROM replays").fetchone()[0]
+
+    attack = [f"127.{20 + i // 200}.{i % 200}.{c}" for i in range(attackers) for c in (1, 2, 3, 4)]
+    for _ in range(16):
+        for address in attack:
+            send(address, MAX_FRAMES, 1)
+    events = [(i * args.every / args.honest, "honest", i) for i in range(args.honest)]
+    events += [(0.0, "worker", w) for w in range(2)]
+    heapq.heapify(events)
+    idle = set()
+    end = args.minutes * 60
+    while events:
+        at, kind, what = heapq.heappop(events)
+        now[0] = at
+        if kind == "honest" and at < end:
+            row = send(f"127.1.{what}.1", frames, 100)
+            if row is None:
+                refused[0] += 1
+            else:
+                honest[row] = at
+            # A player cannot send games faster than they are played (50 a second).
+            heapq.heappush(events, (at + max(args.every, frames / 50), "honest", what))
+            for w in idle:          # an arrival wakes the idle workers
+                heapq.heappush(events, (at, "worker", w))
+            idle.clear()
+        elif kind == "worker" and (at < end or any(r not in dict(waits) for r in honest)):
+            job = queue.claim(f"sim:{what}")
+            if job is None:
+                idle.add(what)
+                continue
+            mine = job.id in honest
+            took = 0.3 + job.frames * 5e-6 if mine else 45.0
+            heapq.heappush(events, (at + took, "done", (what, job, mine, took)))
+        elif kind == "done":
+            w, job, mine, took = what
+            queue.finish(job, Verdict(True, 100 if mine else 1, "A1", job.frames,
+                                      os.urandom(8).hex(), cpu=took if mine else 30.0))
+            if mine:
+                waits.append((job.id, at - honest[job.id]))
+            else:               # the attacker sends another at once
+                address = queue.db.execute("SELECT address FROM replays WHERE id = ?",
+                                           (job.id,)).fetchone()[0]
+                send(address, MAX_FRAMES, 1)
+            heapq.heappush(events, (at, "worker", w))
+        if at > end + 3600:
+            break
+    queue.close()
+    shutil.rmtree(scratch, ignore_errors=True)
+    times = sorted(t for _, t in waits)
+    median = times[len(times) // 2] if times else float("nan")
+    return (f"{attackers:9} {frames:8} {len(honest):>5}/{len(honest) + refused[0]:<5}"
+            f" {len(times):8} {median:8.1f} {(times[-1] if times else float('nan')):8.1f}"
+            f" {len(honest) - len(times):5}")
+
+
+def simulate_bench(args) -> int:
+    print(f"{args.minutes:.0f} simulated minutes; {args.honest} honest players upload one game"
+          f" every {args.every:.0f} s; attackers keep 64 replays a /24 queued")
+    print(f"{'attackers':>9} {'frames':>8} {'accepted':>11} {'verified':>8} {'median s':>8}"
+          f" {'worst s':>8} {'lost':>5}")
+    for attackers in args.attackers:
+        for frames in args.game_frames:
+            started = time.monotonic()
+            line = simulate_round(attackers, frames, args)
+            print(f"{line}   ({time.monotonic() - started:.0f} s to run)", flush=True)
+    return 0
+
+
 def main(argv=None) -> int:
     parser = argparse.ArgumentParser(description="attacks on the score board, with figures")
     parser.add_argument("--seconds", type=float, default=5.0)
@@ -636,8 +732,18 @@ def main(argv=None) -> int:
     parser.add_argument("--drain", type=float, default=300.0,
                         help="seconds the last honest scores get to reach the board "
                              "(default 300)")
+    parser.add_argument("--frames", type=int, default=0,
+                        help="honest games of at least about this many frames (default: the"
+                             " bot's short games)")
     parser.add_argument("--keep", action="store_true",
                         help="keep the verification rounds' boards and logs")
+    parser.add_argument("--simulate", action="store_true",
+                        help="instead: the queue's fair order under a flood, simulated over its"
+                             " own code on a clock of its own")
+    parser.add_argument("--minutes", type=float, default=30.0,
+                        help="simulated minutes (default 30)")
+    parser.add_argument("--game-frames", type=int, nargs="+", default=[40_000, 200_000],
+                        help="honest games' frames, one simulated round each (default 40000 200000)")
     parser.add_argument("--scaleout", action="store_true",
                         help="instead: verified uploads per second and upload-to-board time "
                              "with 1, 2, 4 zephrant_verifyd processes, on SQLite and PostgreSQL")
@@ -646,6 +752,8 @@ def main(argv=None) -> int:
     parser.add_argument("--warmup", type=float, default=3.0,
                         help="seconds a round runs before it is measured (default 3)")
     args = parser.parse_args(argv)
+    if args.simulate:
+        return simulate_bench(args)
     if args.scaleout:
         if args.seconds == 5.0:
             args.seconds = 20.0

@@ -33,15 +33,17 @@ its frames, clock reads, pauses or fields outside play. The first one
 verified wins. Verifiers without those digests leave the older rule: the
 same fingerprint or end state.
 
-Claims are fair: start-time fair queueing per /24 (IPv6 /48), then client
-(address or /64), then key. Each group has a virtual finish time in the
-`fair` table: what it has had so far, charged at the claim by an estimate
-from the frames claimed and put right with the CPU time the verdict took.
-A group starts at its finish time, or at the queue's virtual time (the
-start of the last claim) if it has had nothing lately, and the lowest start
-goes first. There is no window for spending to run out of: a flood's groups
-stay ahead of the virtual time by what they had, while a newcomer, whatever
-its game's length, goes before them; the times outlive restarts.
+Claims are fair: fair queueing per /24 (IPv6 /48), then client (address or
+/64), then key. Each group has a virtual finish time in the `fair` table:
+what it has had so far, charged at the claim by an estimate from the frames
+claimed and put right with the CPU time the verdict took. A group's next
+replay starts at its finish time, or at the queue's virtual time if it has
+had nothing lately, and the lowest start plus estimate goes first. The
+virtual time moves with every verdict by its cost shared among the /24s
+waiting, as a fair share of the verifier would. There is no window for
+spending to run out of: a flood's groups stay ahead by what they had, while
+a newcomer, whatever its game's length, goes before them; the times outlive
+restarts.
 """
 
 import hashlib
@@ -287,19 +289,24 @@ class ReplayQueue:
             if db.execute("SELECT 1 FROM replays WHERE state = 'queued' AND attempts >= 2"
                           " AND lease_until >= ? LIMIT 1", (now,)).fetchone():
                 waiting = [r for r in waiting if r[5] == 0]
+                if not waiting:
+                    return None
             tags = self._tags(db)
-            vtime = tags.get("", 0.0)
+            # The virtual time is at least the lowest start of a waiting
+            # /24: when every one of them is ahead, it moves up to them.
+            vtime = min(max(tags[""], tags.get("b " + r[1], tags[""])) for r in waiting)
 
             def tag(unit):
                 return max(vtime, tags.get(unit, vtime))
 
             def order(row):
-                # Start-time fair queueing per /24, then client, then key: a
-                # group starts at its own finish or at the virtual time, if
-                # it has had nothing lately. At equal starts the group that
-                # has had less goes first, then the cheaper claim, the older row.
-                units = ("b " + row[1], "c " + row[2], "k " + row[3])
-                return (*((tag(u), tags.get(u, -1.0)) for u in units), estimate(row[4]), row[0])
+                # Fair queueing per /24, then client, then key: a group's next
+                # replay starts where what it has had ends, or at the virtual
+                # time if it has had nothing lately, and the lowest finish (that
+                # start and the replay's estimate) goes first.
+                cost = estimate(row[4])
+                return (*(tag(u) + cost for u in ("b " + row[1], "c " + row[2], "k " + row[3])),
+                        row[0])
             waiting.sort(key=order)
             for row_id, block, client, key, frames, attempts in waiting[:CLAIM_TRIES]:
                 row = db.execute("SELECT replay FROM replays WHERE id = ?"
@@ -310,7 +317,7 @@ class ReplayQueue:
             else:
                 return None
             cost = estimate(frames)
-            charges = {"": max(vtime, tag("b " + block))}
+            charges = {"": vtime} if vtime > tags[""] else {}
             for unit in ("b " + block, "c " + client, "k " + key):
                 charges[unit] = tag(unit) + cost
             self._charge(db, charges)
@@ -345,10 +352,16 @@ class ReplayQueue:
         block, client, key, charged = db.execute(
             "SELECT block, client, key, charged FROM replays WHERE id = ?", (row_id,)).fetchone()
         extra = cost - (charged or 0.0)
+        # The virtual time runs as a fair share of the verifier would: what
+        # was served, shared among the /24s waiting or being served.
+        waiting = db.execute("SELECT COUNT(DISTINCT block) FROM replays"
+                             " WHERE state = 'queued'").fetchone()[0]
         vtime = self._tags(db)[""]
-        for unit in sorted(("b " + block, "c " + client, "k " + key)):
+        for unit, start, add in sorted([("", vtime, 0.0)] + [
+                (u, vtime, extra) for u in ("b " + block, "c " + client, "k " + key)]):
+            add = cost / max(1, waiting) if unit == "" else add
             db.execute("INSERT INTO fair (unit, finish) VALUES (?, ?) ON CONFLICT (unit)"
-                       " DO UPDATE SET finish = fair.finish + ?", (unit, vtime + extra, extra))
+                       " DO UPDATE SET finish = fair.finish + ?", (unit, start + add, add))
         db.execute("UPDATE replays SET charged = ? WHERE id = ?", (cost, row_id))
 
     def finish(self, job: Job, verdict: Verdict):
@@ -459,16 +472,11 @@ def worker_id(number: int) -> str:
     return f"{socket.gethostname()}:{os.getpid()}:{number}"
 
 
-# A game of ten minutes at most (50 frames a second) costs the verifier a
-# second or two whatever it holds; one worker of two or more takes only such.
-SHORT_GAME = 30_000
-
-
 class Workers:
-    """Verifier threads of this process, taking rows from the queue. With
-    two or more, the first takes only short games: a flood of the longest
-    replays keeps the other workers busy, while short honest games, most of
-    them, wait for one short verification at most."""
+    """Verifier threads of this process, each taking the fairest row. No
+    worker is kept for short games: the fair order puts a newcomer's game,
+    short or long, before a flood's, so it waits only for the verifications
+    running when it comes, and a long game gets every worker."""
 
     def __init__(self, queue: ReplayQueue, verifier, count: int, idle_poll: float = 1.0,
                  tally=lambda what: None):
@@ -482,8 +490,8 @@ class Workers:
         self._last_error = ""
         queue.release_dead(socket.gethostname())
         self._threads = [threading.Thread(
-            target=self._run, args=(worker_id(i), SHORT_GAME if i == 0 and count > 1
-                                    else MAX_FRAMES), name=f"verifier-{i}", daemon=True)
+            target=self._run, args=(worker_id(i), MAX_FRAMES), name=f"verifier-{i}",
+            daemon=True)
             for i in range(count)]
         for t in self._threads:
             t.start()

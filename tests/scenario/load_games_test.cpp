@@ -2,7 +2,9 @@
 // games through the whole flow, each with a gap at another moment and run
 // into the chasers at another score, so that every one is a game of its
 // own. Written to the folder ZEPHRANT_LOAD_GAMES names,
-// ZEPHRANT_LOAD_GAME_COUNT of them (default 60); skipped without it.
+// ZEPHRANT_LOAD_GAME_COUNT of them (default 60); skipped without it. With
+// ZEPHRANT_LOAD_GAME_FRAMES the bot paints at least that many frames before
+// it turns on the chasers: long games.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -20,6 +22,8 @@ TEST(LoadGames, RecordGamesThatEachEndTheirOwnWay) {
   if (!out) GTEST_SKIP() << "set by server/loadtest.py";
   const char* wanted = std::getenv("ZEPHRANT_LOAD_GAME_COUNT");
   int count = wanted ? std::atoi(wanted) : 60;
+  const char* longer = std::getenv("ZEPHRANT_LOAD_GAME_FRAMES");
+  int paintFor = longer ? std::atoi(longer) : 0;
   for (int game = 0; game < count; ++game) {
     int lose = 300 + 53 * game;  // the score at which the bot turns on the chasers
     enum { TITLE, PLAY, OVER, DONE } phase = TITLE;
@@ -36,7 +40,7 @@ TEST(LoadGames, RecordGamesThatEachEndTheirOwnWay) {
               if (playState != PLAY_ON && ReadHealth() < 1) {
                 bot.LetGo();
                 phase = OVER;
-              } else if (playState == PLAY_ON && ReadScore() >= lose) {
+              } else if (playState == PLAY_ON && ReadScore() >= lose && framesPlayed >= paintFor) {
                 bot.ChaseStep();
               } else if (playState == PLAY_ON) {
                 if (++framesPlayed == 40 + 7 * game) TapKey(KEY_SPACE);  // a gap of its own
@@ -59,7 +63,7 @@ TEST(LoadGames, RecordGamesThatEachEndTheirOwnWay) {
             default: break;
           }
         },
-        400000);
+        400000 + 2 * paintFor);
     ASSERT_EQ(status, 0) << "game " << game;
     ASSERT_EQ(phase, DONE) << "game " << game;
     const std::vector<uint8_t>& bytes = LastGameReplay();
