@@ -139,7 +139,6 @@ CREATE TABLE IF NOT EXISTS plays (
 );
 CREATE INDEX IF NOT EXISTS plays_digest ON plays (digest);
 CREATE INDEX IF NOT EXISTS plays_replay ON plays (replay_id);
-CREATE INDEX IF NOT EXISTS plays_score ON plays (score_id);
 """
 
 # Columns of the queue that boards of this version made before them lack.
@@ -239,9 +238,9 @@ def connect(target: str):
                                " AND family IS NULL").fetchall():
         db.execute("UPDATE bans SET family = ? WHERE kind = 'name' AND value = ?",
                    (rules.name_key(value), value))
-    if "score_id" not in db.columns("plays"):
+    if "score_id" not in db.columns("plays"):   # a table made before it was kept
         db.execute("ALTER TABLE plays ADD COLUMN score_id INTEGER")
-        db.execute("CREATE INDEX IF NOT EXISTS plays_score ON plays (score_id)")
+    db.execute("CREATE INDEX IF NOT EXISTS plays_score ON plays (score_id)")
     if "hold" not in db.columns("owners"):      # version 3: owners were made by stored scores
         db.execute("ALTER TABLE owners ADD COLUMN hold INTEGER NOT NULL DEFAULT 0")
     db.set_schema_version(SCHEMA_VERSION)
