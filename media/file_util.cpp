@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -213,4 +214,27 @@ bool FollowOwnLink(const Text& path, Text& target, Text& why) {
   }
   target = AsciiText(real);
   return true;
+}
+
+FileLock TakeFileLock(const Text& path) {
+  static int held = -1;
+  int fd = open(ByteString(path).c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  struct stat now {}, before {};
+  if (fd < 0 || fstat(fd, &now) != 0 || !S_ISREG(now.st_mode)) {
+    if (fd >= 0) close(fd);
+    return FileLock::Unavailable;
+  }
+  if (held >= 0 && fstat(held, &before) == 0 && before.st_dev == now.st_dev &&
+      before.st_ino == now.st_ino) {
+    close(fd);  // ours already: a second descriptor would contend with the first
+    return FileLock::Held;
+  }
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    bool busy = errno == EWOULDBLOCK;
+    close(fd);
+    return busy ? FileLock::Busy : FileLock::Unavailable;
+  }
+  if (held >= 0) close(held);
+  held = fd;
+  return FileLock::Held;
 }

@@ -35,6 +35,15 @@ bool RemovePlainFile(const Text& path);         // removes a file or link, never
 // someone else", ...), for any other link.
 bool FollowOwnLink(const Text& path, Text& target, Text& why);
 
+// --- One writer ---
+// Takes the lock on the file `path` (made when missing, private to the
+// user, never through a link) for this process until the next lock it
+// takes or its end; the system lets go of it when the process ends in any
+// way. Busy while another process holds it; Unavailable when the lock file
+// cannot be had (a read-only folder), where nobody else can take it either.
+enum class FileLock { Held, Busy, Unavailable };
+FileLock TakeFileLock(const Text& path);
+
 // --- Keeping a copy ---
 // Copies the plain file at `path` into a new file beside it named `path` +
 // "." + tag + "-YYYYMMDD-HHMMSS" (local time; "-2", "-3", ... added when

@@ -37,6 +37,7 @@ constexpr char16_t SCORE_PADDING[] = u"0000000";
 constexpr char16_t TEMP_SUFFIX[] = u".tmp";
 
 bool noticePending = false;
+bool busyNoticePending = false;
 int writeBudget = -1;
 Text savesRefused;  // why this run keeps its scores in memory only; "" while it saves them
 
@@ -295,9 +296,21 @@ void LoadScoreTables() {
                 u"run plays on the default tables and saves no scores");
     return;
   }
+  // One copy of the game writes a table: a second one started on the same
+  // folder plays on the table as it was and saves nothing, so the first's
+  // new entries are never written over.
+  if (TakeFileLock(path + u".lock") == FileLock::Busy) {
+    busyNoticePending = true;
+    RefuseSaves(u"another copy of the game is using " + path +
+                u"; this one plays on the tables as they are and saves no scores");
+  }
   for (int pass = 0; pass < 2; ++pass) {
     ScoreFileState state = ReadScoreFile(path);
     if (state == ScoreFileState::Good) return;
+    if (!savesRefused.empty()) {
+      FillDefaultTables();
+      return;
+    }
     if (state == ScoreFileState::Damaged && pass == 0) {
       noticePending = true;
       if (Current2D()) ShowDeferredScoreNotice();
@@ -333,16 +346,26 @@ bool WriteDefaultScoreFile() {
 bool SaveScoreFile() { return WriteTablesToFile(); }
 
 void ShowDeferredScoreNotice() {
-  if (!noticePending || !Current2D()) return;
-  noticePending = false;
-  Cls();
-  DrawString(u"high scores file tampering detected!", 10, 250);
-  DrawString(u"resetting tables to default values...", 10, 300);
-  Flip(-1);
-  DelayMillis(3000);
+  if (!Current2D()) return;
+  if (noticePending) {
+    noticePending = false;
+    Cls();
+    DrawString(u"high scores file tampering detected!", 10, 250);
+    DrawString(u"resetting tables to default values...", 10, 300);
+    Flip(-1);
+    DelayMillis(3000);
+  }
+  if (busyNoticePending) {
+    busyNoticePending = false;
+    Cls();
+    DrawString(u"another copy of the game is running!", 10, 250);
+    DrawString(u"this one will not save its scores...", 10, 300);
+    Flip(-1);
+    DelayMillis(3000);
+  }
 }
 
-bool ScoreNoticePending() { return noticePending; }
+bool ScoreNoticePending() { return noticePending || busyNoticePending; }
 
 bool ScoresSaved() { return savesRefused.empty(); }
 

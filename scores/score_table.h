@@ -33,10 +33,13 @@ void LoadScoreFile();
 bool WriteDefaultScoreFile();  // the default tables, in memory and on disk
 bool SaveScoreFile();
 void InsertLocalScore();
-void ShowDeferredScoreNotice();  // the tamper notice, once the display is open
+// The tamper notice, and the one of a second copy of the game that will not
+// save, once the display is open.
+void ShowDeferredScoreNotice();
 bool ScoreNoticePending();
-// False when this run keeps its scores in memory only (a damaged file that
-// could not be copied); saves then write nothing and say why.
+// False when this run keeps its scores in memory only (another copy of the
+// game holds the table, a damaged file that could not be copied, someone
+// else's link); saves then write nothing and say why.
 bool ScoresSaved();
 
 // The same from and to any stream (memory in the fuzz harness). Reading

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -234,6 +236,34 @@ TEST(ScoreFile, OnlyThePlayersOwnLinkIsFollowed) {
   EXPECT_TRUE(std::filesystem::is_symlink("vek.hsf"));
   std::filesystem::remove("vek.hsf");
   LoadScoreFile();  // the tests after this one save again
+}
+
+// While another copy of the game holds the table, this one plays on what
+// it read, says so, and writes nothing: no table, no replay, no links.
+TEST(ScoreFile, ASecondCopyOfTheGameSavesNothing) {
+  ScoreDir dir("second");
+  int other = open("vek.hsf.lock", O_RDWR | O_CREAT, 0600);
+  ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+  testing::internal::CaptureStdout();
+  LoadScoreFile();
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("another copy of the game is using"),
+            std::string::npos);
+  EXPECT_TRUE(ScoreNoticePending());
+  playerName.clear();
+  SetScore(3000);
+  EnterWithName("Second\r");
+  EXPECT_EQ(MidText(PlainLocal(0), 1, 6), u"Second");
+  EXPECT_FALSE(SaveScoreFile());
+  EXPECT_FALSE(std::filesystem::exists("vek.hsf"));
+  EXPECT_FALSE(std::filesystem::exists("vek.replays"));
+  {
+    FrameScript script([](int) {});
+    ShowDeferredScoreNotice();
+    EXPECT_EQ(script.frames, 1);
+  }
+  close(other);  // the first copy has ended
+  LoadScoreFile();
+  EXPECT_TRUE(SaveScoreFile());
 }
 
 TEST(ScoreFile, WithoutAWritableDirectoryTheGamePlaysOnTheDefaults) {
