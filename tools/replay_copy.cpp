@@ -21,6 +21,7 @@
 //   partial LEVEL        the game up to the start of LEVEL (a number or a label
 //                        such as B3), left there with ESC
 //   name NAME            the name the game starts from
+//   row N                the local table's answer (0 ... 24, 25 for no row)
 //   combo N              the combo meter the game starts from
 // Without N the copy keeps the original's score and level where it can
 // (it tries insertion points from the end of play backwards; a partial

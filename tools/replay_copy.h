@@ -14,7 +14,7 @@ struct CopyResult {
 constexpr const char* USAGE =
     "usage: zephrant-replay-copy KIND IN.zrp OUT.zrp [ARG]\n"
     "KIND: extra-frame [N], split-reads [N], pause [N], focus [N], level-end-pause,\n"
-    "      level-end-idle [FRAMES], late-esc [FRAMES], partial LEVEL, name NAME, combo N";
+    "      level-end-idle [FRAMES], late-esc [FRAMES], partial LEVEL, name NAME, row N, combo N";
 
 // Copies `original` the way `kind` says (ARG as on the command line, or
 // nullptr), on a headless display and a virtual clock as the verifier's.

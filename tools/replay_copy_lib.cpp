@@ -249,6 +249,10 @@ CopyResult MakeReplayCopy(const std::string& kind, const char* arg,
   } else if (kind == "name" && arg) {
     source.playerName = AsciiText(arg);
     plans.push_back(Plan{});
+  } else if (kind == "row" && number >= 0 && number <= REPLAY_NO_ENTRY) {
+    if (source.tableAnswers.empty()) return fail("the game was never offered to the table");
+    source.tableAnswers[0] = uint8_t(number);
+    plans.push_back(Plan{});
   } else if (kind == "combo" && number > 0) {
     keepOutcome = false;  // the combo decides what the cells pay
     source.combo = number;
