@@ -17,6 +17,15 @@
 namespace {
 
 bool failReplace = false;
+int changesLeft = -1;  // files that may still be put in place or removed; -1: any number
+
+// One more change on disk, unless the budget a test set is spent: the
+// changes after that are dropped as if the program had stopped.
+bool MayChange() {
+  if (changesLeft == 0) return false;
+  if (changesLeft > 0) --changesLeft;
+  return true;
+}
 
 bool SyncPath(const std::string& path, int flags) {
   int fd = open(path.c_str(), flags | O_CLOEXEC);
@@ -87,7 +96,8 @@ int CopyInto(const std::string& from, const std::string& to) {
 bool SyncAndReplaceFile(const Text& tmpPath, const Text& finalPath) {
   std::string tmp = ByteString(tmpPath), dest = ByteString(finalPath);
   // fsync through a read-only descriptor flushes the file's data all the same.
-  bool ok = !failReplace && SyncPath(tmp, O_RDONLY) && std::rename(tmp.c_str(), dest.c_str()) == 0;
+  bool ok = !failReplace && MayChange() && SyncPath(tmp, O_RDONLY) &&
+            std::rename(tmp.c_str(), dest.c_str()) == 0;
   if (!ok) {
     std::remove(tmp.c_str());
     return false;
@@ -101,8 +111,15 @@ bool SyncAndReplaceFile(const Text& tmpPath, const Text& finalPath) {
 
 void SetReplaceFileFailure(bool fail) { failReplace = fail; }
 
+int SetDiskChangeBudget(int changes) {
+  int left = changesLeft;
+  changesLeft = changes;
+  return left;
+}
+
 bool WriteFileAtomically(const Text& path, const std::vector<uint8_t>& bytes, int mode) {
   std::string dest = ByteString(path), tmp = dest + ".tmp";
+  if (!MayChange()) return false;
   unlink(tmp.c_str());  // a leftover of a crash; a link there goes, not its target
   int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                 static_cast<mode_t>(mode));
@@ -158,7 +175,9 @@ std::vector<Text> FolderFileNames(const Text& path) {
   return names;
 }
 
-bool RemovePlainFile(const Text& path) { return unlink(ByteString(path).c_str()) == 0; }
+bool RemovePlainFile(const Text& path) {
+  return MayChange() && unlink(ByteString(path).c_str()) == 0;
+}
 
 long long PlainFileSize(const Text& path) {
   struct stat st {};

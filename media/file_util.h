@@ -56,3 +56,7 @@ bool CopyToNewFile(const Text& from, const Text& to);
 
 // --- Test seam ---
 void SetReplaceFileFailure(bool fail);  // while set, every replacement fails before the rename
+// From now on only `changes` more files are put in place or removed; the
+// ones after are dropped, as if the program had stopped there. -1: no
+// limit. Gives what was left of the budget before.
+int SetDiskChangeBudget(int changes);

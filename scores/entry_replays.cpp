@@ -71,9 +71,12 @@ void ReadEntryLinks(const std::vector<uint8_t>& bytes) {
   }
 }
 
+// The row a new entry has just pushed off the table is written too: until
+// the score file is replaced, the table on disk still holds it.
 std::vector<uint8_t> EntryLinkBytes() {
   std::vector<uint8_t> bytes;
-  for (int row = 0; row < LOCAL_ROWS; ++row) {
+  int rows = localScores[LOCAL_ROWS].size() == RECORD_LENGTH ? LOCAL_ROWS + 1 : LOCAL_ROWS;
+  for (int row = 0; row < rows; ++row) {
     Text name = localReplays[row].empty() ? Text(u"-") : localReplays[row];
     for (char16_t c : EntryKey(row) + u" " + name + u"\n") bytes.push_back(uint8_t(c));
   }

@@ -4,7 +4,8 @@
 // hash of its name, level and score) and the name of its replay, or "-".
 // An entry finds its line by its key and by how many rows above it share
 // that key, so links written for a table one entry longer still serve the
-// rows of the table before it.
+// rows of the table before it; the row a new entry pushes off keeps its
+// line until the next game's links are written.
 #pragma once
 #include <cstdint>
 #include <vector>

@@ -5,10 +5,12 @@
 #include <fstream>
 
 #include "media/file_util.h"
+#include "replay/replay.h"
 #include "replay/replay_file.h"
 #include "replay/replay_store.h"
 #include "scores/entry_replays.h"
 #include "tests/unit/scores_test_util.h"
+#include "world/scoring.h"
 
 namespace {
 
@@ -162,6 +164,32 @@ TEST(ReplayStore, EachEntryKeepsItsOwnReplayAcrossRunsAndStops) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator("vek.replays"), {}), 2);
   localReplays[0] = StoreReplay(Game(9001, 777));
   EXPECT_EQ(EntryFrames(0), 0u);
+}
+
+// A game that takes a row puts its replay in place, then the links, then
+// the score file, and removes the replay pushed off the table last. A stop
+// after any of these leaves the table from before the game or after it,
+// every entry with its own replay, two equal entries included.
+TEST(ReplayStore, AGameStoppedBetweenItsWritesLeavesEveryEntryWithItsReplay) {
+  bool entered = false;
+  for (int stop = 0, left = 0; left == 0; ++stop) {
+    ScoreDir dir("replay-stop");
+    LoadScoreFile();
+    for (int row = 0; row < LOCAL_ROWS; ++row)
+      StoreFor(row, 9000 - 100 * row + (row == 4 ? 100 : 0), 700 + row);  // rows 3 and 4 equal
+    ASSERT_TRUE(SaveEntryLinks() && SaveScoreFile());
+    SetScore(8850);  // row 2; the last row is pushed off
+    BeginGameRecord();
+    SetDiskChangeBudget(stop);
+    EnterWithName("\r");
+    left = SetDiskChangeBudget(-1);
+    LoadScoreFile();  // the next start
+    entered = RecordScore(localScores[2]) == 8850;
+    for (int row = 0; row < LOCAL_ROWS; ++row)
+      EXPECT_NE(EntryFrames(row), 0u) << "row " << row << ", stopped after " << stop;
+    EXPECT_NE(EntryFrames(entered ? 4 : 3), EntryFrames(entered ? 5 : 4)) << stop;
+  }
+  EXPECT_TRUE(entered);
 }
 
 TEST(ReplayStore, AFailedWriteCostsOnlyTheReplayAndNeverFollowsALink) {

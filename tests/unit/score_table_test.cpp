@@ -32,17 +32,6 @@ Text Local(const char16_t* name, const char16_t* level, const char16_t* score,
   return Text(name) + level + score + mark;
 }
 
-// Types the name once the entry's first frame is on screen (the entry
-// flushes the keys when it starts).
-void EnterWithName(const std::string& typed) {
-  WaitingFor wait("the name entry to end on Enter", 100);
-  FrameScript script([&](int frame) {
-    if (frame == 1) TypeText(typed);
-  });
-  ResetPlayClock();
-  InsertLocalScore();
-}
-
 }  // namespace
 
 TEST(ScoreRecords, CipherTwiceGivesThePlainRecordBack) {

@@ -85,3 +85,14 @@ inline void ResetPlayClock() {
   chaserCount = 1;
   levelLabel = u"A1";
 }
+
+// Types the name once the entry's first frame is on screen (the entry
+// flushes the keys when it starts).
+inline void EnterWithName(const std::string& typed) {
+  WaitingFor wait("the name entry to end on Enter", 100);
+  FrameScript script([&](int frame) {
+    if (frame == 1) TypeText(typed);
+  });
+  ResetPlayClock();
+  InsertLocalScore();
+}
