@@ -12,6 +12,7 @@
 #include "media/input.h"
 #include "media/random.h"
 #include "replay/replay.h"
+#include "world/scoring.h"
 
 bool gamePaused = false;
 
@@ -81,7 +82,7 @@ void DrawVolume() {
 }
 
 void DrawReplayLabel() {
-  if (!ReplayPlaying() || logicOnly) return;
+  if (!ReplayPlaying()) return;
   SetCurrentFont(smallFont);
   DarkBox(6, 6, 92, 44);
   SetColor(255, 80, 80);
@@ -112,6 +113,7 @@ void DrawComfortOverlay() {
   SetDrawScale(1, 1);
   SetDrawRotation(0);
   SetDrawOrigin(0, 0);
+  if (logicOnly) return;
   DrawPaused();
   DrawReplayLabel();
   DrawVolume();
@@ -164,12 +166,21 @@ bool PausePoint(PauseAt where) {
   int stoppedAt = GameClock();
   bool music = musicChannel && musicChannel->Playing();
   if (music) musicChannel->SetPaused(true);
+  // A replay that stops being watched ends the pause by throwing out of it.
+  struct Resume {
+    ~Resume() { gamePaused = false; }
+  } resume;
   while (byKey || AppSuspended()) {
     // The standing scene flickers as it draws; the random state it leaves
-    // is put back so that a pause changes nothing the game goes on with.
-    int state = RandomState();
-    DrawPlayScene(where != PauseAt::GameOver);
-    SeedRandom(state);
+    // is put back so that a pause changes nothing the game goes on with;
+    // a verifier, which draws nothing, keeps only the panel's poll.
+    if (logicOnly) {
+      EndOnCloseRequest();
+    } else {
+      int state = RandomState();
+      DrawPlayScene(where != PauseAt::GameOver);
+      SeedRandom(state);
+    }
     Flip(-1);
     Cls();
     if (KeyHits(KEY_ESCAPE) && where != PauseAt::GameOver) {

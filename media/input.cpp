@@ -39,6 +39,16 @@ void Deliver(const InputEvent& e) {
     liveSink(e);
 }
 
+// The window's events, then the injected ones.
+void DeliverPending() {
+  DeliverWindowEvents();
+  while (!injected.empty()) {
+    InputEvent e = injected.front();
+    injected.pop_front();
+    Deliver(e);
+  }
+}
+
 void FlushKeys() {
   keyStates.fill(0);
   keyHits.fill(0);
@@ -102,15 +112,21 @@ void PollSystem() {
     ~Done() { polling = false; }
   } done;
   polled.clear();
-  DeliverWindowEvents();
-  while (!injected.empty()) {
-    InputEvent e = injected.front();
-    injected.pop_front();
-    Deliver(e);
-  }
+  DeliverPending();
   if (pollSupplier) pollSupplier();
   if (pollObserver) pollObserver(polled.data(), static_cast<int>(polled.size()));
 }
+
+void PollLiveEvents() {
+  if (polling || !pollSupplier) return;
+  polling = true;
+  struct Done {
+    ~Done() { polling = false; }
+  } done;
+  DeliverPending();
+}
+
+void SetAppSuspended(int suspended) { appSuspended = suspended ? 1 : 0; }
 
 void SetPollObserver(PollObserver observer) { pollObserver = observer; }
 

@@ -95,3 +95,11 @@ void SetPollObserver(PollObserver observer);  // nullptr: none
 using PollSupplier = void (*)();
 using LiveEventSink = void (*)(const InputEvent& e);
 void SetPollSupplier(PollSupplier supplier, LiveEventSink live);  // nullptrs: none
+// While a supplier is set: hands the window's and the injected events to
+// the live sink at once, without a poll of the game (the supplier and the
+// observer are not called). Lets a replay that is watched answer the
+// viewer while the recording keeps the game from polling. Otherwise nothing.
+void PollLiveEvents();
+// Puts back whether another application is active, as the window last said:
+// a replay's own focus changes move it while the replay plays.
+void SetAppSuspended(int suspended);

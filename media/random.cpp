@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 
 namespace {
 constexpr int RND_INITIAL = 4660;  // 0x1234
@@ -41,6 +42,18 @@ int RandomInt(int a, int b) {
 }
 
 int RandomState() { return rndState; }
+
+void SkipRandomInts(long long calls) {
+  // Each call makes two steps, and a step multiplies by 48271 modulo
+  // 2^31 - 1: so many steps multiply once by that power of 48271.
+  constexpr uint64_t MOD = 2147483647;
+  uint64_t factor = 1, base = 48271;
+  for (uint64_t steps = uint64_t(calls > 0 ? calls : 0) * 2; steps; steps >>= 1) {
+    if (steps & 1) factor = factor * base % MOD;
+    base = base * base % MOD;
+  }
+  rndState = int(uint64_t(rndState) * factor % MOD);
+}
 
 bool SystemRandomBytes(void* buf, int count) {
   auto* p = static_cast<unsigned char*>(buf);

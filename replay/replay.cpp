@@ -28,6 +28,10 @@ uint32_t lastClock = 0;  // recording: the previous clock value
 bool pacedPlayback = false;
 LiveEventSink liveSink = nullptr;
 bool playbackArmed = false;  // set up, waiting for BeginGameRecord
+// Whether another application was active before the playback: a recording's
+// focus changes move that state, and the window's own go to the live sink.
+int suspendedBefore = 0;
+bool focusToRestore = false;
 size_t nextClock = 0, nextEvent = 0, nextAnswer = 0;
 int playbackClock = 0;
 // Watching: real time plus this is the recorded time the game may have
@@ -218,6 +222,7 @@ void BeginGameRecord() {
     playerName = data.playerName;
     playbackClock = ElapsedMillis();
     paceLead = 0;
+    SetAppSuspended(0);  // as in the recording, which started from the title
     SetPollObserver(nullptr);
     SetPollSupplier(SupplyPoll, liveSink);
     print = Fnv{};
@@ -284,7 +289,13 @@ int GameClock(bool frameStart) {
   if (pacedPlayback) {
     int ahead = playbackClock - (ElapsedMillis() + paceLead);
     if (ahead > MAX_PACE_WAIT_MS) paceLead += ahead - MAX_PACE_WAIT_MS;
-    while (playbackClock - (ElapsedMillis() + paceLead) > 0) DelayMillis(1);
+    // The viewer is heard at every read and every millisecond of a wait,
+    // whatever the recording's clock does between the game's own polls.
+    for (;;) {
+      PollLiveEvents();
+      if (playbackClock - (ElapsedMillis() + paceLead) <= 0) break;
+      DelayMillis(1);
+    }
   }
   return playbackClock;
 }
@@ -359,6 +370,8 @@ void StartPlayback(const ReplayData& recorded, bool paced, LiveEventSink live) {
   playbackArmed = true;
   mode = Mode::Idle;
   nextClock = nextEvent = nextAnswer = 0;
+  if (!focusToRestore) suspendedBefore = AppSuspended();
+  focusToRestore = true;
 }
 
 void StartCopy(const ReplayData& source, PlaybackEdit* copyEdit) {
@@ -396,6 +409,8 @@ bool FinishPlayback(std::string& why) {
 
 void AbandonPlayback() {
   StopTaps();
+  if (focusToRestore) SetAppSuspended(suspendedBefore);
+  focusToRestore = false;
   printing = false;
   levelPlay.open = digesting = false;
   edit = nullptr;

@@ -114,10 +114,14 @@ bool DecodePayload(const uint8_t* bytes, size_t size, ReplayData& d, std::string
   d.clockSteps.clear();
   d.clockSteps.reserve(n);
   uint64_t span = 0;
+  int still = 0;
   for (uint64_t i = 0; i < n; ++i) {
     uint64_t step = in.Varint();
     span += step;
     if (!in.ok || span >= MAX_CLOCK_SPAN) return why = "clock reads out of range", false;
+    still = step == 0 ? still + 1 : 0;
+    if (still > REPLAY_MAX_STILL_READS)
+      return why = "the clock stands still for more reads than a real clock allows", false;
     d.clockSteps.push_back(uint32_t(step));
   }
   if (!in.Count(n)) return why = "events cut short", false;

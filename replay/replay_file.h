@@ -23,7 +23,12 @@ constexpr int REPLAY_HEADER_SIZE = 36;
 constexpr uint32_t REPLAY_MAX_FRAMES = 6u * 3600u * 60u;
 constexpr uint32_t REPLAY_MAX_PAYLOAD = 16u << 20;  // uncompressed
 constexpr uint32_t REPLAY_MAX_FILE = 8u << 20;
-constexpr int REPLAY_NO_ENTRY = 25;  // the table answer of a score that did not qualify
+constexpr int REPLAY_NO_ENTRY = 25;
+// The most clock reads in a row that read the same time: every read of the
+// scheduler's wait is followed by a 1 ms sleep and every frame by its
+// pacing, so a real clock moves between them; docs/replay-format.md says
+// which reads can still follow one another at once.
+constexpr int REPLAY_MAX_STILL_READS = 3;  // the table answer of a score that did not qualify
 
 // One input event handed to the game, by the number of the poll (from 1)
 // that delivered it.

@@ -52,9 +52,13 @@ float BonusGaugeDegrees() {
   return k * float(bonus);
 }
 
+void EndOnCloseRequest() {
+  if (CloseRequested()) EndProgram(0);
+}
+
 void DrawHud() {
   SetCurrentFont(smallFont);
-  if (CloseRequested()) EndProgram(0);
+  EndOnCloseRequest();
   if (logicOnly) {
     SetDrawScale(1, 1);  // the ship's collision test reads the scale the panel leaves
     SetDrawRotation(0);

@@ -220,9 +220,10 @@ void BuildLevel() {
 }
 
 // What DrawLevel does for the outcome: the count of cells left and the
-// flicker's random call on every cell it draws.
+// flicker's random call on every cell it draws, made at once.
 void CountLevelCells() {
   cellsLeft = 0;
+  long long drawn = 0;
   bool gapOpen = player && player->block != 0;
   for (int x = 1; x <= 32; x++) {
     for (int y = 1; y <= 22; y++) {
@@ -230,9 +231,10 @@ void CountLevelCells() {
       if (v == 0) continue;
       if (v > 1) cellsLeft++;
       if (neighbourMask(x, y) == 0 || (gapOpen && x == player->bx && y == player->by)) continue;
-      RandomInt(0, 7);
+      ++drawn;
     }
   }
+  SkipRandomInts(drawn);
 }
 
 void DrawLevel() {

@@ -17,12 +17,19 @@ ParticleList particles;
 
 namespace {
 int iterating = 0;  // nested depth of UpdateParticles / DrawParticles
+int debrisMade = 0;  // TDebris objects that exist, in the list or not
+bool dropsDue = false;  // particles were removed while the list was walked
 
 void DropRemoved() {
+  dropsDue = false;
   particles.remove_if([](const std::unique_ptr<TParticle>& p) { return p->removed; });
 }
 
-int Spin(int angle, float dx) { return int(std::fmod(angle + 360 + 5 * dx, 360.0f)); }
+// The turn a particle is drawn at; a verifier, which draws nothing, keeps none.
+int Spin(int angle, float dx) {
+  if (logicOnly) return angle;
+  return int(std::fmod(angle + 360 + 5 * dx, 360.0f));
+}
 }  // namespace
 
 // Removing only marks the particle: the loop that is running its Update
@@ -30,6 +37,7 @@ int Spin(int angle, float dx) { return int(std::fmod(angle + 360 + 5 * dx, 360.0
 void TParticle::Remove() {
   removed = true;
   if (iterating == 0) DropRemoved();
+  else dropsDue = true;
 }
 
 void TExplosion::New() {
@@ -58,6 +66,9 @@ int TExplosion::Update() {
   if (alpha < 0) Remove();
   return 0;
 }
+
+TDebris::TDebris() { ++debrisMade; }
+TDebris::~TDebris() { --debrisMade; }
 
 void TDebris::New() {
   x = y = dx = dy = alpha = decay = 0;
@@ -135,21 +146,24 @@ void UpdateParticles() {
   for (auto it = particles.begin(); it != particles.end(); ++it)
     if (!(*it)->removed) (*it)->Update();
   iterating--;
-  if (iterating == 0) DropRemoved();
+  if (iterating == 0 && dropsDue) DropRemoved();
 }
 
 void DrawParticles() {
   if (logicOnly) {
+    // Only debris flickers; the puffs of a game over can number thousands.
+    if (debrisMade == 0) return;
+    long long calls = 0;
     for (auto& p : particles)
-      if (!p->removed)
-        for (int n = p->FlickerCalls(); n > 0; --n) RandomInt(0, 7);
+      if (!p->removed) calls += p->FlickerCalls();
+    SkipRandomInts(calls);
     return;
   }
   iterating++;
   for (auto& p : particles)
     if (!p->removed) p->Draw();
   iterating--;
-  if (iterating == 0) DropRemoved();
+  if (iterating == 0 && dropsDue) DropRemoved();
 }
 
 void ClearParticles() {
@@ -157,6 +171,7 @@ void ClearParticles() {
     particles.clear();
   } else {
     for (auto& p : particles) p->removed = true;
+    dropsDue = true;
   }
 }
 

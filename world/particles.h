@@ -36,6 +36,8 @@ class TExplosion : public TParticle {
 
 class TDebris : public TParticle {
  public:
+  TDebris();
+  ~TDebris() override;
   int FlickerCalls() const override { return y > 0 ? 2 : 0; }
   float x = 0, y = 0;
   float dx = 0, dy = 0;

@@ -47,5 +47,6 @@ float HueToChannel(float p, float q, float t);
 Text ScoreText(int score);  // seven digits at least, zero-padded
 float BonusGaugeDegrees();  // lit arc of the bonus gauge; 0 when maxBonus < 360
 void DrawHud();             // status panel; ends the program on a close request
+void EndOnCloseRequest();   // what the panel does beside drawing: a poll, and the end on a close
 void RunLevelComplete();    // frames from playState 2 until the wipe ends (playState 2 or 3)
 void LevelCompleteFrame();  // one frame of it, without Flip (tests)

@@ -9,9 +9,11 @@
 #include <set>
 
 #include "flow/flow_state.h"
+#include "flow/media_set.h"
 #include "flow/title.h"
 #include "media/clock.h"
 #include "media/graphics.h"
+#include "media/random.h"
 #include "replay/replay.h"
 #include "replay/replay_store.h"
 #include "scores/entry_replays.h"
@@ -302,6 +304,91 @@ TEST(ReplayScenario, EveryKindOfCopyPlaysTheOriginalsLevels) {
       EXPECT_EQ(Field(v.line, "score"), Field(own, "score")) << name;
       EXPECT_EQ(Field(v.line, "plays"), plays) << name;
     }
+  }
+}
+
+namespace {
+
+// Where a recording played back at full speed leaves the game: drawn on the
+// headless display as a watch draws it, or run as the verifier runs it.
+struct Reached {
+  uint64_t hash, fingerprint;
+  int random, frames;
+  bool operator==(const Reached&) const = default;
+};
+
+Reached PlayBack(const ReplayData& d, bool drawn) {
+  UseHeadlessGraphics(true);
+  OpenGraphics(800, 600, 0, 50, 0);
+  EXPECT_TRUE(LoadOutcomeMedia());
+  logicOnly = !drawn;
+  int start = FramesFlipped();
+  StartPlayback(d, false);
+  try {
+    RunGame();
+  } catch (const ReplayEnded&) {
+  } catch (const ReplayBroken&) {
+  }
+  AbandonPlayback();
+  logicOnly = false;
+  Reached r{GameStateHash(), PlayedFingerprint(), RandomState(), FramesFlipped() - start};
+  CloseGraphics();
+  return r;
+}
+
+uint64_t probedPolls = 0;
+void CountProbedPoll(const InputEvent*, int) { ++probedPolls; }
+
+// An idle game at five ticks a frame: the ship is lost, and in the game
+// over, among hundreds of explosions, the focus goes and never comes back.
+ReplayData PausedAtABusyGameOver() {
+  ReplayData d;
+  d.frames = 20000;
+  d.randomState = 12345;
+  d.clockSteps.assign(20000, 80);
+  d.tableAnswers = {REPLAY_NO_ENTRY};
+  uint64_t pausePoll = 0;
+  SetFrameHook([&] {
+    SetPollObserver(CountProbedPoll);  // the playback clears it at New game
+    if (playState == 120 && !pausePoll) pausePoll = probedPolls;
+  });
+  probedPolls = 0;
+  PlayBack(d, false);
+  SetFrameHook(nullptr);
+  SetPollObserver(nullptr);
+  EXPECT_GT(pausePoll, 0u);
+  d.events = {{pausePoll, {InputEventKind::FocusLost, 0}}};
+  return d;
+}
+
+}  // namespace
+
+// What the verifier skips (the drawing's random calls, made at once; the
+// standing scene of a pause; the particles' turns) leaves every game where
+// drawing it leaves it: the regression replays, and costly hostile ones cut
+// off where their frames run out.
+TEST(ReplayScenario, TheVerifiersShortcutsEndWhereDrawingEnds) {
+  std::vector<ReplayData> games;
+  for (const char* name : {"bot_level1.zrp", "game_over.zrp", "fast_chasers.zrp"}) {
+    std::ifstream in(SourceDir() + "/tests/replays/" + name, std::ios::binary);
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+    std::string why;
+    games.emplace_back();
+    ASSERT_EQ(DecodeReplay(bytes.data(), bytes.size(), games.back(), why), ReplayParse::Ok);
+  }
+  games.push_back(PausedAtABusyGameOver());
+  // Level 1 won, and its end left waiting: the SPACE that leaves it is cut.
+  games.push_back(games[0]);
+  auto& events = games.back().events;
+  while (!events.empty() && events.back().event.code != KEY_SPACE) events.pop_back();
+  events.pop_back();
+  games.back().clockSteps.resize(40000, 80);
+  games.back().frames = 12000;
+  WaitingFor wait("the games to be played back", 1000000);  // frames and clock moves
+  for (const ReplayData& d : games) {
+    Reached drawn = PlayBack(d, true), run = PlayBack(d, false);
+    EXPECT_EQ(run, drawn) << "game " << &d - games.data();
+    EXPECT_GT(run.frames, 1000);
   }
 }
 

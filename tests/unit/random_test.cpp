@@ -29,6 +29,17 @@ TEST(Random, SchrageMatchesTheDirectProductOverManySteps) {
   }
 }
 
+TEST(Random, SkippingCallsLeavesTheStateTheCallsWould) {
+  for (long long calls : {0, 1, 7, 704, 100000}) {
+    SeedRandom(987654321);
+    for (long long i = 0; i < calls; ++i) RandomInt(0, 7);
+    int walked = RandomState();
+    SeedRandom(987654321);
+    SkipRandomInts(calls);
+    EXPECT_EQ(RandomState(), walked) << calls;
+  }
+}
+
 TEST(Random, DegenerateSeedsFallBackTo4660) {
   for (int seed : {0, -1, 0x7FFFFFFF}) {
     SeedRandom(seed);

@@ -119,6 +119,11 @@ TEST(ReplayFile, FieldsAtTheirLimitsAreKeptAndPastThemInvalid) {
   d.clockSteps.push_back(1u << 30);  // the clock may not run for 12 days
   EXPECT_TRUE(invalid(d));
   d = Sample();
+  d.clockSteps = {0, 20, 0, 0, 0, 5};  // three reads of one time: kept
+  ASSERT_EQ(Parse(EncodeReplay(d), out), ReplayParse::Ok);
+  d.clockSteps.insert(d.clockSteps.begin() + 2, 0);  // a fourth: no real clock stands so long
+  EXPECT_TRUE(invalid(d));
+  d = Sample();
   d.events.push_back({90000, {InputEventKind::Close, 0}});
   EXPECT_TRUE(invalid(d));
   d = Sample();
