@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
   setenv("ALSOFT_DRIVERS", "null", 0);  // a device that discards the sound
   setenv("ALSOFT_LOGLEVEL", "0", 0);
   RegisterMediaFiles();
-  std::printf("embedded media files: %d of 22\n", EmbeddedMediaCount());
+  std::printf("embedded media files: %d of 23\n", EmbeddedMediaCount());
   SelectAudioDriver(u"OpenAL");
   std::printf("audio driver: %s\n", ByteString(CurrentAudioDriverName()).c_str());
   OpenGraphics(800, 600, 0, 0, 0);

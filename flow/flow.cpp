@@ -76,6 +76,7 @@ void LevelSettings(int lvl, Text& label, int& layout, int& count, int& speed, in
 void StartUp(bool loadScores) {
   RegisterMediaFiles();
   SetAppTitle(u"QUARV: Zephrant v1.02");
+  if (std::unique_ptr<TPixmap> icon = LoadPixmap(u"incbin::icon.png")) SetAppIcon(*icon);
   if (SelectAudioDriver(u"OpenAL")) {
     PrintLine(u"OPENAL AUDIO SET");
   } else {

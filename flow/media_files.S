@@ -1,4 +1,4 @@
-/* The game's 22 media files, linked into the program image and read in
+/* The game's 23 media files, linked into the program image and read in
    place. The assembler finds them on its include path (the assets folder). */
 	.section .rodata.zephrant_media,"a"
 
@@ -200,4 +200,14 @@ zmedia_snd_bonus_ogg:
 #endif
 zmedia_snd_bonus_ogg_end:
 
+	.balign 16
+	.global zmedia_icon_png
+	.global zmedia_icon_png_end
+zmedia_icon_png:
+#if __has_include("icon.png")
+	.incbin "icon.png"
+#endif
+zmedia_icon_png_end:
+
 	.section .note.GNU-stack,"",@progbits
+

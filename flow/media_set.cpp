@@ -28,6 +28,7 @@ extern "C" const unsigned char zmedia_snd_pickup_ogg[], zmedia_snd_pickup_ogg_en
 extern "C" const unsigned char zmedia_snd_draw_level_ogg[], zmedia_snd_draw_level_ogg_end[];
 extern "C" const unsigned char zmedia_snd_untouched_ogg[], zmedia_snd_untouched_ogg_end[];
 extern "C" const unsigned char zmedia_snd_bonus_ogg[], zmedia_snd_bonus_ogg_end[];
+extern "C" const unsigned char zmedia_icon_png[], zmedia_icon_png_end[];
 
 TSound* musicTitle = nullptr;
 TSound* musicIngame = nullptr;
@@ -86,6 +87,7 @@ const EmbeddedMedia MEDIA_FILES[] = {
     {u"snd_draw_level.ogg", zmedia_snd_draw_level_ogg, zmedia_snd_draw_level_ogg_end},
     {u"snd_untouched.ogg", zmedia_snd_untouched_ogg, zmedia_snd_untouched_ogg_end},
     {u"snd_bonus.ogg", zmedia_snd_bonus_ogg, zmedia_snd_bonus_ogg_end},
+    {u"icon.png", zmedia_icon_png, zmedia_icon_png_end},
 };
 }  // namespace
 

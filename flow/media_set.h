@@ -33,4 +33,4 @@ extern TSound* sndBonus;
 void RegisterMediaFiles();   // the 22 files become openable as "incbin::" + name
 void LoadMediaSet();         // every handle, in the fixed order
 bool LoadOutcomeMedia();     // only the ship and the chaser, whose shapes decide collisions; false when missing
-int EmbeddedMediaCount();    // how many of the 22 are linked in
+int EmbeddedMediaCount();    // how many of the 23 are linked in

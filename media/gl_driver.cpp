@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "media/config.h"
 #include "media/display_internal.h"
@@ -20,7 +22,18 @@ void SetGraphicsFailure(const Text& why);  // graphics.cpp
 
 namespace {
 std::string appTitle = "QUARV: Zephrant v1.02";
+std::vector<uint8_t> appIcon;  // rows of R, G, B, A bytes
+int iconW = 0, iconH = 0, iconPitch = 0;
 bool videoUp = false;
+
+void GiveIcon(SDL_Window* window) {
+  if (!window || appIcon.empty()) return;
+  SDL_Surface* s = SDL_CreateRGBSurfaceWithFormatFrom(appIcon.data(), iconW, iconH, 32, iconPitch,
+                                                      SDL_PIXELFORMAT_RGBA32);
+  if (!s) return;
+  SDL_SetWindowIcon(window, s);
+  SDL_FreeSurface(s);
+}
 
 void Failed(const std::string& what) {
   SetGraphicsFailure(AsciiText(what + ": " + SDL_GetError()));
@@ -41,6 +54,11 @@ void ClearColourOnce(GLfloat r, GLfloat g, GLfloat b, GLfloat a) {
 // only used when SDL_VIDEODRIVER asks for them.
 bool StartVideo() {
   if (videoUp) return true;
+  // The window's class names the game whatever the program file is called,
+  // so docks group it with its menu entry (StartupWMClass=zephrant; the
+  // entry's own name on Wayland).
+  setenv("SDL_VIDEO_X11_WMCLASS", "zephrant", 0);
+  setenv("SDL_VIDEO_WAYLAND_WMCLASS", "org.quarv.zephrant", 0);
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
     Failed("SDL video failed");
     return false;
@@ -194,6 +212,7 @@ class TGL2DDriver : public T2DDriver {
       return nullptr;
     }
     SDL_GetWindowSize(gg->window, &gg->openW, &gg->openH);
+    GiveIcon(gg->window);
     gg->context = SDL_GL_CreateContext(gg->window);
     if (!gg->context) {
       Failed("GL context failed");
@@ -764,6 +783,13 @@ std::unique_ptr<TImageFrame> TGL2DDriver::CreateFrameFromPixmap(const TPixmap& p
 T2DDriver* GLDriver() { return &glDriver; }
 
 void SetAppTitle(const Text& title) { appTitle = ByteString(title); }
+
+void SetAppIcon(const TPixmap& icon) {
+  std::unique_ptr<TPixmap> argb = icon.Convert(PF_RGBA8888);
+  if (!argb) return;
+  appIcon.assign(argb->Row(0), argb->Row(0) + size_t(argb->pitch) * argb->height);
+  iconW = argb->width, iconH = argb->height, iconPitch = argb->pitch;
+}
 
 void DisplayHandleWindowEvent(const SDL_WindowEvent& e) { glDriver.WindowEvent(e); }
 

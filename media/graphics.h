@@ -181,6 +181,8 @@ void CloseGraphics();
 Text GraphicsFailure();    // why the last OpenGraphics gave null
 void Flip(int sync = -1);  // -1 paces by the display's rate, 0 at once, 1 on vertical blank
 void SetAppTitle(const Text& title);
+class TPixmap;
+void SetAppIcon(const TPixmap& icon);  // shown by docks and Alt+Tab for every window opened
 extern int graphicsSeq;    // bumped at every open and close, never 0 once opened
 int FramesFlipped();       // Flip calls with a display open, since the program started
 T2DGraphics* Current2D();  // null when no display is open

@@ -12,6 +12,7 @@ T2DDriver* HeadlessDriver();  // headless_driver.cpp
 // --- Display and input: every display is headless, no event ever comes ---
 T2DDriver* GLDriver() { return HeadlessDriver(); }
 void SetAppTitle(const Text&) {}
+void SetAppIcon(const TPixmap&) {}
 void DeliverWindowEvents() {}
 void SetMouseVisible(bool) {}
 int GamepadCount() { return 0; }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "media/file_util.h"
 #include "media/folders.h"
@@ -42,17 +43,15 @@ Text ReadSetting(const Text& file) {
   return line;
 }
 
-// Written beside and renamed into place, so a crash leaves the old value.
-bool WriteSetting(const Text& file, const Text& value) {
+// Written beside and renamed into place, so a crash leaves the old value;
+// a key is the player's alone (0600) whatever the folder's mode.
+bool WriteSetting(const Text& file, const Text& value, int mode) {
   Text folder = UserConfigFolder(APP_FOLDER);
   Text error;
   if (folder.empty() || !MakeFolder(folder, error)) return false;
-  Text path = folder + file;
-  StreamRef s = OpenFileForWriting(path + u".tmp");
-  if (!s) return false;
-  bool written = s->WriteLine(value) == 1;
-  s->Close();
-  return written && SyncAndReplaceFile(path + u".tmp", path);
+  std::vector<uint8_t> bytes;
+  for (char16_t c : value + u"\r\n") bytes.push_back(static_cast<uint8_t>(c));
+  return WriteFileAtomically(folder + file, bytes, mode);
 }
 
 Text HexText(const unsigned char* bytes, int count) {
@@ -89,7 +88,7 @@ Text OnlineKey() {
   keyInUse = HexText(bytes, KEY_BYTES);
   // A key that cannot be kept still serves this run; the next run makes
   // another, which the server treats as another player.
-  if (!WriteSetting(keyFile, keyInUse)) PrintLine(u"online key: cannot be kept");
+  if (!WriteSetting(keyFile, keyInUse, 0600)) PrintLine(u"online key: cannot be kept");
   return keyInUse;
 }
 
@@ -104,7 +103,7 @@ void RememberOnlineName(const Text& typed) {
   nameLoaded = true;
   if (typed.empty()) return;
   onlineName = OnlineNameFrom(typed);
-  if (!WriteSetting(NAME_FILE, onlineName)) PrintLine(u"online name: cannot be kept");
+  if (!WriteSetting(NAME_FILE, onlineName, 0644)) PrintLine(u"online name: cannot be kept");
 }
 
 int RunOnlineKeyCommand() {

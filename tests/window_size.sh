@@ -2,7 +2,9 @@
 # A kept window size is fitted to the screen (800 x 600 here) with its
 # aspect kept: one kept on a 4K monitor, and an absurd one SDL would turn
 # down. The kept size stays in the settings file for the larger screen.
+# The window carries the game's icon and the class its menu entry names.
 bin=$1
+class=$(sed -n 's/^StartupWMClass=//p' "$2")
 work=$(mktemp -d)
 mkdir -p "$work/config/zephrant"
 export XDG_CONFIG_HOME="$work/config"
@@ -17,6 +19,9 @@ run() {
   [ -n "$wid" ] || fail "no window for $1 x $2"
   geom=$(xdotool getwindowgeometry "$wid" | awk '/Geometry/ {print $2}')
   [ "$geom" = "$3" ] || fail "a kept $1 x $2 opened at $geom, not $3"
+  [ -n "$class" ] && xprop -id "$wid" WM_CLASS | grep -q "= \"$class\", \"$class\"$" ||
+    fail "the window's class is not the menu entry's ($class): $(xprop -id "$wid" WM_CLASS)"
+  xprop -id "$wid" _NET_WM_ICON | grep -q "Icon (64 x 64)" || fail "the window has no icon"
   grep -q "window: the kept size $1 x $2 (window_width and window_height in $work/config/zephrant/config) does not fit the screen; it opens at" "$work/stdout.txt" ||
     fail "no line says the window was fitted"
   # ESC on the title ends the game once it takes keys.

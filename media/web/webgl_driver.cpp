@@ -585,3 +585,4 @@ std::unique_ptr<TImageFrame> TWebGL2DDriver::CreateFrameFromPixmap(const TPixmap
 T2DDriver* GLDriver() { return &webgl; }
 
 void SetAppTitle(const Text& title) { WebSetTitle(ByteString(title)); }
+void SetAppIcon(const TPixmap&) {}  // the page has its own

@@ -1,4 +1,4 @@
-// The 22 embedded media files: the geometry the game relies on, and the
+// The 23 embedded media files: the geometry the game relies on, and the
 // collision footprint of the ship and the chaser.
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -39,7 +39,7 @@ constexpr PngExpected PNGS[] = {
     {"tiles4-24x24.png", 384, 192, 0}, {"tiles10-24x24.png", 384, 24, 0}, {"wedge.png", 128, 128, 2},
     {"gfx_star.png", 128, 128, 0},     {"gfx_explosion.png", 96, 96, 2},  {"ship.png", 64, 64, 2},
     {"chaser.png", 64, 64, 2},         {"titlescreen1.png", 452, 128, 6}, {"titlescreen2.png", 443, 32, 6},
-    {"gfx_grid.png", 256, 256, 2},
+    {"gfx_grid.png", 256, 256, 2},     {"icon.png", 64, 64, 6},
 };
 
 TEST(MediaFiles, PicturesHaveTheirSizeAndPlainEightBitFormat) {

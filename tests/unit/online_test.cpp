@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <string>
@@ -334,7 +335,14 @@ TEST_F(Online, OnlyScoresAboveTheBoardsLastLineAreOffered) {
 
 TEST_F(Online, KeyAndNameAreKeptInTheConfigurationFolder) {
   ForgetOnlineIdentity();
+  Text folder = UserConfigFolder(u"zephrant"), error;
+  ASSERT_TRUE(MakeFolder(folder, error));
+  chmod(ByteString(folder).c_str(), 0755);  // a folder the game did not make
+  RemoveFile(folder + OnlineKeyFile(ScoreServerHost()));
   Text key = OnlineKey();
+  struct stat st {};
+  ASSERT_EQ(stat(ByteString(folder + OnlineKeyFile(ScoreServerHost())).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);  // the key is the player's alone
   ASSERT_EQ(key.size(), 32u);
   EXPECT_EQ(key.find_first_not_of(u"0123456789abcdef"), Text::npos);
   ForgetOnlineIdentity();

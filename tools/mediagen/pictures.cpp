@@ -623,6 +623,7 @@ bool WritePictures(const std::string& dir) {
   ok &= Star(dir);
   ok &= Explosion(dir);
   ok &= Ship(dir);
+  ok &= Icon(dir + "/icon.png", 64);  // the window's, as the menu entry's
   ok &= Chaser(dir);
   ok &= Logo(dir);
   ok &= Subtitle(dir);
