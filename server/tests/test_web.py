@@ -101,11 +101,25 @@ class WebPagesTest(unittest.TestCase):
         self.assertIn("attachment", headers["Content-Disposition"])
         self.assertEqual(self.get("/replay/1.zrp")[0], 404)     # a line without a replay
         watch = self.get("/watch/2")[2].decode()
-        self.assertIn("replayUrl:'/replay/2.zrp'", watch)
+        self.assertIn("replayUrl: '/replay/2.zrp'", watch)
         self.assertIn("<script src=/play/zephrant-web.js>", watch)
         code, headers, packed = self.get("/play/zephrant-web.js", gzip=True)
         self.assertEqual((code, headers["Content-Encoding"]), (200, "gzip"))
         self.assertLess(len(packed), 100)
+
+    def test_every_page_says_what_this_is_and_a_watch_whose_game(self):
+        self.board.submit("Mid", "A3", 300, "10.0.2.1", replay=b"ZRP1 mid", replay_hash="m")
+        mid = self.get("/watch/153")[2].decode()
+        self.assertIn("Level A3, played ", mid)
+        self.assertIn(", rank 2 on the board.", mid)
+        self.assertIn("<title>Zephrant: Mid&#x27;s 300</title>", mid)
+        # Its neighbours: the line above has a replay, the one below none.
+        self.assertIn("\u2190 <a href='/watch/2'>1. &lt;i&gt;", mid)
+        self.assertIn("\u2192 <a href='/player/P149'>3. P149, 249</a>", mid)
+        self.assertIn("href=/verified>", self.get("/")[2].decode())
+        for path in ("/", "/player/Mid", "/watch/153", "/verified", "/player/nobody"):
+            self.assertIn("<p class=about>Zephrant is an arcade game", self.get(path)[2].decode())
+        self.assertIn("What it cannot prove", self.get("/verified")[2].decode())
 
     def test_pages_share_the_limits_and_leave_the_game_alone(self):
         reply = exchange(self.server.port, game_get("getScores.php"))

@@ -5,7 +5,9 @@ same process as the game's requests (see README.md, "The board on the web").
                            ?q= searches names, ?page= turns pages
     /player/NAME           the stored scores of that name's family (as
                            ownership compares names: /player/zed finds Zed)
-    /watch/ID              the replay of score ID playing in the page
+    /watch/ID              the replay of score ID playing in the page, with
+                           whose game it is and its neighbours on the board
+    /verified              how the board verifies scores, and what it cannot prove
     /replay/ID.zrp         the replay file
     /api/board.json        the board as JSON (?q= and ?page= as on /)
     /api/player/NAME.json  a name's scores as JSON (a miss is JSON as well)
@@ -40,6 +42,11 @@ CACHE_FOREVER = 365 * 86400  # a stored replay never changes
 CACHE_PLAYER = 3600         # the web player, until the next deploy
 
 _REPLAY = f"SELECT replay FROM scores WHERE id = ? AND {boardsql._VISIBLE}"
+_LINE = f"SELECT {boardsql._LINE_COLUMNS} FROM scores WHERE id = ? AND {boardsql._VISIBLE}"
+
+# The game's home page (the packaging's ZEPHRANT_HOMEPAGE), which offers
+# the Debian package too.
+HOMEPAGE = os.environ.get("ZEPHRANT_HOMEPAGE", "https://quarv.example.org/zephrant")
 
 STYLE = b"""body{margin:0 auto;max-width:52em;padding:0 .6em;font:16px/1.4 sans-serif;
 background:#101018;color:#e8e8f0}
@@ -51,8 +58,68 @@ tr:nth-child(even){background:#1a1a26}
 form{margin:.6em 0}input{font:inherit}
 .note{color:#a0a0b0}.pages a,.pages b{margin-right:.5em}
 canvas{display:block;width:min(100%,800px,calc(88vh*4/3));height:auto;background:#000}
+canvas:focus{outline:2px solid #f0d040}
+h1,td:nth-child(2){overflow-wrap:anywhere}td:nth-child(2){white-space:normal}
+.about{font-size:.9em;color:#a0a0b0;border-bottom:1px solid #303040;padding-bottom:.4em}
+.hint{color:#101018;background:#f0d040;display:inline-block;padding:0 .4em;margin:.3em 0}
+kbd{border:1px solid #606070;border-radius:3px;padding:0 .25em}
 @media(max-width:34em){.date{display:none}th,td{padding:.2em}}
 """
+
+ABOUT = ("<p class=about>Zephrant is an arcade game for Linux: steer a ship along the lines "
+         "of a grid, paint every cell and keep away from the chasers. Get it from "
+         f"<a href='{html.escape(HOMEPAGE, quote=True)}'>its home page</a> "
+         f"(<a href='{html.escape(HOMEPAGE, quote=True)}/download'>the Debian package</a>).</p>")
+
+VERIFIED = """<h1>How the board verifies scores</h1>
+<p>The game records every game it plays: where it started, what the clock
+read and which keys were pressed when. It sends that replay with each score.
+The server plays the replay again through the game's own code, without a
+window, and puts the score on the board only when that game ends at exactly
+the score, level and state the upload claims. A replay that ends anywhere
+else is refused. The same replay is what <b>watch</b> plays in your browser.</p>
+<h2>What it cannot prove</h2>
+<p>A verified score proves that the game, given those keys, plays exactly that
+game to exactly that score. It does not prove who, or what, pressed them:</p>
+<ul><li>A program that plays well makes a replay that verifies like any other.
+<li>A start chosen by trying many starts offline verifies as well: every start
+is one a real game could have had.
+<li>A game belongs to whoever sends it here first, even when it was copied
+from someone else.
+<li>Names and keys prove nothing about people: one person can hold many.</ul>
+<p>The operator watches the board for games like these and can take them off.</p>
+<p><a href=/>The board</a></p>"""
+
+# The watch page's own script: the keys go to the player while the canvas
+# has the focus; a click on the focused picture pauses; the game's viewer
+# state shows below it.
+WATCH_SCRIPT = """<script>
+var canvas = document.getElementById('canvas'), hint = document.getElementById('hint'),
+    state = document.getElementById('status'), again = document.getElementById('again');
+function press(code) { if (Module._zephrant_press_key) Module._zephrant_press_key(code); }
+canvas.addEventListener('focus', function () { hint.hidden = true; });
+canvas.addEventListener('blur', function () { hint.hidden = false; });
+canvas.addEventListener('mousedown', function () {
+  if (document.activeElement === canvas) press(80);
+});
+again.addEventListener('click', function () { press(82); canvas.focus(); });
+function show(text) {
+  state.textContent = text ? text.charAt(0).toUpperCase() + text.slice(1) : '';
+  again.hidden = text.indexOf('ended') < 0;
+}
+var Module = {
+  arguments: ['--watch', '/replay.zrp'], replayUrl: REPLAY_URL, canvas: canvas,
+  print: function (t) { console.log(t); }, printErr: function (t) { console.log(t); },
+  onReplayError: function (e) { show(e); },
+  onRuntimeInitialized: function () { show('replay'); },
+  onViewerState: show,
+  onExit: function () {
+    show('the player has stopped');
+    again.hidden = false;
+    again.onclick = function () { location.reload(); };
+  }
+};
+</script>"""
 
 
 class Page:
@@ -83,7 +150,7 @@ def _shell(title: str, body: str) -> Page:
                 "<!doctype html><html lang=en><head><meta charset=utf-8>"
                 "<meta name=viewport content='width=device-width,initial-scale=1'>"
                 f"<title>{_e(title)}</title><link rel=stylesheet href=/style.css></head>"
-                f"<body>{body}</body></html>", CACHE_BOARD)
+                f"<body>{ABOUT}{body}</body></html>", CACHE_BOARD)
 
 
 def _not_found(what: str) -> Page:
@@ -128,6 +195,11 @@ class WebPages:
         "Z.E.D"), best first."""
         with self._lock:
             return boardsql.family_scores(self._db, name, PLAYER_ROWS)
+
+    def line(self, score_id: int):
+        """(id, name, level, score, created, has_replay) of a stored score."""
+        with self._lock:
+            return self._db.execute(_LINE, (score_id,)).fetchone()
 
     def replay(self, score_id: int):
         with self._lock:
@@ -174,6 +246,8 @@ class WebPages:
             return self.replay_file(path[8:-4])
         if path.startswith("/watch/"):
             return self.watch_page(path[7:])
+        if path == "/verified":
+            return _shell("Zephrant: how scores are verified", VERIFIED)
         if path.startswith("/play/") and path[6:] in PLAYER_FILES:
             return self.player_file(path[6:], accepts_gzip)
         return None
@@ -208,6 +282,9 @@ class WebPages:
         found = f"<p class=note>Names holding \u201c{_e(q)}\u201d</p>" if q else ""
         return _shell("Zephrant: the board", (
             "<h1>Zephrant: the best 1000</h1>"
+            "<p>Every score here was verified: the server played its replay through the "
+            "game's own code to that score. <a href=/verified>How, and what that cannot "
+            "prove</a>.</p>"
             f"<form action=/><input name=q value='{_e(q)}' placeholder=name maxlength=20> "
             f"<button>Search</button></form>{found}{note}"
             "<table><tr><th>Rank<th>Name<th>Level<th class=n>Score<th class=date>Date<th>Replay"
@@ -236,23 +313,42 @@ class WebPages:
                     [("Content-Disposition", f'attachment; filename="zephrant-{text}.zrp"')])
 
     def watch_page(self, text: str) -> Page:
-        if not (text.isascii() and text.isdigit() and len(text) < 12) or \
-                self.replay(int(text)) is None:
+        line = self.line(int(text)) if text.isascii() and text.isdigit() and \
+            len(text) < 12 else None
+        if line is None or not line[5]:
             return _not_found("No such replay.")
-        return _shell("Zephrant: replay", (
-            "<p><a href=/>The board</a> \u00b7 "
-            f"<a href='/replay/{text}.zrp' download>Download the replay</a></p>"
+        score_id, name, level, score, created, _ = line
+        board = self.lines()
+        at = next((i for i, l in enumerate(board) if l[1] == score_id), None)
+        if at is None:
+            rank = "not one of the board's lines (the name has a better score, or it is " \
+                   f"below the best {len(board)})"
+            near = ""
+        else:
+            rank = f"rank {at + 1} on the board"
+            near = " \u00b7 ".join(
+                f"{arrow} <a href='{_e(link)}'>{_e(l[0])}. {_e(l[2])}, {l[4]}</a>"
+                for arrow, l in (("\u2190", board[at - 1] if at > 0 else None),
+                                 ("\u2192", board[at + 1] if at + 1 < len(board) else None))
+                if l for link in [f"/watch/{l[1]}" if l[6] else _name_url(l[2])])
+            near = f"<p>Next to it: {near}</p>" if near else ""
+        keys = ("<kbd>P</kbd> or <kbd>Space</kbd> pauses (so does a click on the picture), "
+                "<kbd>F</kbd> plays faster (2\u00d7, 4\u00d7, then 1\u00d7 again), "
+                "<kbd>1</kbd> at the recorded pace, <kbd>R</kbd> from the beginning, "
+                "<kbd>Esc</kbd> stops it")
+        script = WATCH_SCRIPT.replace("REPLAY_URL", f"'/replay/{score_id}.zrp'")
+        return _shell(f"Zephrant: {name}'s {score}", (
+            f"<h1><a href='{_e(_name_url(name))}'>{_e(name)}</a>: {score}</h1>"
+            f"<p>Level {_e(level)}, played {_date(created)}, {rank}. "
+            f"<a href=/>The board</a> \u00b7 "
+            f"<a href='/replay/{score_id}.zrp' download>Download the replay</a></p>{near}"
             "<canvas id=canvas width=800 height=600 tabindex=0></canvas>"
-            "<p class=note id=status>Loading the player\u2026 "
-            "(click the picture for sound)</p>"
-            "<script>var Module={arguments:['--watch','/replay.zrp'],"
-            f"replayUrl:'/replay/{text}.zrp',"
-            "canvas:document.getElementById('canvas'),"
-            "print:function(t){console.log(t)},printErr:function(t){console.log(t)},"
-            "onReplayError:function(e){document.getElementById('status').textContent=e},"
-            "onRuntimeInitialized:function(){document.getElementById('status').textContent="
-            "'Playing. ESC stops, a click turns the sound on.'}};</script>"
-            "<script src=/play/zephrant-web.js></script>"))
+            "<p><span class=hint id=hint>Click the picture to control the replay</span> "
+            "<button id=again hidden>Watch again</button> "
+            "<span class=note id=status>Loading the player\u2026</span></p>"
+            f"<p class=note>Keys, while the picture has the focus: {keys}. "
+            "A click on the picture turns the sound on.</p>"
+            f"{script}<script src=/play/zephrant-web.js></script>"))
 
     def player_file(self, name: str, accepts_gzip: bool) -> Page:
         kind = "application/wasm" if name.endswith(".wasm") else "text/javascript"
