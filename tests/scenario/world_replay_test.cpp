@@ -431,10 +431,40 @@ void KeepAsEntry(const std::string& dir, int row, const std::vector<uint8_t>& by
 
 }  // namespace
 
-// A recording whose first clock step is a billion milliseconds is watched
-// from the board: no clock read waits more than a frame (on the virtual
-// clock a longer wait runs into the watchdog), and ESC, then a window
-// close, end the watch at once; the close ends the program.
+namespace {
+
+// Follows the live polls of a watch: a key the replay does not use stands
+// waiting in the window's queue all the time, and the longest stretch of
+// the clock between two of its deliveries is the longest the viewer could
+// go unheard.
+struct LivePolls {
+  static inline int lastAt = -1, longest = 0;
+  static inline bool waiting = false;
+  static void Seen(const InputEvent& e) {
+    if (e.code != KEY_F1) return;
+    if (lastAt >= 0) longest = std::max(longest, ElapsedMillis() - lastAt);
+    lastAt = ElapsedMillis();
+    waiting = false;
+  }
+  static void Step() {  // at every move of the clock
+    if (!ReplayPlaying() || playState != PLAY_ON) {
+      lastAt = -1;
+      return;
+    }
+    SetLiveKeyWatcher(Seen);
+    if (!waiting) InjectInputEvent({InputEventKind::KeyDown, KEY_F1});
+    waiting = true;
+  }
+};
+
+}  // namespace
+
+// A recording whose first clock step is a billion milliseconds, whose
+// frames all fall half a second behind and whose clock stands still for as
+// many reads as the rules allow is watched from the board. The viewer is heard at least every 20 ms of the
+// clock (a frame's pacing), however the recording's clock moves; ESC ends
+// the watch, and a window close (SIGTERM arrives as one) the program,
+// within 100 ms.
 TEST(ReplayScenario, AWatchWhoseClockLeapsAheadAnswersEscAndCloseAtOnce) {
   std::string dir = MakeTempDir("replay-leap");
   std::ifstream in(SourceDir() + "/tests/replays/game_over.zrp", std::ios::binary);
@@ -442,25 +472,40 @@ TEST(ReplayScenario, AWatchWhoseClockLeapsAheadAnswersEscAndCloseAtOnce) {
   ReplayData d;
   std::string why;
   ASSERT_EQ(DecodeReplay(bytes.data(), bytes.size(), d, why), ReplayParse::Ok);
-  d.clockSteps[0] = 1000000000;
+  std::vector<uint32_t> steps;
+  for (size_t i = 0; i < d.clockSteps.size(); ++i)  // every frame half a second behind
+    steps.insert(steps.end(), {600, 0, 0, 0, 600});
+  steps[0] = 1000000000;
+  d.clockSteps = steps;
+  d.frames = REPLAY_MAX_FRAMES;
   KeepAsEntry(dir, 3, EncodeReplay(d));
-  int boardFrames = 0, watched = 0, watches = 0;
+  LivePolls::longest = 0;
+  SetStepObserver(LivePolls::Step);
+  int boardFrames = 0, watched = 0, watches = 0, escAt = -1, escEnded = -1, closeAt = -1;
   int status = RunWholeProgram(
       dir,
       [&] {
-        if (ReplayPlaying()) {  // in play, past the leap
-          if (playState == PLAY_ON && ++watched == 3) InjectInputEvent({watches++ ? InputEventKind::Close
-                                                          : InputEventKind::KeyDown, KEY_ESCAPE});
+        if (ReplayPlaying()) {
+          if (playState == PLAY_ON && ++watched == 300) {
+            (watches ? closeAt : escAt) = ElapsedMillis();
+            InjectInputEvent({watches++ ? InputEventKind::Close : InputEventKind::KeyDown, KEY_ESCAPE});
+          }
           return;
         }
+        if (escAt >= 0 && escEnded < 0) escEnded = ElapsedMillis();
         watched = 0;
         if (titleTime == 20) TapKey(KEY_H);
         if (boardOpen && ++boardFrames == 30) TapKey(KEY_W);
         if (boardFrames == 32 || boardFrames == 40) TapKey(KEY_ENTER);
       },
       3000);
+  SetStepObserver(nullptr);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(watches, 2);
+  EXPECT_GT(LivePolls::longest, 0);
+  EXPECT_LE(LivePolls::longest, 20);
+  EXPECT_LE(escEnded - escAt, 100);  // ESC: the board is back
+  EXPECT_LE(ElapsedMillis() - closeAt, 100);  // the close: the program has ended
 }
 
 // From the high-score panel: W marks the entry that has a replay, ENTER

@@ -50,7 +50,10 @@ struct Watchdog {
   long steps = 0;
 } watchdog;
 
+std::function<void()> stepObserver;
+
 void WatchStep() {
+  if (stepObserver) stepObserver();
   ++watchdog.steps;
   if (!watchdog.armed || --watchdog.left >= 0) return;
   watchdog.armed = false;  // fail once: the clean-up may still draw frames
@@ -58,8 +61,11 @@ void WatchStep() {
 }
 }  // namespace
 
+void SetStepObserver(std::function<void()> observer) { stepObserver = std::move(observer); }
+
 void ArmWatchdog(const std::string& test, int budget) {
   SetWaitWatch(WatchStep);
+  stepObserver = nullptr;
   watchdog = {test, "the test to end", budget, true, 0};
 }
 

@@ -38,6 +38,9 @@ struct WatchdogExpired : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 void ArmWatchdog(const std::string& test, int budget);
+// Called at every step of the watchdog, for a test that follows what happens
+// between frames; test_main clears it before every test.
+void SetStepObserver(std::function<void()> observer);
 class WaitingFor {
  public:
   WaitingFor(const std::string& what, int budget);
