@@ -29,6 +29,10 @@ TEST(LoadGames, RecordGamesThatEachEndTheirOwnWay) {
     enum { TITLE, PLAY, OVER, DONE } phase = TITLE;
     TGridBot bot;
     int startTitleTime = 0, framesOver = 0, framesPlayed = 0;
+    // Every level starts after a wait of the game's own, so that no two of
+    // these games move on the same ticks in any level: the board takes a
+    // level played move for move alike for a copy.
+    int levelSeen = -1, waitUntil = 0;
     int status = RunWholeProgram(
         MakeTempDir("load-game"),
         [&] {
@@ -37,7 +41,14 @@ TEST(LoadGames, RecordGamesThatEachEndTheirOwnWay) {
               if (StartGameFromTitle(startTitleTime)) phase = PLAY;
               break;
             case PLAY:
-              if (playState != PLAY_ON && ReadHealth() < 1) {
+              if (playState == PLAY_ON && level != levelSeen) {
+                levelSeen = level;
+                waitUntil = framesPlayed + 1 + (game * 37 + level * 11) % 211;
+              }
+              if (playState == PLAY_ON && framesPlayed < waitUntil) {
+                ++framesPlayed;
+                bot.LetGo();
+              } else if (playState != PLAY_ON && ReadHealth() < 1) {
                 bot.LetGo();
                 phase = OVER;
               } else if (playState == PLAY_ON && ReadScore() >= lose && framesPlayed >= paintFor) {
