@@ -208,6 +208,11 @@ void DrawGridGlow() {
                                                                : BeginSteadyLight(key);
   keptGlow = {true, px, py, key, std::move(texels)};
   if (redraw) {
+    // The scan lines first, onto the clear picture, where the renderer can
+    // copy them in whole; light adds up the same in any order.
+    SetViewport(0, 0, 800, 600);
+    DrawFixedLight(DrawScanlines);
+    SetViewport(vx, vy, vw, vh);
     // Smaller copies, each keeping the point near the ship in place: a zoom
     // trail that converges on the ship.
     for (int s = 18; s <= 22; s++) {
@@ -218,9 +223,6 @@ void DrawGridGlow() {
     SetDrawScale(24, 24);
     SetAlpha(1);
     DrawImageFrame(gridImage, 400, 300, 0);
-    SetViewport(0, 0, 800, 600);
-    DrawScanlines();
-    SetViewport(vx, vy, vw, vh);
   }
   EndSteadyLight();
   SetDrawScale(24, 24);

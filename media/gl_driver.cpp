@@ -124,6 +124,7 @@ struct TFramebufferCalls {
   PFNGLFRAMEBUFFERTEXTURE2DPROC attach = nullptr;
   PFNGLCHECKFRAMEBUFFERSTATUSPROC check = nullptr;
   PFNGLDELETEFRAMEBUFFERSPROC remove = nullptr;
+  PFNGLBLITFRAMEBUFFERPROC blit = nullptr;
   bool Load() {
     gen = reinterpret_cast<PFNGLGENFRAMEBUFFERSPROC>(SDL_GL_GetProcAddress("glGenFramebuffers"));
     bind = reinterpret_cast<PFNGLBINDFRAMEBUFFERPROC>(SDL_GL_GetProcAddress("glBindFramebuffer"));
@@ -133,7 +134,8 @@ struct TFramebufferCalls {
         SDL_GL_GetProcAddress("glCheckFramebufferStatus"));
     remove = reinterpret_cast<PFNGLDELETEFRAMEBUFFERSPROC>(
         SDL_GL_GetProcAddress("glDeleteFramebuffers"));
-    return gen && bind && attach && check && remove &&
+    blit = reinterpret_cast<PFNGLBLITFRAMEBUFFERPROC>(SDL_GL_GetProcAddress("glBlitFramebuffer"));
+    return blit && gen && bind && attach && check && remove &&
            SDL_GL_ExtensionSupported("GL_ARB_framebuffer_object");
   }
 };
@@ -153,11 +155,20 @@ struct TSteadyLight {
   int clip[4] = {};
 };
 
+// A picture of fixed light (see DrawFixedLight), of the steady picture's size.
+struct TFixedLight {
+  int seq = 0;
+  const void* id = nullptr;
+  GLuint framebuffer = 0, texture = 0;
+  int w = 0, h = 0;
+};
+
 class TGL2DDriver : public T2DDriver {
  public:
   TGLGraphics* g = nullptr;
   TFramebufferCalls fb;
   TSteadyLight steady;
+  TFixedLight fixed;
   int targetX = 0, targetY = 0;  // where the picture starts in what is drawn into
   int blend = -1;
   int lastSwap = -1;
@@ -739,22 +750,62 @@ class TGL2DDriver : public T2DDriver {
 
   void MakeSteadyPicture() {
     TSteadyLight& k = steady;
-    if (k.framebuffer) fb.remove(1, &k.framebuffer);
-    if (k.texture) glDeleteTextures(1, &k.texture);
-    k.framebuffer = k.texture = 0;
     k.w = DrawnW(), k.h = DrawnH();
-    glGenTextures(1, &k.texture);
-    GLBindTexture(k.texture);
+    k.usable = MakeLightPicture(k.framebuffer, k.texture, k.w, k.h);
+    BindScreen();
+  }
+
+  // A texture of w x h to draw into, transparent where nothing is drawn and
+  // read texel for pixel; any earlier one in its place is deleted first.
+  // Leaves it bound for drawing; false when GL turned it down.
+  bool MakeLightPicture(GLuint& framebuffer, GLuint& texture, int w, int h) {
+    if (framebuffer) fb.remove(1, &framebuffer);
+    if (texture) glDeleteTextures(1, &texture);
+    framebuffer = texture = 0;
+    glGenTextures(1, &texture);
+    GLBindTexture(texture);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, k.w, k.h, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-    fb.gen(1, &k.framebuffer);
-    fb.bind(GL_FRAMEBUFFER, k.framebuffer);
-    fb.attach(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, k.texture, 0);
-    k.usable = fb.check(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
-    BindScreen();
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    fb.gen(1, &framebuffer);
+    fb.bind(GL_FRAMEBUFFER, framebuffer);
+    fb.attach(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
+    return fb.check(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+  }
+
+  // The fixed light is drawn into its own picture the first time, with
+  // nothing clipped, then copied: the steady picture under the scissor is
+  // still clear, so the copy leaves what drawing there would.
+  bool CopyFixedLight(const void* id, const std::function<void()>& draw) override {
+    TSteadyLight& k = steady;
+    TFixedLight& f = fixed;
+    if (!g || !k.drawing || !fb.blit) return false;
+    GLFlushBatch();
+    if (f.seq != graphicsSeq || f.id != id || f.w != k.w || f.h != k.h) {
+      if (f.seq != graphicsSeq) f.framebuffer = f.texture = 0;  // died with the old context
+      f = TFixedLight{graphicsSeq, id, f.framebuffer, f.texture, k.w, k.h};
+      if (!MakeLightPicture(f.framebuffer, f.texture, f.w, f.h)) {
+        f.id = nullptr;
+        fb.bind(GL_FRAMEBUFFER, k.framebuffer);
+        ApplyScissor();
+        return false;
+      }
+      glDisable(GL_SCISSOR_TEST);
+      ClearColourOnce(0, 0, 0, 0);
+      const bool clipped = k.clipped;
+      k.clipped = false;
+      draw();
+      GLFlushBatch();
+      k.clipped = clipped;
+      fb.bind(GL_FRAMEBUFFER, k.framebuffer);
+      ApplyScissor();
+    }
+    fb.bind(GL_READ_FRAMEBUFFER, f.framebuffer);
+    fb.blit(0, 0, f.w, f.h, 0, 0, f.w, f.h, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    fb.bind(GL_READ_FRAMEBUFFER, k.framebuffer);
+    return true;
   }
 
   void WindowEvent(const SDL_WindowEvent& e) {

@@ -190,14 +190,16 @@ int framesFlipped = 0;
 
 int FramesFlipped() { return framesFlipped; }
 
-void DrawFlipOverlay() {
+namespace {
+// Calls `draw` and puts back every drawing state it may have changed.
+void DrawKeepingState(void (*draw)()) {
   const T2DGraphics& g = *current;
   int r = g.color_red, gr = g.color_green, b = g.color_blue, blend = g.blend_mode;
   int vx = g.viewport_x, vy = g.viewport_y, vw = g.viewport_w, vh = g.viewport_h;
   float alpha = g.color_alpha, width = g.line_width, rot = g.tform_rot;
   float sx = g.tform_scale_x, sy = g.tform_scale_y, ox = g.origin_x, oy = g.origin_y;
   TImageFont* font = g.image_font;
-  flipOverlay();
+  draw();
   SetColor(r, gr, b);
   SetAlpha(alpha);
   SetBlend(blend);
@@ -207,6 +209,22 @@ void DrawFlipOverlay() {
   SetViewport(vx, vy, vw, vh);
   SetDrawOrigin(ox, oy);
   current->image_font = font;
+}
+}  // namespace
+
+void DrawFlipOverlay() { DrawKeepingState(flipOverlay); }
+
+void DrawFixedLight(void (*draw)()) {
+  if (!current || !draw) return;
+  if (steadyKept && current->_driver->CopyFixedLight(reinterpret_cast<const void*>(draw), [&] {
+        const T2DGraphics& g = *current;
+        const int vx = g.viewport_x, vy = g.viewport_y, vw = g.viewport_w, vh = g.viewport_h;
+        SetViewport(0, 0, int(g.vres_width), int(g.vres_height));
+        DrawKeepingState(draw);
+        SetViewport(vx, vy, vw, vh);
+      }))
+    return;
+  DrawKeepingState(draw);
 }
 
 void Flip(int sync) {

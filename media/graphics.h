@@ -152,6 +152,12 @@ class T2DDriver : public TGraphicsDriver {
     return true;
   }
   virtual void EndSteadyLight() {}
+  // Draws fixed light into a picture of its own (once, or again when `id`
+  // or the display changed) and copies it into the steady picture being
+  // drawn; false when it keeps no such pictures and `draw` must draw.
+  virtual bool CopyFixedLight(const void* /*id*/, const std::function<void()>& /*draw*/) {
+    return false;
+  }
 };
 
 // The 2D drawing state of one display.
@@ -219,6 +225,14 @@ bool BeginSteadyLight(uint64_t key);
 // cleared, and what is drawn reaches only the rectangle.
 bool BeginSteadyLight(uint64_t key, const TSteadyChange& changed);
 void EndSteadyLight();
+// Light that never changes at all (the scan lines), drawn by `draw`. Inside
+// steady light, while its picture is still clear (right after
+// BeginSteadyLight gave true), the renderer may draw it once into a picture
+// of its own and from then on copy that in: on a clear picture a copy gives
+// the very pixels drawing does. It is drawn with the whole screen as its
+// viewport and copied under the current one. Anywhere else `draw` draws.
+// The drawing state is as it was afterwards.
+void DrawFixedLight(void (*draw)());
 
 // --- Primitives ---
 void Cls();
