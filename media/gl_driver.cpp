@@ -174,6 +174,7 @@ class TGL2DDriver : public T2DDriver {
   int lastSwap = -1;
   bool modeAtRate = false;  // the last full-screen mode was set at the rate asked for
   float ix = 1, iy = 0, jx = 0, jy = 1;
+  bool texelForPixel = false;  // asked for; used while the transform allows
   int vpX = 0, vpY = 0, vpW = 0, vpH = 0;
   float lineWidth = 1;
   uint8_t color[4] = {255, 255, 255, 255};
@@ -310,6 +311,7 @@ class TGL2DDriver : public T2DDriver {
 
   void SetGraphics(TGraphics* graphics) override {
     if (!graphics) GLDropBatch();
+    texelForPixel = false;
     g = static_cast<TGLGraphics*>(graphics);
     if (!g) return;
     SDL_GL_MakeCurrent(g->window, g->context);
@@ -555,6 +557,14 @@ class TGL2DDriver : public T2DDriver {
     iy = iy_;
     jx = jx_;
     jy = jy_;
+    if (texelForPixel) SetTexelForPixel(true);
+  }
+
+  // Only where a unit of the picture is a pixel of what is drawn into, and
+  // nothing is scaled or turned.
+  void SetTexelForPixel(bool on) override {
+    texelForPixel = on;
+    GLSetUnfiltered(on && g && DrawnScale() == 1.0 && ix == 1 && iy == 0 && jx == 0 && jy == 1);
   }
 
   void SetLineWidth(float width) override {

@@ -27,6 +27,7 @@ struct TBatchVertex {
 };
 std::vector<TBatchVertex> batch;
 GLuint batchTexture = 0;
+bool unfiltered = false;  // the batch is drawn with nearest filtering
 
 void BindNow(GLuint name) {
   if (texturingOn != 1) {
@@ -257,7 +258,20 @@ void GLFlushBatch() {
   glVertexPointer(2, GL_FLOAT, sizeof(TBatchVertex), &batch[0].x);
   glTexCoordPointer(2, GL_FLOAT, sizeof(TBatchVertex), &batch[0].u);
   glColorPointer(4, GL_UNSIGNED_BYTE, sizeof(TBatchVertex), batch[0].rgba);
+  // Sampled at texel centres, a filtered texture gives the texel itself;
+  // reading it unfiltered is the same and cheaper.
+  GLint minFilter = GL_NEAREST, magFilter = GL_NEAREST;
+  if (unfiltered) {
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &minFilter);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, &magFilter);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+  }
   glDrawArrays(GL_QUADS, 0, static_cast<GLsizei>(batch.size()));
+  if (unfiltered) {
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, minFilter);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, magFilter);
+  }
   glDisableClientState(GL_COLOR_ARRAY);
   glDisableClientState(GL_TEXTURE_COORD_ARRAY);
   glDisableClientState(GL_VERTEX_ARRAY);
@@ -266,6 +280,12 @@ void GLFlushBatch() {
 }
 
 void GLDropBatch() { batch.clear(); }
+
+void GLSetUnfiltered(bool on) {
+  if (on == unfiltered) return;
+  GLFlushBatch();
+  unfiltered = on;
+}
 
 void GLSetColor(const uint8_t rgba[4]) {
   std::copy_n(rgba, 4, currentColor);
@@ -286,6 +306,7 @@ void GLDisableTexturing() {
 
 void GLForgetTextureState() {
   GLFlushBatch();
+  unfiltered = false;
   texturingOn = -1;
   boundTexture = -1;
 }

@@ -20,4 +20,6 @@ void GLSetColor(const uint8_t rgba[4]);  // the colour of what is drawn next, qu
 // changes what they would draw (blend, scissor, another primitive, a read
 // of the screen, a swap) sends them first.
 void GLFlushBatch();
-void GLDropBatch();  // the display is closing: what was not shown never will be
+void GLDropBatch();
+// On: the quads from now on land texel for pixel and are read unfiltered.
+void GLSetUnfiltered(bool on);  // the display is closing: what was not shown never will be

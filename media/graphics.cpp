@@ -308,6 +308,10 @@ void SetLineWidth(float width) {
   current->_driver->SetLineWidth(width);
 }
 
+void SetTexelForPixel(bool on) {
+  if (current) current->_driver->SetTexelForPixel(on && drawShortcuts);
+}
+
 void SetDrawScale(float sx, float sy) {
   if (!current) return;
   current->tform_scale_x = sx;

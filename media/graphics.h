@@ -133,6 +133,8 @@ class T2DDriver : public TGraphicsDriver {
   virtual void SetViewport(int x, int y, int w, int h) = 0;
   virtual void SetTransform(float ix, float iy, float jx, float jy) = 0;
   virtual void SetLineWidth(float width) = 0;
+  // What is drawn from now on lands texel for pixel (see SetTexelForPixel).
+  virtual void SetTexelForPixel(bool /*on*/) {}
   virtual void Cls() = 0;
   virtual void Plot(float x, float y) = 0;
   virtual void DrawLine(float x0, float y0, float x1, float y1, float tx, float ty) = 0;
@@ -209,6 +211,11 @@ void SetDrawRotation(float degrees);
 void SetDrawOrigin(float x, float y);
 int GetBlend();
 float GetAlpha();
+// While on, the images drawn land texel for pixel (scale 1, no rotation,
+// whole pixel positions), so the renderer may read their texels without
+// filtering them: the very same pixels, for less work. Off by default; a
+// caller turns it off again after its batch.
+void SetTexelForPixel(bool on);
 
 // --- Steady light ---
 // Light that looks the same frame after frame: what is drawn between

@@ -2,6 +2,7 @@
 #include "world/level.h"
 
 #include <cmath>
+#include <vector>
 
 #include "flow/flow_state.h"
 #include "flow/light.h"
@@ -243,6 +244,13 @@ void DrawLevel() {
   int t = ElapsedMillis();
   SetBlend(BLEND_LIGHT);
   bool gapOpen = player && player->block != 0;
+  struct TCellTiles {
+    float cx, cy, sx, sy;
+    int m, k;
+    const int* colour;
+  };
+  std::vector<TCellTiles> cells;
+  const int* lastColour = nullptr;
   for (int x = 1; x <= 32; x++) {
     for (int y = 1; y <= 22; y++) {
       int v = levelGrid[x][y];
@@ -253,24 +261,40 @@ void DrawLevel() {
         colour = lineColour;
         cellsLeft++;
       }
-      SetColor(colour[0], colour[1], colour[2]);
+      lastColour = colour;
       if (m == 0 || (gapOpen && x == player->bx && y == player->by)) continue;
-
-      float cx = 24.0f * x + 4, cy = 24.0f * y;
       int k = ((t / 120 + 3 * x + 4 * y) % 8 + 8) % 8;  // the clock may wrap below 0
       double a = (double(t) + 100.0 * x + 80.0 * y) * DEG;
-      SetDrawScale(float(1 - 0.5 * v * std::sin(a)), float(1 - 0.5 * v * std::cos(a)));
-      SetAlpha(0.75f);
-      DrawImageFrame(tiles4, cx, cy, m + 16 * k);  // the pulsing halo
-      SetDrawScale(1, 1);
-      SetAlpha(1);
-      SetColor(colour[0], colour[1], colour[2]);
-      DrawImageFrame(tiles10, cx, cy, m);
-      DrawImageFrame(tiles4, cx, cy, m + 16 * k);
-      DrawImageFrame(tiles4, cx, cy, m + 16 * RandomInt(0, 7));  // flickers anew every frame
-      SetAlpha(1);
+      cells.push_back({24.0f * x + 4, 24.0f * y, float(1 - 0.5 * v * std::sin(a)),
+                       float(1 - 0.5 * v * std::cos(a)), m, k, colour});
     }
   }
+  auto halo = [](const TCellTiles& c) {  // pulsing
+    SetColor(c.colour[0], c.colour[1], c.colour[2]);
+    SetDrawScale(c.sx, c.sy);
+    SetAlpha(0.75f);
+    DrawImageFrame(tiles4, c.cx, c.cy, c.m + 16 * c.k);
+  };
+  auto sprites = [](const TCellTiles& c) {
+    SetDrawScale(1, 1);
+    SetAlpha(1);
+    SetColor(c.colour[0], c.colour[1], c.colour[2]);
+    DrawImageFrame(tiles10, c.cx, c.cy, c.m);
+    DrawImageFrame(tiles4, c.cx, c.cy, c.m + 16 * c.k);
+    DrawImageFrame(tiles4, c.cx, c.cy, c.m + 16 * RandomInt(0, 7));  // flickers anew every frame
+  };
+  // Light adds up in any order: all the scaled halos first, then the
+  // sprites that land texel for pixel, in one batch read unfiltered. The
+  // flicker's random calls keep their order either way.
+  if (DrawShortcuts()) {
+    for (const TCellTiles& c : cells) halo(c);
+    SetTexelForPixel(true);
+    for (const TCellTiles& c : cells) sprites(c);
+    SetTexelForPixel(false);
+  } else {
+    for (const TCellTiles& c : cells) halo(c), sprites(c);
+  }
+  if (lastColour) SetColor(lastColour[0], lastColour[1], lastColour[2]);
   SetDrawScale(1, 1);
   if (level == 1) DrawInstructions();
 }
