@@ -38,6 +38,7 @@ BOARD = SCRIPT_DIR + "getScores.php"
 CHALLENGE = SCRIPT_DIR + "challenge.php"
 UPDATE = SCRIPT_DIR + "updateScores.php"
 REPLAY = SCRIPT_DIR + "replay.php"
+RELAY = "/play/exchange"     # the game's exchange, relayed from the /play page
 
 log = logging.getLogger("zephrant.server")
 
@@ -288,6 +289,9 @@ class ScoreRequestHandler(BaseHTTPRequestHandler):
 
     def do_POST(self):
         script = self.script()
+        if script == RELAY and self.server.pages is not None:
+            self.relay()
+            return
         if script not in (UPDATE, REPLAY):
             self.send_error(405 if script in (BOARD, CHALLENGE) else 404)
             return
@@ -316,6 +320,45 @@ class ScoreRequestHandler(BaseHTTPRequestHandler):
             self.reply(service.post_replay(self.address(), self.headers.get("X-Zephrant-Key", ""),
                                            self.headers.get("X-Zephrant-Name", ""), body))
 
+    def relay(self):
+        """The game in a page (/play) cannot open a connection: it sends the
+        bytes it would write on one as the body of this request, and they are
+        answered as a connection of this client's carrying them, in this
+        connection's place among its connections; the reply's bytes come back
+        as they are. Only the game's scripts answer there, and only to our
+        own pages: a page of another site cannot send the X-Zephrant-Relay
+        header without asking first, and this server never says yes."""
+        if self.headers.get("X-Zephrant-Relay") != "1":
+            self.send_error(403, "Not one of our pages")
+            return
+        lengths = self.headers.get_all("Content-Length") or []
+        text = lengths[0].strip() if len(lengths) == 1 else ""
+        if not (text.isascii() and text.isdigit()) or len(text) > 9:
+            self.send_error(411, "No single Content-Length")
+            return
+        length = int(text)
+        if length > self.limits.head_bytes + 64 + max(self.limits.body, self.limits.replay_bytes):
+            self.send_error(413, "Relayed request too large")
+            return
+        self.reader.budget += length
+        body = self.rfile.read(length)
+        if len(body) < length:
+            self.send_error(400, "Body cut short")
+            return
+        self.server.request_arrived(self.connection)
+        raw = relay_exchange(self.server, self.address(), body)
+        self.counted = True         # the relayed request has its own log line
+        self.server.service.served.add("relayed")
+        self.connection.settimeout(self.limits.request_timeout)
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(len(raw)))
+        self.send_header("Cache-Control", "no-store")
+        self.send_header("X-Zephrant-Relay", "raw")
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.wfile.write(raw)
+
     def reply(self, reply: Reply):
         self.connection.settimeout(self.limits.request_timeout)
         self.send_response(reply.code)
@@ -339,6 +382,71 @@ class ScoreRequestHandler(BaseHTTPRequestHandler):
 
     def log_message(self, format, *args):
         self.note = format % args
+
+
+class RelayedRequestHandler(ScoreRequestHandler):
+    """A request relayed from a page: the game's scripts only (no pages, no
+    relay of a relay), and the client is the address it was relayed for."""
+
+    def address(self) -> str:
+        return self.client_address[0]
+
+    def serve_page(self, path):
+        self.send_error(404, "Not found")
+
+    def relay(self):
+        self.send_error(404, "Not found")
+
+
+def relay_exchange(server, address: str, request: bytes) -> bytes:
+    """What the server answers `request` on a connection from `address`: the
+    bytes go in on one end of a socket pair whose other end is handled as a
+    connection of that client's, without a place of its own in the pool
+    (the relaying connection holds it); the reply is read to its close. The
+    handler's own deadlines bound the exchange."""
+    ours, theirs = socket.socketpair()
+
+    def handle():
+        try:
+            RelayedRequestHandler(theirs, (address, 0), server)
+        except Exception:           # as a connection's thread would: one line
+            server.handle_error(theirs, (address, 0))
+        finally:
+            server.shutdown_request(theirs)
+
+    threading.Thread(target=handle, name="relayed", daemon=True).start()
+    limits = server.service.limits
+    deadline = time.monotonic() + 2 * limits.request_timeout + limits.linger + 1
+    reply, sent = bytearray(), 0
+    try:
+        ours.setblocking(False)
+        if not request:
+            ours.shutdown(socket.SHUT_WR)
+        while (left := deadline - time.monotonic()) > 0:
+            writing = [ours] if sent < len(request) else []
+            readable, writable, _ = select.select([ours], writing, [], left)
+            if writable:
+                try:
+                    sent += ours.send(request[sent:sent + 65536])
+                except BlockingIOError:
+                    pass
+                except OSError:     # the handler stopped reading: it is answering
+                    sent = len(request)
+                if sent >= len(request):
+                    try:
+                        ours.shutdown(socket.SHUT_WR)
+                    except OSError:
+                        pass
+            if readable:
+                chunk = ours.recv(65536)
+                if not chunk:
+                    break
+                reply += chunk
+    except OSError:
+        pass
+    finally:
+        ours.close()
+    return bytes(reply)
 
 
 def _printable(text: str, limit: int = 160) -> str:
