@@ -35,8 +35,8 @@ extern "C" {
 // The browser's heap only grows; there is nothing to hand back.
 static inline int malloc_trim(size_t pad) { (void)pad; return 0; }
 
-// No name lookups in a browser: the score server's connections fail at
-// their first step, as on a machine without a network.
+// No name lookups in a browser: a TCP connection fails at its first step,
+// and the relay of stream_relay.cpp carries the score server's exchange.
 struct gaicb {
   const char* ar_name;
   const char* ar_service;
