@@ -96,7 +96,8 @@ EM_ASYNC_JS(int, NextAnimationFrame, (), {
 });
 
 // The page can see how far the game is (Module.framesShown, and when the
-// first two frames came in Module.frameTimes); a page that sets
+// first two frames came in Module.frameTimes) and whether it takes typed
+// text (Module.typing, while the name entry runs); a page that sets
 // zephrantHoldAtFrame holds the picture at that frame until it clears it,
 // so a test can look at the same moment the desktop's frame shows.
 void WebYieldForFrame() {
@@ -104,8 +105,9 @@ void WebYieldForFrame() {
   const int frame = FramesFlipped();
   EM_ASM({
     Module.framesShown = $0;
+    Module.typing = $1;
     if ($0 <= 2) (Module.frameTimes = Module.frameTimes || [])[$0] = performance.now();
-  }, frame);
+  }, frame, TypingText());
   while (EM_ASM_INT({
     return typeof zephrantHoldAtFrame != 'undefined' && zephrantHoldAtFrame == $0;
   }, frame)) {
