@@ -12,6 +12,8 @@ same process as the game's requests (see README.md, "The board on the web").
     /api/board.json        the board as JSON (?q= and ?page= as on /)
     /api/player/NAME.json  a name's scores as JSON (a miss is JSON as well)
     /style.css, /play/zephrant-web.js, /play/zephrant-web.wasm
+    /play                  the whole game in the page; its exchange with
+                           this server comes as POST /play/exchange (wire.py)
 
 Every value from the board or the request is escaped where it is written,
 and JSON carries "<", ">" and "&" as \\u escapes. Any query gets an answer;
@@ -248,6 +250,8 @@ class WebPages:
             return self.watch_page(path[7:])
         if path == "/verified":
             return _shell("Zephrant: how scores are verified", VERIFIED)
+        if path in ("/play", "/play/"):
+            return self.play_page()
         if path.startswith("/play/") and path[6:] in PLAYER_FILES:
             return self.player_file(path[6:], accepts_gzip)
         return None
@@ -285,6 +289,7 @@ class WebPages:
             "<p>Every score here was verified: the server played its replay through the "
             "game's own code to that score. <a href=/verified>How, and what that cannot "
             "prove</a>.</p>"
+            "<p><a href=/play>Play it here, in the browser</a></p>"
             f"<form action=/><input name=q value='{_e(q)}' placeholder=name maxlength=20> "
             f"<button>Search</button></form>{found}{note}"
             "<table><tr><th>Rank<th>Name<th>Level<th class=n>Score<th class=date>Date<th>Replay"
@@ -349,6 +354,31 @@ class WebPages:
             f"<p class=note>Keys, while the picture has the focus: {keys}. "
             "A click on the picture turns the sound on.</p>"
             f"{script}<script src=/play/zephrant-web.js></script>"))
+
+    def play_page(self) -> Page:
+        """The whole game in the page. Its tables and replays stay in the
+        browser's storage; S on its board talks to this server through
+        /play/exchange (wire.py)."""
+        return _shell("Zephrant: play", (
+            "<p><a href=/>The board</a></p>"
+            "<canvas id=canvas width=800 height=600 tabindex=0></canvas>"
+            "<p class=note id=status>Loading the game\u2026</p>"
+            "<p class=note>SPACE starts, the arrow keys steer, SPACE in play opens a gap. "
+            "H shows the tables; S there sends your best game to this board, where it "
+            "appears once its replay has been verified. Your tables and replays stay in "
+            "this browser.</p>"
+            "<script>(function(){var c=document.getElementById('canvas'),"
+            "s=document.getElementById('status'),ready='Click the picture to play, "
+            "with sound.',lost='';"
+            "function say(){s.textContent=lost+(Module.typing?'Type your name, ENTER ends it.'"
+            ":ready)}"
+            "c.addEventListener('click',function(){c.focus()});"
+            "window.Module={keepFiles:true,arguments:[],canvas:c,"
+            "print:function(t){console.log(t)},printErr:function(t){console.log(t)},"
+            "onStorageError:function(e){lost='This browser keeps no files here, so your "
+            "scores last only this visit ('+e+'). '},"
+            "onRuntimeInitialized:function(){c.focus();say();setInterval(say,500)}}})()"
+            "</script><script src=/play/zephrant-web.js></script>"))
 
     def player_file(self, name: str, accepts_gzip: bool) -> Page:
         kind = "application/wasm" if name.endswith(".wasm") else "text/javascript"
