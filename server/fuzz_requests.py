@@ -3,7 +3,7 @@
 one of them must get, whatever it holds:
 
 - a reply that starts with a status line, and never a traceback in the log;
-- at most one log line;
+- at most one log line (a request relayed from the /play page as well);
 - no markup of the request's own in a page (the requests carry "<zz" in
   paths, queries and headers), and JSON that parses.
 
@@ -120,10 +120,15 @@ def main():
         request = (f"{r.choice(METHODS)} /{text(r, 6)} {r.choice(VERSIONS)}\r\n"
                    + "".join(f"{r.choice(HEADERS)}\r\n" for _ in range(r.randint(0, 3)))
                    + "\r\n" + r.choice(["", "abcde", "recID=1&name=<zz>"]))
+        data = request.encode("utf-8")
+        relayed = r.random() < 0.3      # the same request, carried by the /play page's relay
+        if relayed:
+            data = (b"POST /play/exchange HTTP/1.0\r\nX-Zephrant-Relay: 1\r\n"
+                    b"Content-Length: %d\r\n\r\n" % len(data)) + data
         before = len(records.records)
         reply = b""
         with socket.create_connection(("127.0.0.1", server.port), timeout=30) as s:
-            s.sendall(request.encode("utf-8"))
+            s.sendall(data)
             while chunk := s.recv(65536):       # the close comes after the log line
                 reply += chunk
         counts["requests"] += 1
@@ -132,6 +137,9 @@ def main():
             fault("no status line", request)
         if len(lines) > 1 or any(line.exc_info for line in lines):
             fault(f"{len(lines)} log lines", request)
+        inner = reply.partition(b"\r\n\r\n")[2]
+        if relayed and inner and not inner.startswith(b"HTTP/1.0 "):
+            fault("a relayed reply without a status line", request)
         if b"<zz" in reply.lower():
             fault("markup echoed", request)
     server.stop()
