@@ -13,7 +13,13 @@ export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
 export EM_CACHE=${EM_CACHE:-/usr/share/emscripten/cache}
 LAUNCHER=""
 command -v ccache >/dev/null && LAUNCHER="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache"
+# WEB_OPT (e.g. -O1) builds at another optimisation level than the -O3 a
+# player gets: the tests' build links in seconds instead of a minute and
+# a half, and reaches the same lines and frames, only more slowly.
+set --
+[ -n "$WEB_OPT" ] && set -- "-DCMAKE_C_FLAGS_RELEASE=$WEB_OPT -DNDEBUG" \
+  "-DCMAKE_CXX_FLAGS_RELEASE=$WEB_OPT -DNDEBUG" "-DCMAKE_EXE_LINKER_FLAGS_RELEASE=$WEB_OPT"
 if [ ! -f "$OUT/build.ninja" ]; then
-  emcmake cmake -S "$ROOT/media/web" -B "$OUT" -G Ninja $LAUNCHER >/dev/null
+  emcmake cmake -S "$ROOT/media/web" -B "$OUT" -G Ninja $LAUNCHER "$@" >/dev/null
 fi
 nice -n 10 ninja -C "$OUT" ${WEB_JOBS:+-j$WEB_JOBS}
