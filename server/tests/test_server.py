@@ -1097,6 +1097,9 @@ class CommandLineTest(unittest.TestCase):
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         self.addCleanup(self.finish, proc)
         first = proc.stdout.readline()
+        if not first:       # it stopped before it listened: say why
+            proc.wait()
+            self.fail(f"{script} stopped with {proc.returncode}: {proc.stderr.read()}")
         self.assertRegex(first, r"^PORT \d+\n$")
         return proc, int(first.split()[1])
 
