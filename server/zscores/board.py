@@ -226,24 +226,34 @@ def connect(target: str):
         raise BoardError(f"{database.describe(target)}: schema version {version},"
                          f" expected {SCHEMA_VERSION}")
     db.create(_SCHEMA)
-    have = db.columns("replays")
-    for column, kind in _ADDED_TO_REPLAYS:      # a queue from before these were kept
-        if column not in have:
-            if db.kind == "postgresql":
-                kind = kind.replace("REAL", "DOUBLE PRECISION")
-            db.execute(f"ALTER TABLE replays ADD COLUMN {column} {kind}")
-    if "family" not in db.columns("bans"):      # version 3 banned names as typed
-        db.execute("ALTER TABLE bans ADD COLUMN family TEXT")
-    for (value,) in db.execute("SELECT value FROM bans WHERE kind = 'name'"
-                               " AND family IS NULL").fetchall():
-        db.execute("UPDATE bans SET family = ? WHERE kind = 'name' AND value = ?",
-                   (rules.name_key(value), value))
-    if "score_id" not in db.columns("plays"):   # a table made before it was kept
-        db.execute("ALTER TABLE plays ADD COLUMN score_id INTEGER")
-    db.execute("CREATE INDEX IF NOT EXISTS plays_score ON plays (score_id)")
-    if "hold" not in db.columns("owners"):      # version 3: owners were made by stored scores
-        db.execute("ALTER TABLE owners ADD COLUMN hold INTEGER NOT NULL DEFAULT 0")
-    db.set_schema_version(SCHEMA_VERSION)
+    # The steps after the tables exist run in one transaction that holds the
+    # board's lock: processes opening one board at once (the server's
+    # connections, workers, the admin tool) would otherwise take the same
+    # tables' locks in other orders, which PostgreSQL ends as a deadlock.
+    db.begin()
+    try:
+        have = db.columns("replays")
+        for column, kind in _ADDED_TO_REPLAYS:      # a queue from before these were kept
+            if column not in have:
+                if db.kind == "postgresql":
+                    kind = kind.replace("REAL", "DOUBLE PRECISION")
+                db.execute(f"ALTER TABLE replays ADD COLUMN {column} {kind}")
+        if "family" not in db.columns("bans"):      # version 3 banned names as typed
+            db.execute("ALTER TABLE bans ADD COLUMN family TEXT")
+        for (value,) in db.execute("SELECT value FROM bans WHERE kind = 'name'"
+                                   " AND family IS NULL").fetchall():
+            db.execute("UPDATE bans SET family = ? WHERE kind = 'name' AND value = ?",
+                       (rules.name_key(value), value))
+        if "score_id" not in db.columns("plays"):   # a table made before it was kept
+            db.execute("ALTER TABLE plays ADD COLUMN score_id INTEGER")
+        db.execute("CREATE INDEX IF NOT EXISTS plays_score ON plays (score_id)")
+        if "hold" not in db.columns("owners"):      # version 3: owners were made by stored scores
+            db.execute("ALTER TABLE owners ADD COLUMN hold INTEGER NOT NULL DEFAULT 0")
+        db.set_schema_version(SCHEMA_VERSION)
+        db.commit()
+    except Exception:
+        db.rollback()
+        raise
     return db
 
 
