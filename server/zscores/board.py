@@ -210,22 +210,8 @@ class BoardError(RuntimeError):
     pass
 
 
-def connect(target: str):
-    """The board's database: an SQLite file, or a `postgresql://` URL."""
-    try:
-        db = database.connect(target, functions=[("zname", rules.name_key)])
-    except database.DatabaseError as e:
-        raise BoardError(str(e)) from e
-    version = db.schema_version()
-    # Versions 1 and 2 were SQLite only.
-    if version == 1:
-        db.script("BEGIN IMMEDIATE;" + _FROM_V1 + "COMMIT;")
-    elif version == 2:
-        db.script("BEGIN IMMEDIATE;" + _FROM_V2 + "COMMIT;")
-    elif version not in (0, 3, SCHEMA_VERSION):     # version 3 gains columns below
-        raise BoardError(f"{database.describe(target)}: schema version {version},"
-                         f" expected {SCHEMA_VERSION}")
-    db.create(_SCHEMA)
+def _bring_up_to_date(db):
+    """The columns and indexes added since version 3, and the version."""
     # The steps after the tables exist run in one transaction that holds the
     # board's lock: processes opening one board at once (the server's
     # connections, workers, the admin tool) would otherwise take the same
@@ -254,6 +240,36 @@ def connect(target: str):
     except Exception:
         db.rollback()
         raise
+
+
+def connect(target: str):
+    """The board's database: an SQLite file, or a `postgresql://` URL."""
+    try:
+        db = database.connect(target, functions=[("zname", rules.name_key)])
+    except database.DatabaseError as e:
+        raise BoardError(str(e)) from e
+    version = db.schema_version()
+    # Versions 1 and 2 were SQLite only.
+    if version == 1:
+        db.script("BEGIN IMMEDIATE;" + _FROM_V1 + "COMMIT;")
+    elif version == 2:
+        db.script("BEGIN IMMEDIATE;" + _FROM_V2 + "COMMIT;")
+    elif version not in (0, 3, SCHEMA_VERSION):     # version 3 gains columns below
+        raise BoardError(f"{database.describe(target)}: schema version {version},"
+                         f" expected {SCHEMA_VERSION}")
+    # PostgreSQL ends a deadlock by failing one side: another process may be
+    # opening the board or claiming a replay at the same moment. The side
+    # that failed has changed nothing and tries again.
+    for attempt in range(8):
+        try:
+            db.create(_SCHEMA)
+            _bring_up_to_date(db)
+            break
+        except database.Deadlock:
+            db.rollback()
+            if attempt == 7:
+                raise
+            time.sleep(0.05 * (attempt + 1))
     return db
 
 

@@ -30,6 +30,7 @@ except ImportError:         # only a PostgreSQL board needs it
     psycopg = None
 
 Error = (sqlite3.Error,) + ((psycopg.Error,) if psycopg else ())
+Deadlock = (psycopg.errors.DeadlockDetected,) if psycopg else ()
 
 _BOARD_LOCK = 0x7a657068    # the advisory lock board writes take on PostgreSQL
 
