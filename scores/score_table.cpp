@@ -345,23 +345,24 @@ bool WriteDefaultScoreFile() {
 
 bool SaveScoreFile() { return WriteTablesToFile(); }
 
+// A notice of two lines held for 3 seconds, as the game shows it at start.
+static void ShowNotice(const char16_t* first, const char16_t* second) {
+  Cls();
+  DrawString(first, 10, 250);
+  DrawString(second, 10, 300);
+  Flip(-1);
+  DelayMillis(3000);
+}
+
 void ShowDeferredScoreNotice() {
   if (!Current2D()) return;
   if (noticePending) {
     noticePending = false;
-    Cls();
-    DrawString(u"high scores file tampering detected!", 10, 250);
-    DrawString(u"resetting tables to default values...", 10, 300);
-    Flip(-1);
-    DelayMillis(3000);
+    ShowNotice(u"high scores file tampering detected!", u"resetting tables to default values...");
   }
   if (busyNoticePending) {
     busyNoticePending = false;
-    Cls();
-    DrawString(u"another copy of the game is running!", 10, 250);
-    DrawString(u"this one will not save its scores...", 10, 300);
-    Flip(-1);
-    DelayMillis(3000);
+    ShowNotice(u"another copy of the game is running!", u"this one will not save its scores...");
   }
 }
 
