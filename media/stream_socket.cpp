@@ -13,6 +13,7 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <vector>
 
 #include "media/stream_kinds.h"
 
@@ -52,10 +53,14 @@ struct Lookup {
   gaicb* list[1] = {&request};
 };
 
-bool LookupIPv4(const std::string& host, int64_t deadline, sockaddr_in& addr) {
+// Every address of the host, IPv4 ones first: a name with both kinds is
+// reached as it always was, and an IPv6 literal or a name with only IPv6
+// addresses is reached too.
+bool LookupAddresses(const std::string& host, int64_t deadline,
+                     std::vector<sockaddr_storage>& addresses) {
   auto* lookup = new Lookup;
   lookup->host = host;
-  lookup->hints.ai_family = AF_INET;
+  lookup->hints.ai_family = AF_UNSPEC;
   lookup->hints.ai_socktype = SOCK_STREAM;
   lookup->request.ar_name = lookup->host.c_str();
   lookup->request.ar_request = &lookup->hints;
@@ -74,11 +79,45 @@ bool LookupIPv4(const std::string& host, int64_t deadline, sockaddr_in& addr) {
   if (status == EAI_INPROGRESS && ::gai_cancel(&lookup->request) == EAI_NOTCANCELED)
     return false;  // still running: the resolver owns the block now
   addrinfo* found = lookup->request.ar_result;
-  bool ok = ::gai_error(&lookup->request) == 0 && found;
-  if (ok) std::memcpy(&addr, found->ai_addr, sizeof addr);
+  if (::gai_error(&lookup->request) == 0)
+    for (int family : {AF_INET, AF_INET6})
+      for (addrinfo* a = found; a; a = a->ai_next)
+        if (a->ai_family == family && a->ai_addrlen <= sizeof(sockaddr_storage)) {
+          sockaddr_storage addr{};
+          std::memcpy(&addr, a->ai_addr, a->ai_addrlen);
+          addresses.push_back(addr);
+        }
   if (found) ::freeaddrinfo(found);
   delete lookup;
-  return ok;
+  return !addresses.empty();
+}
+
+// A connected socket to `addr`, or a closed one when it cannot be had in time.
+TSocket Connect(sockaddr_storage addr, int port, int64_t deadline) {
+  socklen_t size = sizeof(sockaddr_in);
+  if (addr.ss_family == AF_INET6) {
+    reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port = htons(static_cast<uint16_t>(port));
+    size = sizeof(sockaddr_in6);
+  } else {
+    reinterpret_cast<sockaddr_in*>(&addr)->sin_port = htons(static_cast<uint16_t>(port));
+  }
+  TSocket sock(::socket(addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!sock.IsOpen()) return sock;
+
+  // Connect without blocking so a host that never answers costs at most
+  // the time-out, then go back to blocking mode for the stream itself.
+  int flags = ::fcntl(sock.fd(), F_GETFL, 0);
+  ::fcntl(sock.fd(), F_SETFL, flags | O_NONBLOCK);
+  if (::connect(sock.fd(), reinterpret_cast<sockaddr*>(&addr), size) != 0) {
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (errno != EINPROGRESS ||
+        !(PollFor(sock.fd(), POLLOUT, Remaining(deadline)) & (POLLOUT | POLLERR | POLLHUP)) ||
+        ::getsockopt(sock.fd(), SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0)
+      sock.Close();
+  }
+  if (sock.IsOpen()) ::fcntl(sock.fd(), F_SETFL, flags);
+  return sock;
 }
 
 }  // namespace
@@ -166,8 +205,17 @@ int TSocketStream::Write(const void* buf, int count) {
 // --- Opening ---
 
 bool ParseTcpPath(const Text& path, std::string& host, int& port) {
-  size_t colon = path.find(u':');
-  host = ByteString(path.substr(0, colon));
+  // An IPv6 address is written in brackets, "[::1]:8480", so that its
+  // colons are not taken for the port's.
+  bool bracketed = !path.empty() && path[0] == u'[';
+  size_t end = bracketed ? path.find(u']') : 0;
+  size_t colon = path.find(u':', end == Text::npos ? 0 : end);
+  if (bracketed) {
+    if (end == Text::npos || (colon != end + 1 && end + 1 != path.size())) return false;
+    host = ByteString(path.substr(1, end - 1));
+  } else {
+    host = ByteString(path.substr(0, colon));
+  }
   port = 80;
   if (colon != Text::npos && colon + 1 < path.size()) port = TextToInt(path.substr(colon + 1));
   // A port outside 1..65535 would be cut to 16 bits and reach another one.
@@ -176,26 +224,14 @@ bool ParseTcpPath(const Text& path, std::string& host, int& port) {
 
 StreamRef OpenTcpStream(const std::string& host, int port) {
   int64_t deadline = SteadyMillis() + socketTimeoutMs;
-  sockaddr_in addr{};
-  if (!LookupIPv4(host, deadline, addr)) return nullptr;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-
-  TSocket sock(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!sock.IsOpen()) return nullptr;
-
-  // Connect without blocking so a host that never answers costs at most
-  // the time-out, then go back to blocking mode for the stream itself.
-  int flags = ::fcntl(sock.fd(), F_GETFL, 0);
-  ::fcntl(sock.fd(), F_SETFL, flags | O_NONBLOCK);
-  if (::connect(sock.fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    if (errno != EINPROGRESS) return nullptr;
-    if (!(PollFor(sock.fd(), POLLOUT, Remaining(deadline)) & (POLLOUT | POLLERR | POLLHUP)))
-      return nullptr;
-    int err = 0;
-    socklen_t len = sizeof err;
-    if (::getsockopt(sock.fd(), SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) return nullptr;
+  std::vector<sockaddr_storage> addresses;
+  if (!LookupAddresses(host, deadline, addresses)) return nullptr;
+  TSocket sock;
+  for (const sockaddr_storage& addr : addresses) {
+    sock = Connect(addr, port, deadline);
+    if (sock.IsOpen() || Remaining(deadline) == 0) break;
   }
-  ::fcntl(sock.fd(), F_SETFL, flags);
+  if (!sock.IsOpen()) return nullptr;
 
   // Sends that cannot drain (a stalled peer) give up within the same time.
   int left = std::max(Remaining(deadline), 1);

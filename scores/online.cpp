@@ -217,15 +217,29 @@ Text ScoreServerHost() { return hostOverride.empty() ? BuiltInScoreServerHost() 
 Text BuiltInScoreServerHost() { return AsciiText(BUILT_IN_SCORE_HOST); }
 
 Text ScoreServerFrom(const Text& server) {
-  size_t colon = server.find(u':');
+  // An IPv6 address goes in brackets, "[::1]:8480", as in a URL.
+  bool bracketed = !server.empty() && server.front() == u'[';
+  size_t end = bracketed ? server.find(u']') : 0;
+  if (end == Text::npos) return Text();
+  size_t colon = server.find(u':', end);
   Text host = server.substr(0, colon), port;
   if (colon != Text::npos) port = server.substr(colon + 1);
-  if (host.empty() || host.size() > 253 || host.front() == u'-' || host.front() == u'.')
-    return Text();
-  for (char16_t& c : host) {
-    if (c >= u'A' && c <= u'Z') c = char16_t(c + 32);
-    if (!((c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'.' || c == u'-'))
+  if (bracketed) {
+    Text address = host.substr(1, end - 1);
+    if (host.size() != end + 1 || address.size() < 2 || address.size() > 45 ||
+        address.find(u':') == Text::npos)
       return Text();
+  } else if (host.empty() || host.size() > 253 || host.front() == u'-' || host.front() == u'.') {
+    return Text();
+  }
+  for (size_t i = bracketed; i < host.size() - bracketed; ++i) {
+    char16_t& c = host[i];
+    if (c >= u'A' && c <= u'Z') c = char16_t(c + 32);
+    bool hex = (c >= u'a' && c <= u'f') || (c >= u'0' && c <= u'9');
+    bool ok = bracketed ? hex || c == u':' || c == u'.'
+                        : (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'.' ||
+                              c == u'-';
+    if (!ok) return Text();
   }
   if (colon == Text::npos) return host;
   if (port.empty() || port.size() > 5 || port.front() == u'0') return Text();

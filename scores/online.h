@@ -24,8 +24,9 @@ bool FetchReplayLines(std::vector<int>& lines);
 
 Text ScoreServerHost();                     // "host" or "host:port"
 Text BuiltInScoreServerHost();              // the one chosen when the game was built
-// A host name (letters, digits, '.', '-') with an optional ":port" of
-// 1 .. 65535, lower-cased; "" when `server` is not one.
+// A host name (letters, digits, '.', '-') or an IPv6 address in brackets
+// ("[::1]"), with an optional ":port" of 1 .. 65535, lower-cased; "" when
+// `server` is not one.
 Text ScoreServerFrom(const Text& server);
 Text OnlineNameFrom(const Text& userName);  // the accepted characters, at most 20
 

@@ -123,6 +123,9 @@ TEST(ComfortScenario, VolumeKeysAndTheServerChoiceAreKeptInTheSettings) {
   EXPECT_EQ(ScoreServerHost(), u"board.example:81");
   EXPECT_EQ(OnlineKeyFile(ScoreServerHost()), u"/online-key-board.example_81");
   EXPECT_EQ(OnlineKeyFile(BuiltInScoreServerHost()), u"/online-key");
+  ASSERT_EQ(Parse({"--server", "[FD00::2]:8480"}), -1);  // IPv6 in brackets
+  EXPECT_EQ(ScoreServerHost(), u"[fd00::2]:8480");
+  EXPECT_EQ(Parse({"--server", "[::1]x"}), 2);
   EXPECT_EQ(Parse({"--server", "x:0"}), 2);
   ASSERT_EQ(Parse({}), -1);
   EXPECT_EQ(ScoreServerHost(), server.Host());

@@ -28,21 +28,25 @@ void WriteAll(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// A one-connection TCP server on 127.0.0.1 run by a thread.
+// A one-connection TCP server on 127.0.0.1 (or ::1) run by a thread.
 class LoopbackServer {
  public:
-  explicit LoopbackServer(std::function<void(int)> serve) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+  explicit LoopbackServer(std::function<void(int)> serve, bool v6 = false) : v6_(v6) {
+    listener_ = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
     int one = 1;
     ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in addr{};
+    sockaddr_in6 addr6{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    addr6.sin6_family = AF_INET6;
+    addr6.sin6_addr = in6addr_loopback;
+    sockaddr* bound = v6 ? reinterpret_cast<sockaddr*>(&addr6) : reinterpret_cast<sockaddr*>(&addr);
+    socklen_t len = v6 ? sizeof addr6 : sizeof addr;
+    ::bind(listener_, bound, len);
     ::listen(listener_, 1);
-    socklen_t len = sizeof addr;
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
+    ::getsockname(listener_, bound, &len);
+    port_ = ntohs(v6 ? addr6.sin6_port : addr.sin_port);
     thread_ = std::thread([this, serve] {
       int c = ::accept(listener_, nullptr, nullptr);
       if (c >= 0) {
@@ -56,10 +60,13 @@ class LoopbackServer {
     thread_.join();
     ::close(listener_);
   }
-  Text Url() const { return AsciiText("tcp::127.0.0.1:" + std::to_string(port_)); }
+  Text Url() const {
+    return AsciiText((v6_ ? "tcp::[::1]:" : "tcp::127.0.0.1:") + std::to_string(port_));
+  }
   int port() const { return port_; }
 
  private:
+  bool v6_;
   int listener_ = -1, port_ = 0;
   std::thread thread_;
 };
@@ -255,6 +262,23 @@ TEST(Tcp, HostAndPortAreParsed) {
   EXPECT_EQ(port, 80);
   EXPECT_FALSE(ParseTcpPath(u":8080", host, port));
   EXPECT_EQ(OpenStreamUrl(u"tcp::", true, true), nullptr);
+  // IPv6 addresses come in brackets.
+  EXPECT_TRUE(ParseTcpPath(u"[::1]", host, port));
+  EXPECT_EQ(host, "::1");
+  EXPECT_EQ(port, 80);
+  EXPECT_TRUE(ParseTcpPath(u"[fd00::2]:8480", host, port));
+  EXPECT_EQ(host, "fd00::2");
+  EXPECT_EQ(port, 8480);
+  EXPECT_FALSE(ParseTcpPath(u"[::1", host, port));
+  EXPECT_FALSE(ParseTcpPath(u"[::1]8480", host, port));
+}
+
+TEST(Tcp, AnIPv6AddressIsReached) {
+  LoopbackServer server([](int fd) { SendText(fd, "over IPv6\r\n"); }, true);
+  StreamRef s = OpenStreamUrl(server.Url(), true, true);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(s->ReadLine(), u"over IPv6");
+  s->Close();
 }
 
 TEST(Tcp, AReplyIsReadLineByLineUntilThePeerCloses) {
