@@ -43,8 +43,7 @@ class LoopbackServer {
     addr6.sin6_addr = in6addr_loopback;
     sockaddr* bound = v6 ? reinterpret_cast<sockaddr*>(&addr6) : reinterpret_cast<sockaddr*>(&addr);
     socklen_t len = v6 ? sizeof addr6 : sizeof addr;
-    ::bind(listener_, bound, len);
-    ::listen(listener_, 1);
+    listening_ = ::bind(listener_, bound, len) == 0 && ::listen(listener_, 1) == 0;
     ::getsockname(listener_, bound, &len);
     port_ = ntohs(v6 ? addr6.sin6_port : addr.sin_port);
     thread_ = std::thread([this, serve] {
@@ -64,9 +63,10 @@ class LoopbackServer {
     return AsciiText((v6_ ? "tcp::[::1]:" : "tcp::127.0.0.1:") + std::to_string(port_));
   }
   int port() const { return port_; }
+  bool Listening() const { return listening_; }
 
  private:
-  bool v6_;
+  bool v6_, listening_;
   int listener_ = -1, port_ = 0;
   std::thread thread_;
 };
@@ -275,6 +275,7 @@ TEST(Tcp, HostAndPortAreParsed) {
 
 TEST(Tcp, AnIPv6AddressIsReached) {
   LoopbackServer server([](int fd) { SendText(fd, "over IPv6\r\n"); }, true);
+  if (!server.Listening()) GTEST_SKIP() << "this machine has no IPv6 loopback";
   StreamRef s = OpenStreamUrl(server.Url(), true, true);
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(s->ReadLine(), u"over IPv6");
