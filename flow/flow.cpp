@@ -95,7 +95,7 @@ void StartUp(bool loadScores) {
   SetHealth(0);
   if (loadScores) LoadScoreFile();
   StartComfort();
-  if (!OpenGraphics(800, 600, 0, 50, 0)) NoDisplay();
+  OpenFirstDisplay();
   ShowDeferredScoreNotice();
   StartUpScreen();
   SeedRandom(ElapsedMillis());

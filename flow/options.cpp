@@ -27,7 +27,8 @@ constexpr const char* HELP_TEXT =
     "                 other rules)\n"
     "  --watch FILE   show the recorded game in FILE in the window; ESC ends it\n"
     "  --server HOST[:PORT]\n"
-    "                 use this online score board (port 80 when none is given)\n"
+    "                 use this online score board (port 80 when none is given;\n"
+    "                 an IPv6 address goes in brackets, [2001:db8::1]:8480)\n"
     "                 instead of the server= line of the settings file or the\n"
     "                 built-in one; each server has its own online key\n"
     "  --online-key   show where the key that owns your online name on the score\n"
@@ -46,8 +47,17 @@ constexpr const char* HELP_TEXT =
     "shoulder is W and the left one ENTER. In the name entry up and down choose\n"
     "the letter, right adds one, left removes one, A or Start ends the entry.\n"
     "\n"
-    "Settings (volume=, mute=, server=) are kept in $XDG_CONFIG_HOME/zephrant/config\n"
-    "(~/.config/zephrant/config), the online keys beside it.\n";
+    "Settings are kept in $XDG_CONFIG_HOME/zephrant/config (~/.config/zephrant/\n"
+    "config), the online keys beside it: one key=value a line, and lines the game\n"
+    "does not know are kept. The game writes them as the player changes them.\n"
+    "  volume=0..10         loudness of music and effects (10); - and = step it\n"
+    "  mute=0|1             1 silences the game; M switches it\n"
+    "  server=HOST[:PORT]   the online score board, as --server takes it\n"
+    "  window_width=PIXELS  the window's size, kept when it closes (800 x 600);\n"
+    "  window_height=PIXELS shrunk to fit a smaller screen, its aspect kept\n"
+    "  integer_scaling=0|1  1 scales the picture by whole multiples only, for\n"
+    "                       sharp pixels\n"
+    "  fullscreen=0|1       1 starts in full screen; F12 switches and keeps it\n";
 
 constexpr const char* VERSION_TEXT = "zephrant (QUARV: Zephrant) 1.02\n";
 

@@ -7,6 +7,7 @@
 #include "flow/flow_state.h"
 #include "flow/light.h"
 #include "flow/media_set.h"
+#include "media/config.h"
 #include "media/graphics.h"
 #include "media/image.h"
 #include "media/input.h"
@@ -76,8 +77,12 @@ void DrawKeyList(int t) {
   SetAlpha(1);
 }
 
+// The player's last choice of F12, kept in the settings file.
+const Text FULLSCREEN_SETTING = u"fullscreen";
+
 // A full screen that cannot be opened leaves the game in a window; when
-// not even that opens, the game cannot go on.
+// not even that opens, the game cannot go on. The choice is kept, so the
+// next run opens where this one was left.
 void SwitchDisplay() {
   fullscreen = (fullscreen + 1) % 2;
   if (fullscreen == 1 && !OpenGraphics(800, 600, 32, 60, 0)) fullscreen = 0;
@@ -85,6 +90,8 @@ void SwitchDisplay() {
   SetMouseVisible(fullscreen == 0);
   SetColor(255, 255, 255);
   SetBlend(BLEND_LIGHT);
+  SetConfigInt(FULLSCREEN_SETTING, fullscreen);
+  SaveConfig();
 }
 
 }  // namespace
@@ -121,6 +128,15 @@ void TitleFrame() {
   Cls();
 
   if (KeyHits(KEY_F12)) SwitchDisplay();
+}
+
+// The game starts in a window paced at 50 frames a second, or, when the
+// player left it in full screen, in full screen as F12 opens it.
+void OpenFirstDisplay() {
+  fullscreen = ConfigInt(FULLSCREEN_SETTING, 0) == 1 ? 1 : 0;
+  if (fullscreen == 1 && !OpenGraphics(800, 600, 32, 60, 0)) fullscreen = 0;
+  if (fullscreen == 0 && !OpenGraphics(800, 600, 0, 50, 0)) NoDisplay();
+  SetMouseVisible(fullscreen == 0);
 }
 
 void RunTitleScreen() {

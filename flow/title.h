@@ -2,7 +2,8 @@
 #pragma once
 
 extern int titleTime;   // +2 per title frame
-extern int fullscreen;  // 0 windowed, 1 full screen; kept for the whole run
+extern int fullscreen;  // 0 windowed, 1 full screen; kept in the settings as fullscreen=
 
-void RunTitleScreen();  // returns when the SPACE wipe has finished; ESC ends the program
-void TitleFrame();      // one frame, including Flip and the F12 switch
+void OpenFirstDisplay();  // where the player left the last run: a window or full screen
+void RunTitleScreen();    // returns when the SPACE wipe has finished; ESC ends the program
+void TitleFrame();        // one frame, including Flip and the F12 switch

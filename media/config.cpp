@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <climits>
 
 #include "media/file_util.h"
@@ -25,6 +26,8 @@ struct TConfigState {
   bool keepFile = false;  // present but unreadable: never written over
   std::vector<TConfigLine> lines;
 } config;
+
+std::vector<Text> keysRead;  // kept across ForgetConfig: the keys the game reads, for its help
 
 bool IsSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r'; }
 
@@ -96,6 +99,10 @@ void Load() {
               u" are not key=value and were ignored");
 }
 
+void NoteRead(const Text& key) {
+  if (std::find(keysRead.begin(), keysRead.end(), key) == keysRead.end()) keysRead.push_back(key);
+}
+
 TConfigLine* Find(const Text& key) {
   Load();
   for (auto it = config.lines.rbegin(); it != config.lines.rend(); ++it)
@@ -140,11 +147,13 @@ std::vector<uint8_t> ConfigBytes() {
 }
 
 Text ConfigText(const Text& key, const Text& fallback) {
+  NoteRead(key);
   const TConfigLine* line = Find(key);
   return line ? line->value : fallback;
 }
 
 int ConfigInt(const Text& key, int fallback) {
+  NoteRead(key);
   const TConfigLine* line = Find(key);
   if (!line || line->value.empty()) return fallback;
   const Text& v = line->value;
@@ -194,3 +203,5 @@ bool SaveConfig() {
 }
 
 void ForgetConfig() { config = TConfigState{}; }
+
+const std::vector<Text>& ConfigKeysRead() { return keysRead; }

@@ -29,3 +29,4 @@ constexpr size_t MAX_CONFIG_BYTES = 64 * 1024;
 int ParseConfig(const std::vector<uint8_t>& bytes);  // replaces every setting; the bad lines' count
 std::vector<uint8_t> ConfigBytes();                  // what SaveConfig would write
 void ForgetConfig();                                 // the next use reads the file again
+const std::vector<Text>& ConfigKeysRead();           // every key asked for this run, in order

@@ -1,6 +1,6 @@
 // The comforts beside the game: a pause by key and by a lost focus that
 // holds the world still and verifies in its replay; the volume keys with
-// their settings file.
+// their settings file, with full screen kept there too.
 #include "flow/comfort.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +18,7 @@
 #include "scores/online.h"
 #include "scores/online_identity.h"
 #include "tests/scenario/world_bot.h"
+#include "tests/support/paths.h"
 #include "tests/unit/online_test_util.h"
 #include "tests/unit/scores_test_util.h"
 
@@ -115,7 +116,8 @@ TEST(ComfortScenario, VolumeKeysAndTheServerChoiceAreKeptInTheSettings) {
   });
   std::string file = std::string(getenv("XDG_CONFIG_HOME")) + "/zephrant/config";
   std::filesystem::create_directories(std::filesystem::path(file).parent_path());
-  WriteFileBytes(file, "future=1\nvolume=4\nserver=" + ByteString(server.Host()) + "\n");
+  WriteFileBytes(file,
+                 "future=1\nvolume=4\nfullscreen=1\nserver=" + ByteString(server.Host()) + "\n");
   ForgetConfig();
 
   // --server wins over the settings, for this run only; each server has its key.
@@ -130,16 +132,21 @@ TEST(ComfortScenario, VolumeKeysAndTheServerChoiceAreKeptInTheSettings) {
   ASSERT_EQ(Parse({}), -1);
   EXPECT_EQ(ScoreServerHost(), server.Host());
 
-  // One step every fourth title frame, from the 20th on.
+  // One step every fourth title frame, from the 20th on; the game opens in
+  // full screen as the last run left it, and F12 goes back to a window.
+  auto depth = [] { return Current2D()->_graphics->depth; };
   std::vector<std::function<void()>> script = {
-      [] {
+      [&] {
+        EXPECT_EQ(depth(), 32);
         EXPECT_EQ(VolumeStep(), 4);
         EXPECT_FLOAT_EQ(MasterVolume(), 0.16f);
         TypeText("-");
         TapKey(KEY_M);
         TypeText("+=");  // unmutes, then two steps up
       },
-      [] {
+      [] { TapKey(KEY_F12); },
+      [&] {
+        EXPECT_EQ(depth(), 0);
         EXPECT_EQ(VolumeStep(), 5);
         EXPECT_FLOAT_EQ(MasterVolume(), 0.25f);
         SaveFrame("comfort_volume.png");
@@ -179,6 +186,20 @@ TEST(ComfortScenario, VolumeKeysAndTheServerChoiceAreKeptInTheSettings) {
   EXPECT_EQ(status, 0);
   EXPECT_EQ(step, script.size());
   EXPECT_EQ(FileBytes(file),
-            "future=1\nvolume=5\nserver=" + ByteString(server.Host()) + "\nmute=0\n");
+            "future=1\nvolume=5\nfullscreen=0\nserver=" + ByteString(server.Host()) + "\nmute=0\n");
   SetScoreServerHost(Text());
+
+  // Every key the game read in this run is explained by --help, the README
+  // and the manual page.
+  testing::internal::CaptureStdout();
+  Parse({"--help"});
+  const std::string docs[] = {testing::internal::GetCapturedStdout(),
+                              FileBytes(SourceDir() + "/README.md"),
+                              FileBytes(SourceDir() + "/packaging/zephrant.6")};
+  EXPECT_GE(ConfigKeysRead().size(), 7u);
+  for (const Text& key : ConfigKeysRead())
+    for (const std::string& doc : docs)
+      EXPECT_TRUE(doc.find(ByteString(key) + "=") != std::string::npos ||
+                  doc.find(ByteString(key) + " =") != std::string::npos)  // the manual's .BR
+          << ByteString(key) << " is not explained in " << doc.substr(0, 40);
 }
