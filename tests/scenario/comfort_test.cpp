@@ -168,9 +168,9 @@ TEST(ComfortScenario, VolumeKeysAndTheServerChoiceAreKeptInTheSettings) {
                          {KEY_W, 4}, {KEY_ENTER, 1},  {KEY_SPACE, 1}, {KEY_ESCAPE, 1}};
   for (const auto& k : keys)
     script.push_back([key = k[0], marked = k[1]] {
-      if (marked != -2) EXPECT_EQ(watchLine, marked);
+      if (marked != -2) { EXPECT_EQ(watchLine, marked); }
       if (key == KEY_SPACE) SaveFrame("comfort_board_notice.png");
-      if (key == KEY_ESCAPE) EXPECT_EQ(boardOpen, 0);
+      if (key == KEY_ESCAPE) { EXPECT_EQ(boardOpen, 0); }
       if (key) TapKey(key);
     });
   size_t step = 0;
