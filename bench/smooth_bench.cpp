@@ -3,7 +3,13 @@
 // full screen, for the real game flow driven by scripted keys, with a bare
 // SDL2 + GL window measured beside it on the same Xvfb server in the same run.
 //
-//   smooth_bench [repeats]        (default 3; figures are medians of the runs)
+//   smooth_bench [repeats] [--size WxH] [--full]
+//
+// Figures are medians of the runs (default 3). With --size the Xvfb screen,
+// the bare window and the game's window are W x H (the picture is scaled
+// into it), and a run ends on the title after the game; --full plays the
+// whole game in full screen (switched on the title) and the bare window
+// covers the screen too.
 //
 // Each measurement runs in a fresh process (this program again, with
 // "--bare" or "--game"), so launch times and peak memory are their own. The
@@ -33,6 +39,7 @@
 #include "bench/bench_steer.h"
 #include "flow/flow_state.h"
 #include "flow/title.h"
+#include "media/config.h"
 #include "media/graphics.h"
 #include "media/input.h"
 #include "media/random.h"
@@ -91,6 +98,8 @@ struct Screen {
     f[name + ".frames"] = double(interval.size());
     f[name + ".cpu"] = Mean(cpu);
     f[name + ".interval"] = Mean(interval);
+    f[name + ".p50"] = Percentile(interval, 0.5);
+    f[name + ".fps"] = interval.empty() ? 0 : 1000 / Mean(interval);
     f[name + ".p99"] = Percentile(interval, 0.99);
     f[name + ".dev"] = Deviation(interval);
     if (peak > 0) f[name + ".peak"] = peak;
@@ -105,6 +114,17 @@ void Send(const Figures& f) {
   if (write(resultFd, out.data(), out.size()) < 0) std::perror("bench: result");
 }
 
+// The screen and window size asked for, and full screen; the children read
+// them from the environment the parent sets.
+int screenW = 800, screenH = 600;
+bool fullScreen = false;
+void ReadScreenAsked() {
+  const char* size = std::getenv("SMOOTH_BENCH_SIZE");
+  if (size) std::sscanf(size, "%dx%d", &screenW, &screenH);
+  fullScreen = std::getenv("SMOOTH_BENCH_FULL") != nullptr;
+}
+bool Sized() { return screenW != 800 || screenH != 600 || fullScreen; }
+
 // --- The bare window: what SDL2 and GL cost before the game draws anything ---
 
 int RunBare(double launchedAt, int frames) {
@@ -113,8 +133,9 @@ int RunBare(double launchedAt, int frames) {
   SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 1);
   SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
   SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-  SDL_Window* w = SDL_CreateWindow("bare", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, 800, 600,
-                                   SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
+  SDL_Window* w = SDL_CreateWindow(
+      "bare", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, screenW, screenH,
+      SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN | (fullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0));
   SDL_GLContext c = w ? SDL_GL_CreateContext(w) : nullptr;
   if (!c) return 1;
   SDL_GL_SetSwapInterval(0);
@@ -224,6 +245,7 @@ struct GameScript {
         }
         break;
       case TITLE:
+        if (fullScreen && frameInPhase == 20) Tap(KEY_F12);
         if (frameInPhase == 200) Tap(KEY_SPACE);  // every fade has finished by then
         if (!titleFrame) Enter(BUILD);
         break;
@@ -267,6 +289,10 @@ struct GameScript {
         if (playState > 300 && wipeStep == 0) Tap(KEY_SPACE);
         break;
       case TITLE2:
+        if (Sized() && frameInPhase == 50) {
+          Finish();
+          break;
+        }
         if (frameInPhase == 50) Tap(KEY_F12);
         if (frameInPhase > 50 && fullscreen == 1) Enter(FULL);
         break;
@@ -275,17 +301,19 @@ struct GameScript {
         if (frameInPhase > 200 && fullscreen == 0) Enter(WINDOW60);
         break;
       case WINDOW60:
-        if (frameInPhase == 200) {
-          Enter(DONE);  // closes the last screen
-          for (auto& [name, s] : screens) s.Put(f, name);
-          f["gameover.particles"] = maxParticles;
-          f["displayModeFallbacks"] = displayModeFallbacks;
-          Send(f);
-          Tap(KEY_ESCAPE);
-        }
+        if (frameInPhase == 200) Finish();
         break;
       case DONE: break;
     }
+  }
+
+  void Finish() {
+    Enter(DONE);  // closes the last screen
+    for (auto& [name, s] : screens) s.Put(f, name);
+    f["gameover.particles"] = maxParticles;
+    f["displayModeFallbacks"] = displayModeFallbacks;
+    Send(f);
+    Tap(KEY_ESCAPE);
   }
 
   static void TypeLetters(const char* s) {
@@ -296,6 +324,12 @@ struct GameScript {
 int RunGame(double launchedAt, int playFrames) {
   std::string dir = std::filesystem::temp_directory_path() / "zephrant-bench-XXXXXX";
   if (!mkdtemp(dir.data()) || chdir(dir.c_str()) != 0) return 1;
+  // Settings of its own: the window opens at the size asked for, not at
+  // one a player left.
+  setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+  SetConfigInt(u"window_width", screenW);
+  SetConfigInt(u"window_height", screenH);
+  SaveConfig();
   // The game's diagnostic lines are not the bench's.
   int devnull = open("/dev/null", O_WRONLY);
   dup2(devnull, 1);
@@ -323,8 +357,9 @@ bool StartXvfb() {
       int devnull = open("/dev/null", O_WRONLY);
       dup2(devnull, 1);
       dup2(devnull, 2);
-      execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "800x600x24", "-noreset", "-ardelay",
-             "10000", "-nolisten", "tcp", (char*)nullptr);
+      std::string screen = std::to_string(screenW) + "x" + std::to_string(screenH) + "x24";
+      execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", screen.c_str(), "-noreset",
+             "-ardelay", "10000", "-nolisten", "tcp", (char*)nullptr);
       _exit(127);
     }
     for (int tries = 0; tries < 100; ++tries) {
@@ -423,6 +458,7 @@ int main(int argc, char** argv) {
   setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 0);
   setenv("ALSOFT_DRIVERS", "null", 0);  // OpenAL plays into nothing, but decodes and mixes
   setenv("ALSOFT_LOGLEVEL", "0", 0);
+  ReadScreenAsked();
   if (argc == 5 && std::strcmp(argv[1], "--bare") == 0) {
     resultFd = std::atoi(argv[2]);
     return RunBare(std::atof(argv[3]), std::atoi(argv[4]));
@@ -431,7 +467,24 @@ int main(int argc, char** argv) {
     resultFd = std::atoi(argv[2]);
     return RunGame(std::atof(argv[3]), std::atoi(argv[4]));
   }
-  int repeats = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+  int repeats = 3;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--full") == 0) {
+      setenv("SMOOTH_BENCH_FULL", "1", 1);
+    } else if (std::strcmp(argv[i], "--size") == 0 && i + 1 < argc) {
+      setenv("SMOOTH_BENCH_SIZE", argv[++i], 1);
+    } else if (std::atoi(argv[i]) > 0) {
+      repeats = std::atoi(argv[i]);
+    } else {
+      std::printf("usage: smooth_bench [repeats] [--size WxH] [--full]\n");
+      return 2;
+    }
+  }
+  ReadScreenAsked();
+  if (screenW < 200 || screenH < 150) {
+    std::printf("the size is W x H, at least 200 x 150\n");
+    return 2;
+  }
   const int playFrames = 400;
 
   unsetenv("SDL_VIDEODRIVER");
@@ -451,7 +504,8 @@ int main(int argc, char** argv) {
 
   auto B = [&](const std::string& k) { return Median(bare, k); };
   auto G = [&](const std::string& k) { return Median(game, k); };
-  std::printf("Medians of %d runs, Mesa llvmpipe on Xvfb (800 x 600 x 24), %ld cores\n", repeats,
+  std::printf("Medians of %d runs, Mesa llvmpipe on Xvfb (%d x %d x 24), %s, %ld cores\n", repeats,
+              screenW, screenH, fullScreen ? "full screen" : "windowed",
               sysconf(_SC_NPROCESSORS_ONLN));
   std::printf(
       "machine load while measuring: load average %.1f (bare) / %.1f (game); other work "
@@ -460,21 +514,25 @@ int main(int argc, char** argv) {
   std::printf("  %-46s %10s %10s\n", "", "bare", "game");
   Row("launch to first real frame (title)", "ms", B("launch"), G("launch"));
   Row("peak memory (VmHWM), start-up", "MB", NAN, G("startup.peak"));
-  const char* screens[][2] = {{"title", "title (windowed, 50 Hz)"},
-                              {"play", "play"},
-                              {"complete", "level end"},
-                              {"gameover", "game over, name entry, wipe"},
-                              {"title2", "title after a game"}};
+  const char* screens[][2] = {
+      {"title", fullScreen ? "title (switched to full screen)" : "title (windowed, 50 Hz)"},
+      {"play", "play"},
+      {"complete", "level end"},
+      {"gameover", "game over, name entry, wipe"},
+      {"title2", "title after a game"}};
   for (auto& [key, label] : screens) {
     std::string k = key;
     bool first = k == "title";
     std::printf("  %s (%.0f frames)\n", label, G(k + ".frames"));
     Row("    CPU time per frame", "ms", first ? B("bare.cpu") : NAN, G(k + ".cpu"));
     Row("    frame interval mean", "ms", first ? B("bare.interval") : NAN, G(k + ".interval"));
+    Row("    frame interval p50", "ms", first ? B("bare.p50") : NAN, G(k + ".p50"));
     Row("    frame interval p99", "ms", first ? B("bare.p99") : NAN, G(k + ".p99"));
+    Row("    frames presented a second", "", first ? B("bare.fps") : NAN, G(k + ".fps"));
     Row("    peak memory (VmHWM) in this screen", "MB", B("bare.peak"), G(k + ".peak"));
   }
   Row("game over: most particles alive", "", NAN, G("gameover.particles"));
+  if (Sized()) return 0;  // those runs end on the title after the game
   std::printf("  pacing (interval mean / deviation)\n");
   Row("    windowed at 50 Hz (title), mean", "ms", B("bare.interval"), G("title.interval"));
   Row("    windowed at 50 Hz (title), deviation", "ms", B("bare.dev"), G("title.dev"));
