@@ -90,13 +90,14 @@ class TGLGraphics : public TGraphics {
   int outX = 0, outY = 0, outW = 0, outH = 0, drawW = 0, drawH = 0;
   // The picture's own target, where GL has framebuffer objects: everything
   // is drawn into it at its own size and it is scaled to the window when
-  // the frame is shown. Without one (or while the drawable is exactly the
-  // picture's size) drawing goes straight to the window.
+  // the frame is shown. Without one, or while the picture lands unscaled
+  // (the drawable is its size, or integer scaling keeps it at one pixel a
+  // unit inside black bars), drawing goes straight to the window.
   GLuint pictureFb = 0, pictureTex = 0;
   bool toPicture = false;
-  bool presented = false;     // this frame's picture is in the window's back buffer
-  bool layoutStale = false;   // the window changed size: lay out again after the swap
-  int openW = 0, openH = 0;   // the size the window opened at
+  bool presented = false;    // this frame's picture is in the window's back buffer
+  bool layoutStale = false;  // the window changed size: lay out again after the swap
+  int openW = 0, openH = 0;  // the size the window opened at
   ~TGLGraphics() override {
     if (fullscreen == false && window) {
       // The size a player gave the window is where the next one starts. A
@@ -339,13 +340,13 @@ class TGL2DDriver : public T2DDriver {
   }
 
   // Projection: one unit a pixel of the picture, y down. Drawn into the
-  // picture's own target when the drawable is of another size and GL has
-  // one; otherwise straight into the window, letterboxed by the viewport.
+  // picture's own target when it is scaled and GL has one; otherwise
+  // straight into the window, letterboxed by the viewport and the scissor.
   void Layout() {
     GLFlushBatch();
     Letterbox();
-    bool sameSize = g->drawW == g->width && g->drawH == g->height;
-    g->toPicture = !sameSize && MakePictureTarget();
+    bool unscaled = g->outW == g->width && g->outH == g->height;
+    g->toPicture = !unscaled && MakePictureTarget();
     BindScreen();
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
@@ -364,6 +365,12 @@ class TGL2DDriver : public T2DDriver {
       glViewport(g->outX, g->outY, g->outW, g->outH);
       targetX = g->outX, targetY = g->outY;
     }
+  }
+
+  // Drawing goes straight into a window with bars around the picture: the
+  // scissor keeps it off them.
+  bool Barred() const {
+    return !g->toPicture && !steady.drawing && (g->outW != g->drawW || g->outH != g->drawH);
   }
 
   // Pixels of what is drawn into per unit of the picture.
@@ -401,16 +408,43 @@ class TGL2DDriver : public T2DDriver {
     return false;
   }
 
-  // The picture scaled into the window's back buffer, black around it.
+  // The bars around the picture in the window's back buffer, black; only
+  // they are cleared, the picture covers the rest. Leaves the scissor on.
+  void ClearBars() {
+    const int x1 = g->outX + g->outW, y1 = g->outY + g->outH;
+    const int bars[4][4] = {{0, 0, g->drawW, g->outY},
+                            {0, y1, g->drawW, g->drawH - y1},
+                            {0, g->outY, g->outX, g->outH},
+                            {x1, g->outY, g->drawW - x1, g->outH}};
+    GLfloat kept[4];
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, kept);
+    glClearColor(0, 0, 0, 1);
+    glEnable(GL_SCISSOR_TEST);
+    for (const int* b : bars) {
+      if (b[2] <= 0 || b[3] <= 0) continue;
+      glScissor(b[0], b[1], b[2], b[3]);
+      glClear(GL_COLOR_BUFFER_BIT);
+    }
+    glClearColor(kept[0], kept[1], kept[2], kept[3]);
+  }
+
+  // The picture scaled into the window's back buffer, black around it. A
+  // picture drawn straight into the window only needs its bars.
   void Present() {
-    if (!g || g->presented || !g->toPicture) return;
+    if (!g || g->presented) return;
+    if (!g->toPicture) {
+      if (!Barred()) return;
+      GLFlushBatch();
+      ClearBars();
+      ApplyScissor();
+      return;
+    }
     GLFlushBatch();
     g->presented = true;
     Letterbox();  // the window may have changed size since the frame began
     fb.bind(GL_FRAMEBUFFER, 0);
+    ClearBars();
     glDisable(GL_SCISSOR_TEST);
-    glViewport(0, 0, g->drawW, g->drawH);
-    ClearColourOnce(0, 0, 0, 1);  // the bars
     glViewport(g->outX, g->outY, g->outW, g->outH);
     const int was = blend;
     glDisable(GL_BLEND);
@@ -425,7 +459,11 @@ class TGL2DDriver : public T2DDriver {
     const GLint filter = whole ? GL_NEAREST : GL_LINEAR;
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
+    // Texels as they are: what white would modulate to, one multiply a
+    // pixel less on a software rasteriser.
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
     DrawWholePicture();
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
     GLSetColor(color);
     SetBlend(was);
   }
@@ -541,7 +579,7 @@ class TGL2DDriver : public T2DDriver {
       int x1 = std::min(x + w, c[0] + c[2]), y1 = std::min(y + h, c[1] + c[3]);
       x = std::max(x, c[0]), y = std::max(y, c[1]);
       w = std::max(0, x1 - x), h = std::max(0, y1 - y);
-    } else if (x == 0 && y == 0 && w == g->width && h == g->height) {
+    } else if (x == 0 && y == 0 && w == g->width && h == g->height && !Barred()) {
       glDisable(GL_SCISSOR_TEST);
       return;
     }
@@ -572,8 +610,8 @@ class TGL2DDriver : public T2DDriver {
     glLineWidth(width * (g ? float(DrawnScale()) : 1.0f));
   }
 
-  // Without a viewport the scissor test is off, so a clear also keeps the
-  // bars of a letterboxed window black where it is drawn into directly.
+  // Clears what the viewport and the scissor let through: never the bars
+  // of a window drawn into straight (they are cleared as the frame is shown).
   void Cls() override {
     GLFlushBatch();
     glClear(GL_COLOR_BUFFER_BIT);
@@ -692,8 +730,8 @@ class TGL2DDriver : public T2DDriver {
       return false;
     // Only the changed part is drawn again where the picture holds the
     // light it changed from.
-    k.clipped = changed && k.kept && k.key == changed->base && k.w == DrawnW() &&
-                k.h == DrawnH() && std::equal(viewport, viewport + 4, k.viewport);
+    k.clipped = changed && k.kept && k.key == changed->base && k.w == DrawnW() && k.h == DrawnH() &&
+                std::equal(viewport, viewport + 4, k.viewport);
     if (k.clipped) {
       const int c[4] = {changed->x, changed->y, changed->w, changed->h};
       std::copy_n(c, 4, k.clip);

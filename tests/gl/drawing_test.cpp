@@ -153,6 +153,8 @@ TEST(FullScreen, CoversTheDesktopWithoutChangingItsMode) {
 // gives them, all within the test screen's 1024 x 768): scaled as large as
 // fits, aspect kept, black bars; in whole multiples when integer scaling is
 // set, never larger than the window. The picture itself reads back unscaled.
+// The bars stay black whatever the clear colour and whatever is drawn past
+// the picture's edge, in the second frame too.
 TEST(WindowScaling, ThePictureFillsTheWindowWithItsAspectKept) {
   struct Case {
     int w, h, integer, outX, outY, outW, outH;
@@ -167,15 +169,21 @@ TEST(WindowScaling, ThePictureFillsTheWindowWithItsAspectKept) {
     SetConfigInt(u"integer_scaling", c.integer);
     ASSERT_NE(OpenGraphics(400, 300, 0, 0, 0), nullptr);
     SetBlend(BLEND_SOLID);
+    SetClsColor(0, 0, 255);
+    Flip(0);
     Cls();
+    SetColor(255, 255, 255);
+    SetLineWidth(9);
+    DrawLine(2, 0, 2, 300);  // half its width lies past the left edge
+    SetLineWidth(1);
     SetColor(255, 0, 0);
     DrawRect(0, 0, 200, 150);
     SetColor(0, 255, 0);
     DrawRect(200, 150, 200, 150);
     EXPECT_EQ(GrabBackBuffer().At(10, 10) >> 8, 0xFF0000u) << c.w << "x" << c.h;
     TRgbaPixels shown = GrabWindow();
-    std::string name = std::to_string(c.w) + "x" + std::to_string(c.h) + "-" +
-                       std::to_string(c.integer);
+    std::string name =
+        std::to_string(c.w) + "x" + std::to_string(c.h) + "-" + std::to_string(c.integer);
     SaveRgbaPNG(shown, FramesDir() + "/window-" + name + ".png");
     ASSERT_EQ(shown.width, c.w) << name;
     ASSERT_EQ(shown.height, c.h) << name;
@@ -194,6 +202,7 @@ TEST(WindowScaling, ThePictureFillsTheWindowWithItsAspectKept) {
     }
     CloseGraphics();
   }
+  SetClsColor(0, 0, 0);
   SetConfigInt(u"window_width", 800);
   SetConfigInt(u"window_height", 600);
   SetConfigInt(u"integer_scaling", 0);
