@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "media/graphics.h"
@@ -103,7 +104,12 @@ struct TPage {
 };
 std::vector<TPage> pages;
 
-void SetFilters(bool filtered, bool mipmapped) {
+// The filters each texture was made with, so a batch read texel for pixel
+// can switch them off and back.
+std::unordered_map<GLuint, std::pair<bool, bool>> filtersOf;
+
+void SetFilters(GLuint name, bool filtered, bool mipmapped) {
+  filtersOf[name] = {filtered, mipmapped};
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filtered ? GL_LINEAR : GL_NEAREST);
@@ -163,9 +169,11 @@ class TWebGL2DDriver : public T2DDriver {
     program = 0;  // a new context knows none of the old one's objects
     clearHeld = false;
     pages.clear();
+    filtersOf.clear();
     lightFbo = lightTexture = 0;
     lightUsable = true;
-    lightKept = lightDrawing = false;
+    lightKept = lightDrawing = lightClipped = false;
+    texelForPixel = unfiltered = false;
     return gg;
   }
 
@@ -203,7 +211,7 @@ class TWebGL2DDriver : public T2DDriver {
     const uint8_t texel[4] = {255, 255, 255, 255};
     glGenTextures(1, &white);
     glBindTexture(GL_TEXTURE_2D, white);
-    SetFilters(false, false);
+    SetFilters(white, false, false);
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, texel);
     boundTexture = white;
     glDisable(GL_DEPTH_TEST);
@@ -235,7 +243,14 @@ class TWebGL2DDriver : public T2DDriver {
     }
     glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(batch.size() * sizeof(TVertex)), batch.data(),
                  GL_STREAM_DRAW);
+    // Sampled at texel centres, a filtered texture gives the texel itself;
+    // reading it unfiltered is the same and cheaper.
+    const auto found = filtersOf.find(batchTexture);
+    const auto filters = found != filtersOf.end() ? found->second : std::pair{false, false};
+    const bool nearest = unfiltered && filters.first;
+    if (nearest) SetFilters(batchTexture, false, false);
     glDrawArrays(GL_TRIANGLES, 0, GLsizei(batch.size()));
+    if (nearest) SetFilters(batchTexture, filters.first, filters.second);
     batch.clear();
   }
 
@@ -314,7 +329,18 @@ class TWebGL2DDriver : public T2DDriver {
     if (!g) return;
     Flush();
     ClearNow();
-    if (x == 0 && y == 0 && w == g->width && h == g->height) {
+    ApplyScissor();
+  }
+
+  // The viewport, and while part of the kept light is drawn again that part.
+  void ApplyScissor() {
+    int x = vpX, y = vpY, w = vpW, h = vpH;
+    if (lightDrawing && lightClipped) {
+      const int* c = lightClip;
+      const int x1 = std::min(x + w, c[0] + c[2]), y1 = std::min(y + h, c[1] + c[3]);
+      x = std::max(x, c[0]), y = std::max(y, c[1]);
+      w = std::max(0, x1 - x), h = std::max(0, y1 - y);
+    } else if (x == 0 && y == 0 && w == g->width && h == g->height) {
       glDisable(GL_SCISSOR_TEST);
       return;
     }
@@ -324,6 +350,17 @@ class TWebGL2DDriver : public T2DDriver {
 
   void SetTransform(float ix_, float iy_, float jx_, float jy_) override {
     ix = ix_, iy = iy_, jx = jx_, jy = jy_;
+    if (texelForPixel) SetTexelForPixel(true);
+  }
+
+  // Only while nothing is scaled or turned.
+  bool texelForPixel = false, unfiltered = false;
+  void SetTexelForPixel(bool on) override {
+    texelForPixel = on;
+    const bool now = on && ix == 1 && iy == 0 && jx == 0 && jy == 1;
+    if (now == unfiltered) return;
+    Flush();
+    unfiltered = now;
   }
   void SetLineWidth(float width) override { lineWidth = width; }
 
@@ -399,24 +436,32 @@ class TWebGL2DDriver : public T2DDriver {
 
   GLuint lightFbo = 0, lightTexture = 0;
   bool lightUsable = true, lightKept = false, lightDrawing = false, lightDirect = false;
+  bool lightClipped = false;  // only lightClip (x, y, w, h) is drawn again
+  int lightClip[4] = {};
   uint64_t lightKey = 0;
   int lightViewport[4] = {};
   float clsColor[3] = {};
 
-  // A change given with the key is not used here: the light is drawn again whole.
-  bool BeginSteadyLight(uint64_t key, const TSteadyChange* /*changed*/) override {
+  bool BeginSteadyLight(uint64_t key, const TSteadyChange* changed) override {
     lightDirect = !g || !lightUsable;
     if (lightDirect) return true;
     const int viewport[4] = {vpX, vpY, vpW, vpH};
-    if (lightKept && lightKey == key && std::equal(viewport, viewport + 4, lightViewport))
-      return false;
+    const bool sameViewport = std::equal(viewport, viewport + 4, lightViewport);
+    if (lightKept && lightKey == key && sameViewport) return false;
+    // Only the changed part is drawn again where the texture holds the
+    // light it changed from.
+    lightClipped = changed && lightKept && lightKey == changed->base && sameViewport;
+    if (lightClipped) {
+      const int c[4] = {changed->x, changed->y, changed->w, changed->h};
+      std::copy_n(c, 4, lightClip);
+    }
     Flush();
     ClearNow();
     if (!lightFbo) {
       glGenTextures(1, &lightTexture);
       glBindTexture(GL_TEXTURE_2D, lightTexture);
       boundTexture = lightTexture;
-      SetFilters(false, false);
+      SetFilters(lightTexture, false, false);
       glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, g->width, g->height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
                    nullptr);
       glGenFramebuffers(1, &lightFbo);
@@ -426,6 +471,7 @@ class TWebGL2DDriver : public T2DDriver {
       if (!lightUsable) {
         glBindFramebuffer(GL_FRAMEBUFFER, 0);
         lightDirect = true;
+        lightClipped = false;
         return true;
       }
     } else {
@@ -435,11 +481,21 @@ class TWebGL2DDriver : public T2DDriver {
     std::copy_n(viewport, 4, lightViewport);
     lightKept = false;
     lightDrawing = true;
+    // The whole texture (or the changed part) starts empty: what is drawn
+    // into it may reach past the viewport (the scan lines cover the panel
+    // too), so a clear under the viewport's scissor would leave the last
+    // light there to add up.
+    if (lightClipped) {
+      const int* c = lightClip;
+      glEnable(GL_SCISSOR_TEST);
+      glScissor(c[0], g->height - c[1] - c[3], c[2], c[3]);
+    } else {
+      glDisable(GL_SCISSOR_TEST);
+    }
     glClearColor(0, 0, 0, 0);
-    glDisable(GL_SCISSOR_TEST);
     glClear(GL_COLOR_BUFFER_BIT);
     glClearColor(clsColor[0], clsColor[1], clsColor[2], 1);
-    SetViewport(vpX, vpY, vpW, vpH);
+    ApplyScissor();
     return true;
   }
 
@@ -452,7 +508,7 @@ class TWebGL2DDriver : public T2DDriver {
     ClearNow();
     if (lightDrawing) {
       glBindFramebuffer(GL_FRAMEBUFFER, 0);
-      lightDrawing = false;
+      lightDrawing = lightClipped = false;
       lightKept = true;
     }
     // Added texel for pixel over the whole screen: the picture holds what
@@ -487,7 +543,7 @@ class TWebGL2DDriver : public T2DDriver {
     glGenTextures(1, &name);
     glBindTexture(GL_TEXTURE_2D, name);
     boundTexture = name;
-    SetFilters(flags & IMAGE_FILTERED, flags & IMAGE_MIPMAPPED);
+    SetFilters(name, flags & IMAGE_FILTERED, flags & IMAGE_MIPMAPPED);
     std::vector<uint8_t> texels = RgbaPicture(pixmap, w, h, at);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
@@ -508,6 +564,7 @@ class TWebGLImageFrame : public TCornerImageFrame {
     if (name == 0 || shared || seq != graphicsSeq) return;
     webgl.Flush();
     glDeleteTextures(1, &name);
+    filtersOf.erase(name);
     if (webgl.boundTexture == name) webgl.boundTexture = 0;
   }
 
@@ -543,7 +600,7 @@ TPage& PlaceInAtlas(int flags, int w, int h, int& x, int& y) {
   glGenTextures(1, &page.name);
   glBindTexture(GL_TEXTURE_2D, page.name);
   webgl.boundTexture = page.name;
-  SetFilters(flags & IMAGE_FILTERED, false);
+  SetFilters(page.name, flags & IMAGE_FILTERED, false);
   std::vector<uint8_t> clear(size_t(ATLAS_PAGE) * ATLAS_PAGE * 4, 0);
   glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, ATLAS_PAGE, ATLAS_PAGE, 0, GL_RGBA, GL_UNSIGNED_BYTE,
                clear.data());
