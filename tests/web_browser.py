@@ -73,7 +73,10 @@ class Browser:
                         open(port_file).read().split("\n")[0].strip())
         pages = json.load(urllib.request.urlopen(f"http://127.0.0.1:{port}/json"))
         page = next(p for p in pages if p["type"] == "page")
-        self.ws = websocket.create_connection(page["webSocketDebuggerUrl"], timeout=60)
+        # A page's answer waits for its main thread, which a machine busy
+        # with twenty other programs can leave unrun for minutes: the bound
+        # only stops a browser that has hung for good.
+        self.ws = websocket.create_connection(page["webSocketDebuggerUrl"], timeout=600)
         self.next_id = 0
         self.call("Page.enable")
 
