@@ -203,6 +203,14 @@ requestAnimationFrame(frame);
 </script>"""
 
 
+# Counts the bytes of new texture memory the page makes (texImage2D).
+COUNT_TEXELS = """var texelsMade = 0;
+(() => { const make = WebGLRenderingContext.prototype.texImage2D;
+  WebGLRenderingContext.prototype.texImage2D = function (...a) {
+    if (a.length == 9) texelsMade += a[3] * a[4] * 4;
+    return make.apply(this, a); }; })();"""
+
+
 def block_difference(a, b):
     """Mean and worst difference of two frames' block means, without the
     "REPLAY" note at the top left (the status panel is below them)."""
@@ -266,7 +274,7 @@ def main(argv):
         # Watch the best game: the click goes to the watch page, whose player
         # holds the picture at the reference moment.
         browser.call("Page.addScriptToEvaluateOnNewDocument",
-                     source=f"var zephrantHoldAtFrame = {FRAME};")
+                     source=f"var zephrantHoldAtFrame = {FRAME};" + COUNT_TEXELS)
         clicked = time.monotonic()
         browser.click(f"a[href='/watch/{1 + [g[1] for g in GAMES].index('fast_chasers')}']")
         wait_for("the first frame", lambda: browser.js(
@@ -310,6 +318,7 @@ def main(argv):
         # In play, as a visitor sees it: a picture at (nearly) every animation
         # frame, never the clear between two frames.
         browser.js("zephrantHoldAtFrame = -1")
+        texels = browser.js("texelsMade")
         samples = browser.js(f"{SAMPLE_FRAMES}(150)")
         dark = [f for f, lit in samples if lit < 0.05]
         moved = samples[-1][0] - samples[0][0]
@@ -352,6 +361,10 @@ def main(argv):
             shots += 1
             time.sleep(0.2)
         print(f"screenshots in play: {shots - len(unlike)} of {shots} like the desktop's frame")
+        # A picture made again every frame (the grid) takes the place of the
+        # one it replaces: play makes no new texture memory.
+        made = browser.js("texelsMade") - texels
+        assert made < 1 << 20, f"{made} bytes of new textures made in play"
         assert shots >= 10, f"only {shots} screenshots before frame {last - 50}"
         assert len(unlike) * 20 <= shots, f"unlike the desktop's frames: {unlike}"
 

@@ -103,6 +103,13 @@ struct TPage {
   int x = 0, y = 0, rowH = 0;
 };
 std::vector<TPage> pages;
+// Cells whose frames are gone, for the next pictures that fit: a picture
+// made again every frame takes the same cell instead of a new one.
+struct TCell {
+  GLuint page = 0;
+  int flags = 0, x = 0, y = 0, w = 0, h = 0;
+};
+std::vector<TCell> freeCells;
 
 // The filters each texture was made with, so a batch read texel for pixel
 // can switch them off and back.
@@ -169,6 +176,7 @@ class TWebGL2DDriver : public T2DDriver {
     program = 0;  // a new context knows none of the old one's objects
     clearHeld = false;
     pages.clear();
+    freeCells.clear();
     filtersOf.clear();
     lightFbo = lightTexture = 0;
     lightUsable = true;
@@ -288,6 +296,7 @@ class TWebGL2DDriver : public T2DDriver {
   }
 
   std::unique_ptr<TImageFrame> CreateFrameFromPixmap(const TPixmap& pixmap, int flags) override;
+  TCell PlaceCell(const TPixmap& pixmap, int filtered);
 
   void SetBlend(int mode) override {
     if (mode == blend) return;
@@ -559,9 +568,21 @@ class TWebGLImageFrame : public TCornerImageFrame {
   float u0 = 0, v0 = 0, u1 = 1, v1 = 1;
   GLuint name = 0;
   bool shared = false;  // a cell of an atlas page
+  TCell cell;
+  // A mipmapped picture's copy on an unfiltered page, where it is drawn
+  // whole, unscaled and at a whole pixel: sampled at texel centres its own
+  // texture gives the texels themselves, and copies drawn so share a batch
+  // (the letters of a text).
+  TCell copy;
+  int w = 0, h = 0;
 
   ~TWebGLImageFrame() override {
-    if (name == 0 || shared || seq != graphicsSeq) return;
+    if (name == 0 || seq != graphicsSeq) return;
+    if (copy.page) freeCells.push_back(copy);
+    if (shared) {
+      freeCells.push_back(cell);
+      return;
+    }
     webgl.Flush();
     glDeleteTextures(1, &name);
     filtersOf.erase(name);
@@ -577,6 +598,16 @@ class TWebGLImageFrame : public TCornerImageFrame {
       const float lx = x0 + (x1 - x0) * a, ly = y0 + (y1 - y0) * b;
       uv[2 * c] = u0 + (u1 - u0) * a, uv[2 * c + 1] = v0 + (v1 - v0) * b;
       xy[2 * c] = lx * ix + ly * iy + tx, xy[2 * c + 1] = lx * jx + ly * jy + ty;
+    }
+    const std::array<float, 8> whole = {0, 0, 1, 0, 1, 1, 0, 1};
+    if (copy.page && DrawShortcuts() && at == whole && ix == 1 && iy == 0 && jx == 0 &&
+        jy == 1 && x1 - x0 == float(w) && y1 - y0 == float(h) && xy[0] == std::floor(xy[0]) &&
+        xy[1] == std::floor(xy[1])) {
+      const float texel = 1.0f / ATLAS_PAGE;
+      const float l = (copy.x + 1) * texel, t = (copy.y + 1) * texel;
+      const float r = (copy.x + 1 + w) * texel, b = (copy.y + 1 + h) * texel;
+      webgl.Quad(copy.page, xy, {l, t, r, t, r, b, l, b});
+      return;
     }
     webgl.Quad(name, xy, uv);
   }
@@ -616,18 +647,14 @@ std::unique_ptr<TImageFrame> TWebGL2DDriver::CreateFrameFromPixmap(const TPixmap
   if (w <= 0 || h <= 0 || !g) return nullptr;
   auto frame = std::make_unique<TWebGLImageFrame>();
   frame->seq = graphicsSeq;
-  if (DrawShortcuts() && !(flags & IMAGE_MIPMAPPED) && w <= ATLAS_MAX && h <= ATLAS_MAX) {
-    Flush();
-    int x = 0, y = 0;
-    TPage& page = PlaceInAtlas(flags & IMAGE_FILTERED, w + 2, h + 2, x, y);
-    std::vector<uint8_t> cell = RgbaPicture(pixmap, w + 2, h + 2, 1);
-    glBindTexture(GL_TEXTURE_2D, page.name);
-    boundTexture = page.name;
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-    glTexSubImage2D(GL_TEXTURE_2D, 0, x, y, w + 2, h + 2, GL_RGBA, GL_UNSIGNED_BYTE, cell.data());
-    frame->name = page.name;
+  frame->w = w, frame->h = h;
+  const bool small = DrawShortcuts() && w <= ATLAS_MAX && h <= ATLAS_MAX;
+  if (small && !(flags & IMAGE_MIPMAPPED)) {
+    frame->cell = PlaceCell(pixmap, flags & IMAGE_FILTERED);
+    frame->name = frame->cell.page;
     frame->shared = true;
     const float texel = 1.0f / ATLAS_PAGE;
+    const int x = frame->cell.x, y = frame->cell.y;
     frame->u0 = (x + 1) * texel, frame->v0 = (y + 1) * texel;
     frame->u1 = (x + 1 + w) * texel, frame->v1 = (y + 1 + h) * texel;
     return frame;
@@ -636,7 +663,35 @@ std::unique_ptr<TImageFrame> TWebGL2DDriver::CreateFrameFromPixmap(const TPixmap
   frame->name = MakeTexture(pixmap, tw, th, 0, flags);
   frame->u1 = float(w) / tw;
   frame->v1 = float(h) / th;
+  if (small) frame->copy = PlaceCell(pixmap, 0);
   return frame;
+}
+
+// The pixmap in a cell of a page of that filtering with a border of one
+// texel repeating its edge: the smallest free cell that fits, or a new one.
+TCell TWebGL2DDriver::PlaceCell(const TPixmap& pixmap, int filtered) {
+  Flush();
+  const int w = pixmap.width + 2, h = pixmap.height + 2;
+  TCell cell;
+  auto best = freeCells.end();
+  for (auto c = freeCells.begin(); c != freeCells.end(); ++c)
+    if (c->flags == filtered && c->w >= w && c->h >= h &&
+        (best == freeCells.end() || c->w * c->h < best->w * best->h))
+      best = c;
+  if (best != freeCells.end()) {
+    cell = *best;
+    freeCells.erase(best);
+  } else {
+    cell.page = PlaceInAtlas(filtered, w, h, cell.x, cell.y).name;
+    cell.flags = filtered, cell.w = w, cell.h = h;
+  }
+  std::vector<uint8_t> texels = RgbaPicture(pixmap, w, h, 1);
+  glBindTexture(GL_TEXTURE_2D, cell.page);
+  boundTexture = cell.page;
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+  glTexSubImage2D(GL_TEXTURE_2D, 0, cell.x, cell.y, w, h, GL_RGBA, GL_UNSIGNED_BYTE,
+                  texels.data());
+  return cell;
 }
 
 T2DDriver* GLDriver() { return &webgl; }
