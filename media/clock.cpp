@@ -9,6 +9,7 @@ namespace {
 bool virtualClock = false;
 uint32_t virtualNow = 0;
 std::function<void()> waitWatch;
+bool shortWaitsSkipped = false;
 
 // The system's own millisecond counter (time since boot), cut to 32 bits:
 // it differs from run to run, which the random seed relies on.
@@ -26,7 +27,7 @@ int ElapsedMillis() {
 }
 
 void DelayMillis(int ms) {
-  if (ms <= 0) return;
+  if (ms <= 0 || (ms == 1 && shortWaitsSkipped)) return;
   if (virtualClock) {
     virtualNow += static_cast<uint32_t>(ms);
     WaitWatch();
@@ -48,6 +49,8 @@ void AdvanceVirtualClock(int ms) {
   if (ms > 0) virtualNow += static_cast<uint32_t>(ms);
   WaitWatch();
 }
+
+void SkipShortWaits(bool skip) { shortWaitsSkipped = skip; }
 
 void SetWaitWatch(std::function<void()> watch) { waitWatch = std::move(watch); }
 

@@ -6,6 +6,10 @@
 
 int ElapsedMillis();        // wrapping 32-bit millisecond counter; only differences matter
 void DelayMillis(int ms);   // sleeps; negative values return at once
+// While set, DelayMillis(1) returns at once: a replay watched faster than
+// recorded keeps its own pace, and the game's shortest waits would only
+// slow it down.
+void SkipShortWaits(bool skip);
 
 // --- Test seam: a clock driven by the test ---
 void UseVirtualClock(int startMs);   // from now on ElapsedMillis reads virtual time

@@ -890,6 +890,19 @@ void SetAppIcon(const TPixmap& icon) {
   iconW = argb->width, iconH = argb->height, iconPitch = argb->pitch;
 }
 
+void ShowViewerState(const Text& state) {
+  if (!videoUp || !glDriver.g) return;
+  std::string title = appTitle;
+  if (!state.empty()) {
+    // SDL takes the title in UTF-8; the game's text is UTF-16.
+    char* utf8 = SDL_iconv_string("UTF-8", "UTF-16LE", reinterpret_cast<const char*>(state.data()),
+                                  state.size() * 2);
+    if (utf8) title += std::string(" \xE2\x80\x94 ") + utf8;  // an em dash
+    SDL_free(utf8);
+  }
+  SDL_SetWindowTitle(glDriver.g->window, title.c_str());
+}
+
 void DisplayHandleWindowEvent(const SDL_WindowEvent& e) { glDriver.WindowEvent(e); }
 
 bool DisplayHasSDLWindow() { return videoUp && glDriver.g != nullptr; }

@@ -25,6 +25,9 @@ namespace {
 std::unique_ptr<T2DGraphics> current;
 bool headless = false;
 std::function<void()> frameHook;
+bool frameLate = false;
+int lastShownAt = 0;
+constexpr int DISPLAY_FRAME_MS = 16;
 void (*flipOverlay)() = nullptr;
 bool exitRegistered = false;
 int failOpens = 0;
@@ -100,6 +103,8 @@ void SetGraphicsFailure(const Text& why) { graphicsFailure = why; }
 Text GraphicsFailure() { return graphicsFailure; }
 bool HeadlessGraphics() { return headless; }
 void SetFrameHook(std::function<void()> hook) { frameHook = std::move(hook); }
+
+void SetFrameLate(bool late) { frameLate = late; }
 
 void SetFlipOverlay(void (*draw)()) { flipOverlay = draw; }
 void SetDrawShortcuts(bool on) { drawShortcuts = on; }
@@ -231,6 +236,11 @@ void Flip(int sync) {
   if (!current) return;
   if (flipOverlay) DrawFlipOverlay();
   ++framesFlipped;
+  if (frameLate && sync == -1 && ElapsedMillis() - lastShownAt < DISPLAY_FRAME_MS) {
+    if (frameHook) frameHook();
+    WaitWatch();
+    return;
+  }
   T2DDriver* d = current->_driver;
   TFramePacing& p = framePacing;
   if (sync != -1) {
@@ -256,6 +266,7 @@ void Flip(int sync) {
     d->Flip(p.hardSync);
     if (p.hardSync) CheckVerticalBlankWaits(p);
   }
+  lastShownAt = ElapsedMillis();
   if (frameHook) frameHook();
   WaitWatch();
 }

@@ -191,6 +191,15 @@ void Flip(int sync = -1);  // -1 paces by the display's rate, 0 at once, 1 on ve
 void SetAppTitle(const Text& title);
 class TPixmap;
 void SetAppIcon(const TPixmap& icon);  // shown by docks and Alt+Tab for every window opened
+// What the viewer of a replay is told beside the picture ("replay paused"):
+// after the game's name in the window's title, or under the page's canvas.
+// Empty: nothing.
+void ShowViewerState(const Text& state);
+// Frames the game knows to be late, or to come faster than a display shows
+// them (a replay watched at four times its pace), are shown only when a
+// display frame (16 ms) has passed since the last one shown; Flip(-1) skips
+// the others, unseen and without waiting.
+void SetFrameLate(bool late);
 extern int graphicsSeq;    // bumped at every open and close, never 0 once opened
 int FramesFlipped();       // Flip calls with a display open, since the program started
 T2DGraphics* Current2D();  // null when no display is open

@@ -13,6 +13,7 @@ T2DDriver* HeadlessDriver();  // headless_driver.cpp
 T2DDriver* GLDriver() { return HeadlessDriver(); }
 void SetAppTitle(const Text&) {}
 void SetAppIcon(const TPixmap&) {}
+void ShowViewerState(const Text&) {}
 void DeliverWindowEvents() {}
 void SetMouseVisible(bool) {}
 int GamepadCount() { return 0; }
