@@ -45,6 +45,17 @@ PlaybackEdit* edit = nullptr;
 ReplayData copy;
 uint64_t copyPolls = 0;
 uint32_t stepTaken = 0;
+// The viewer's time: real time at the chosen speed, standing while paused.
+int watchSpeed = 1;
+bool watchPaused = false;
+int watchReal = 0, watchNow = 0;
+
+int WatchTime() {
+  const int real = ElapsedMillis();
+  if (!watchPaused) watchNow += (real - watchReal) * watchSpeed;
+  watchReal = real;
+  return watchNow;
+}
 
 void RecordPoll(const InputEvent* events, int count) {
   ++polls;
@@ -221,6 +232,7 @@ void BeginGameRecord() {
     combo = data.combo;
     playerName = data.playerName;
     playbackClock = ElapsedMillis();
+    watchNow = watchReal = playbackClock;
     paceLead = 0;
     SetAppSuspended(0);  // as in the recording, which started from the title
     SetPollObserver(nullptr);
@@ -287,15 +299,21 @@ int GameClock(bool frameStart) {
   if (nextClock >= data.clockSteps.size()) throw ReplayBroken{"the clock reads run out"};
   playbackClock = int(uint32_t(playbackClock) + data.clockSteps[nextClock++]);
   if (pacedPlayback) {
-    int ahead = playbackClock - (ElapsedMillis() + paceLead);
+    int ahead = playbackClock - (WatchTime() + paceLead);
     if (ahead > MAX_PACE_WAIT_MS) paceLead += ahead - MAX_PACE_WAIT_MS;
-    // The viewer is heard at every read and every millisecond of a wait,
-    // whatever the recording's clock does between the game's own polls.
+    // The viewer is heard at every millisecond of a wait; a pause is one.
+    SkipShortWaits(false);
     for (;;) {
       PollLiveEvents();
-      if (playbackClock - (ElapsedMillis() + paceLead) <= 0) break;
+      if (!watchPaused && playbackClock - (WatchTime() + paceLead) <= 0) break;
       DelayMillis(1);
     }
+    // Watched faster than recorded, or behind: the game's own waits of a
+    // millisecond (its pace is the recording's) are skipped, and not every
+    // frame need reach the screen.
+    const bool hurry = watchSpeed > 1 || ahead < -MAX_PACE_WAIT_MS;
+    SkipShortWaits(hurry);
+    SetFrameLate(hurry);
   }
   return playbackClock;
 }
@@ -407,7 +425,23 @@ bool FinishPlayback(std::string& why) {
   return true;
 }
 
+void SetWatchSpeed(int speed) {
+  WatchTime();
+  watchSpeed = speed;
+}
+
+int WatchSpeed() { return watchSpeed; }
+
+void SetWatchPaused(bool paused) {
+  WatchTime();
+  watchPaused = paused;
+}
+
+bool WatchPaused() { return watchPaused; }
+
 void AbandonPlayback() {
+  SetFrameLate(false);
+  SkipShortWaits(false);
   StopTaps();
   if (focusToRestore) SetAppSuspended(suspendedBefore);
   focusToRestore = false;

@@ -100,6 +100,12 @@ class PlaybackEdit {
 void StartCopy(const ReplayData& source, PlaybackEdit* edit);
 ReplayData TakeCopy();
 
+// A watched recording's pace: 1, 2 or 4 times the recorded one, or standing
+// still while paused. Kept from one playback to the next.
+void SetWatchSpeed(int speed);
+int WatchSpeed();
+void SetWatchPaused(bool paused);
+bool WatchPaused();
 // True when the game used up exactly what the recording holds; ends the playback.
 bool FinishPlayback(std::string& why);
 void AbandonPlayback();  // ends the playback whatever state it is in

@@ -94,28 +94,77 @@ struct SavedGame {
   }
 };
 
-bool watchStopped = false, watchClosed = false;
+bool watchStopped = false, watchClosed = false, watchRestarted = false;
 
-// The game polls several times a frame and no clock read waits longer than
-// a frame, so ESC, the window's close and SIGTERM (which arrives as a close)
-// end a watch within a frame, however the recording's clock leaps.
+// What the viewer is told beside the picture while the replay plays.
+void ShowWatchState() {
+  Text state = WatchPaused() ? Text(u"replay paused") : Text(u"replay");
+  if (WatchSpeed() > 1) state += u" at " + IntText(WatchSpeed()) + u"\u00d7";
+  ShowViewerState(state);
+}
+
+// The viewer's keys: P or SPACE pauses and goes on, F is faster (2x, 4x,
+// then back to 1x), 1 the recorded pace, R starts again from the beginning.
+// The clock waits hear the viewer every millisecond and the game polls
+// several times a frame, so ESC, the window's close and SIGTERM (which
+// arrives as a close) end a watch within a frame, however the recording's
+// clock leaps.
 void WatchLiveEvent(const InputEvent& e) {
-  if ((e.kind == InputEventKind::KeyDown && e.code == KEY_ESCAPE) ||
-      e.kind == InputEventKind::Close) {
-    watchStopped = true;
+  if (e.kind == InputEventKind::Close ||
+      (e.kind == InputEventKind::KeyDown && (e.code == KEY_ESCAPE || e.code == KEY_R))) {
+    watchStopped = e.code != KEY_R;
+    watchRestarted = !watchStopped;
     watchClosed = e.kind == InputEventKind::Close;
     throw ReplayBroken{"stopped by the viewer"};
+  }
+  if (e.kind != InputEventKind::KeyDown) return;
+  if (e.code == KEY_P || e.code == KEY_SPACE)
+    SetWatchPaused(!WatchPaused());
+  else if (e.code == KEY_F)
+    SetWatchSpeed(WatchSpeed() == 4 ? 1 : WatchSpeed() * 2);
+  else if (e.code == KEY_1)
+    SetWatchSpeed(1);
+  else
+    return;
+  ShowWatchState();
+}
+
+// After the replay (played to its end, or stopped with ESC) its last frame
+// stays. True when the viewer asks to watch again (R), false on ESC or the
+// window's close.
+bool WatchAgain() {
+  ShowViewerState(u"replay ended \u2014 R watches again, ESC leaves");
+  FlushKeyState();
+  for (;;) {
+    if (KeyHits(KEY_R)) return true;
+    if (KeyHits(KEY_ESCAPE)) return false;
+    if (CloseRequested()) {
+      watchClosed = true;
+      return false;
+    }
+    DelayMillis(20);
   }
 }
 
 // Plays the replay in the open window with the loaded media, then leaves
 // the game as after a game that was left with ESC; a close ends the program.
-void Watch(const ReplayData& d) {
-  watchStopped = watchClosed = false;
-  std::string why;
-  if (!PlayRecorded(d, true, WatchLiveEvent, why) && !watchStopped)
-    PrintLine(u"replay: " + AsciiText(why));
-  EndOfGame();
+// With `stay`, the end waits for the viewer, who may watch it again.
+void Watch(const ReplayData& d, bool stay) {
+  SavedGame start;
+  SetWatchSpeed(1);
+  for (;;) {
+    watchStopped = watchClosed = watchRestarted = false;
+    SetWatchPaused(false);
+    ShowWatchState();
+    std::string why;
+    if (!PlayRecorded(d, true, WatchLiveEvent, why) && !watchStopped && !watchRestarted)
+      PrintLine(u"replay: " + AsciiText(why));
+    EndOfGame();
+    if (watchClosed) EndProgram(0);
+    if (!watchRestarted && !(stay && WatchAgain())) break;
+    start.Restore();
+  }
+  ShowViewerState(u"");
   if (watchClosed) EndProgram(0);
 }
 
@@ -244,7 +293,7 @@ int RunWatchCommand(const char* path) {
     return VERIFY_USAGE;
   }
   StartUp(false);
-  Watch(d);
+  Watch(d, true);
   EndProgram(0);
 }
 
@@ -253,7 +302,7 @@ bool WatchReplayInGame(const uint8_t* bytes, size_t size) {
   VerifyResult r;
   if (!Decode(bytes, size, d, r)) return false;
   SavedGame saved;
-  Watch(d);
+  Watch(d, false);
   saved.Restore();
   return true;
 }

@@ -555,3 +555,57 @@ TEST(ReplayScenario, TheBoardWatchesAnEntrysReplayUntilEscape) {
   EXPECT_EQ(watchedFrames, 250);  // ESC ended the replay before its next frame
   EXPECT_EQ(saved, 1);
 }
+
+// The viewer's keys while a replay from the board is in play: F twice plays
+// it at four times the pace, P stops its clock until P again, R starts it
+// again from New game; ESC still ends it.
+TEST(ReplayScenario, TheViewerPausesSpeedsUpAndRestartsAReplay) {
+  std::string dir = MakeTempDir("replay-controls");
+  std::ifstream in(SourceDir() + "/tests/replays/game_over.zrp", std::ios::binary);
+  KeepAsEntry(dir, 3, {std::istreambuf_iterator<char>(in), {}});
+  static constexpr int MARKS[4] = {20, 60, 100, 140};  // frames of play
+  int boardFrames = 0, inPlay = 0, pausedAt = -1, scoreAfterR = -1;
+  int at[4] = {};  // the clock at those frames
+  bool leaving = false;
+  // While paused no frame comes: the clock's waits resume the replay.
+  SetWaitWatch([&] {
+    if (pausedAt >= 0 && ElapsedMillis() - pausedAt >= 3000) {
+      pausedAt = -1;
+      TapKey(KEY_P);
+    }
+  });
+  int status = RunWholeProgram(
+      dir,
+      [&] {
+        if (!ReplayPlaying()) {
+          if (leaving) return TapKey(KEY_ESCAPE);
+          if (titleTime == 20) TapKey(KEY_H);
+          if (boardOpen && ++boardFrames == 30) TapKey(KEY_W);
+          if (boardFrames == 32) TapKey(KEY_ENTER);
+          return;
+        }
+        if (ReadScore() == 0 && inPlay == 0) return;  // the level is being built
+        ++inPlay;
+        for (int i = 0; i < 4; ++i)
+          if (inPlay == MARKS[i]) at[i] = ElapsedMillis();
+        if (inPlay == MARKS[1]) TapKey(KEY_F), TapKey(KEY_F);
+        if (inPlay == MARKS[2]) TapKey(KEY_1);
+        if (inPlay == MARKS[3]) pausedAt = ElapsedMillis(), TapKey(KEY_P);
+        if (inPlay == MARKS[3] + 1) {
+          EXPECT_GE(ElapsedMillis() - at[3], 3000);
+          TapKey(KEY_R);
+        }
+        if (inPlay == MARKS[3] + 2) {
+          scoreAfterR = ReadScore();
+          leaving = true;
+          TapKey(KEY_ESCAPE);
+        }
+      },
+      20000);
+  SetWaitWatch(nullptr);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(scoreAfterR, 0);
+  // 40 frames at four times the pace take about a quarter of the time.
+  EXPECT_LT((at[2] - at[1]) * 3, at[1] - at[0]) << at[0] << " " << at[1] << " " << at[2];
+  EXPECT_LT((at[2] - at[1]) * 3, at[3] - at[2]) << at[3];
+}
