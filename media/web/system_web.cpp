@@ -54,8 +54,16 @@ void QueueTyped(const char* s) {
   }
 }
 
-// Keys the game knows are the game's alone: the page neither scrolls nor
-// goes back on them.
+// Keys reach the game only while its canvas has the focus. The game keeps
+// to itself the keys it plays with; Tab, paging, the function keys and any
+// key with Alt, Ctrl or Meta still do what the browser does with them.
+bool BrowsersKey(const EmscriptenKeyboardEvent& e, int code) {
+  const bool paging = code >= 33 && code <= 36;  // PageUp, PageDown, End, Home
+  const bool function = code >= KEY_F1 && code <= KEY_F12;
+  return code == 0 || code == KEY_TAB || paging || function || e.ctrlKey || e.metaKey ||
+         e.altKey;
+}
+
 EM_BOOL OnKey(int type, const EmscriptenKeyboardEvent* e, void*) {
   int code = KeyCode(*e);
   if (type == EMSCRIPTEN_EVENT_KEYUP) {
@@ -64,7 +72,7 @@ EM_BOOL OnKey(int type, const EmscriptenKeyboardEvent* e, void*) {
     if (code) pending.push_back({e->repeat ? InputEventKind::KeyRepeat : InputEventKind::KeyDown, code});
     if (!e->ctrlKey && !e->metaKey && !e->altKey) QueueTyped(e->key);
   }
-  return code != 0 && !e->ctrlKey && !e->metaKey;
+  return !BrowsersKey(*e, code);
 }
 
 EM_BOOL OnFocus(int type, const EmscriptenFocusEvent*, void*) {
@@ -119,18 +127,30 @@ void WebYieldForFrame() {
   waitsAtLastFrame = ++waits;
 }
 
-void WebSetTitle(const std::string& title) {
-  EM_ASM({ if (typeof document != 'undefined') document.title = UTF8ToString($0); }, title.c_str());
-}
-
 void WebStartInput() {
   if (inputStarted) return;
   inputStarted = true;
-  const char* win = EMSCRIPTEN_EVENT_TARGET_WINDOW;
-  emscripten_set_keydown_callback(win, nullptr, true, OnKey);
-  emscripten_set_keyup_callback(win, nullptr, true, OnKey);
-  emscripten_set_blur_callback(win, nullptr, true, OnFocus);
-  emscripten_set_focus_callback(win, nullptr, true, OnFocus);
+  const char* canvas = "#canvas";
+  emscripten_set_keydown_callback(canvas, nullptr, true, OnKey);
+  emscripten_set_keyup_callback(canvas, nullptr, true, OnKey);
+  emscripten_set_blur_callback(canvas, nullptr, true, OnFocus);
+  emscripten_set_focus_callback(canvas, nullptr, true, OnFocus);
+}
+
+// The page's own controls (a click on the picture, "watch again") press
+// keys of the game.
+extern "C" EMSCRIPTEN_KEEPALIVE void zephrant_press_key(int code) {
+  pending.push_back({InputEventKind::KeyDown, code});
+  pending.push_back({InputEventKind::KeyUp, code});
+}
+
+// The page keeps its own title; what a viewer of a replay is told goes to
+// the page (Module.onViewerState), which shows it beside the picture.
+void WebShowViewerState(const Text& state) {
+  EM_ASM({
+    if (Module.onViewerState)
+      Module.onViewerState(String.fromCharCode.apply(null, HEAPU16.subarray($0 >> 1, ($0 >> 1) + $1)));
+  }, state.data(), state.size());
 }
 
 void DeliverWindowEvents() {

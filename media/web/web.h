@@ -2,7 +2,9 @@
 #pragma once
 #include <string>
 
+#include "media/text.h"
+
 void WebYieldForFrame();                     // the page shows the frame; returns at its next animation frame
-void WebSetTitle(const std::string& title);  // the page's title, in a browser
+void WebShowViewerState(const Text& state);  // to the page's Module.onViewerState
 void WebStartInput();                        // keys and focus of the page reach the game from now on
 void WebFeedSound();                         // refills the queues of the long sounds playing

@@ -696,5 +696,6 @@ TCell TWebGL2DDriver::PlaceCell(const TPixmap& pixmap, int filtered) {
 
 T2DDriver* GLDriver() { return &webgl; }
 
-void SetAppTitle(const Text& title) { WebSetTitle(ByteString(title)); }
-void SetAppIcon(const TPixmap&) {}  // the page has its own
+void SetAppTitle(const Text&) {}  // the page has a title of its own
+void SetAppIcon(const TPixmap&) {}  // and its own icon
+void ShowViewerState(const Text& state) { WebShowViewerState(state); }
