@@ -25,7 +25,9 @@ namespace {
 std::unique_ptr<T2DGraphics> current;
 bool headless = false;
 std::function<void()> frameHook;
-bool frameLate = false;
+// A late frame is decided at the game's first word after the last Flip:
+// skipped, it draws nothing at all.
+bool frameDecided = false, frameSkipped = false, discardedBefore = false;
 int lastShownAt = 0;
 constexpr int DISPLAY_FRAME_MS = 16;
 void (*flipOverlay)() = nullptr;
@@ -104,7 +106,15 @@ Text GraphicsFailure() { return graphicsFailure; }
 bool HeadlessGraphics() { return headless; }
 void SetFrameHook(std::function<void()> hook) { frameHook = std::move(hook); }
 
-void SetFrameLate(bool late) { frameLate = late; }
+void SetFrameLate(bool late) {
+  if (frameDecided || !current) return;
+  frameDecided = true;
+  frameSkipped = late && ElapsedMillis() - lastShownAt < DISPLAY_FRAME_MS &&
+                 current->_driver->FramesMayBeSkipped();
+  if (!frameSkipped) return;
+  discardedBefore = DrawingDiscarded();
+  SetDrawingDiscarded(true);
+}
 
 void SetFlipOverlay(void (*draw)()) { flipOverlay = draw; }
 void SetDrawShortcuts(bool on) { drawShortcuts = on; }
@@ -236,7 +246,11 @@ void Flip(int sync) {
   if (!current) return;
   if (flipOverlay) DrawFlipOverlay();
   ++framesFlipped;
-  if (frameLate && sync == -1 && ElapsedMillis() - lastShownAt < DISPLAY_FRAME_MS) {
+  frameDecided = false;
+  if (frameSkipped) {
+    frameSkipped = false;
+    SetDrawingDiscarded(discardedBefore);
+    current->_driver->FlipSkipped();
     if (frameHook) frameHook();
     WaitWatch();
     return;

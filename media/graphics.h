@@ -113,6 +113,8 @@ class TGraphicsDriver {
   virtual void SetGraphics(TGraphics* g) = 0;
   virtual void Flip(bool sync) = 0;
   virtual void Finish() {}  // the frame drawn so far is complete: a swap after it only shows it
+  virtual void FlipSkipped() {}  // a late frame, not drawn, ends (SetFrameLate)
+  virtual bool FramesMayBeSkipped() { return true; }
 };
 
 // Where steady light changed since the light of key `base`: a rectangle of
@@ -197,8 +199,9 @@ void SetAppIcon(const TPixmap& icon);  // shown by docks and Alt+Tab for every w
 void ShowViewerState(const Text& state);
 // Frames the game knows to be late, or to come faster than a display shows
 // them (a replay watched at four times its pace), are shown only when a
-// display frame (16 ms) has passed since the last one shown; Flip(-1) skips
-// the others, unseen and without waiting.
+// display frame (16 ms) has passed since the last one shown; the others
+// draw nothing and their Flip returns at once. The game says so before it
+// draws; the first word after a Flip decides for the frame.
 void SetFrameLate(bool late);
 extern int graphicsSeq;    // bumped at every open and close, never 0 once opened
 int FramesFlipped();       // Flip calls with a display open, since the program started

@@ -39,6 +39,7 @@ int playbackClock = 0;
 // longer than a frame.
 int paceLead = 0;
 constexpr int MAX_PACE_WAIT_MS = 20;  // a frame at 50 frames a second
+constexpr int MAX_PACE_LAG_MS = 250;
 // Copying: the edit, the recording made meanwhile, its poll count and how
 // much of the recording's next clock read has been handed out in parts.
 PlaybackEdit* edit = nullptr;
@@ -301,6 +302,9 @@ int GameClock(bool frameStart) {
   if (pacedPlayback) {
     int ahead = playbackClock - (WatchTime() + paceLead);
     if (ahead > MAX_PACE_WAIT_MS) paceLead += ahead - MAX_PACE_WAIT_MS;
+    // More than a quarter of a second behind (a slow machine, a page that
+    // was hidden): give up catching up, as the game itself does.
+    if (ahead < -MAX_PACE_LAG_MS) paceLead += ahead + MAX_PACE_LAG_MS;
     // The viewer is heard at every millisecond of a wait; a pause is one.
     SkipShortWaits(false);
     for (;;) {

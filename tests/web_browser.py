@@ -44,6 +44,8 @@ def recorded(replay):
     return fields["level"], int(fields["score"])
 
 
+LONG_NAME = "Wwwwwwwwwwwwwwwwwwww"   # 20 wide letters
+
 GAMES = sorted(((name, replay, *recorded(replay)) for name, replay in
                 [("Zed", "fast_chasers"), ("Bo", "game_over"), ("Ann", "bot_level1")]),
                key=lambda g: -g[3])
@@ -112,6 +114,14 @@ class Browser:
         for kind in ("mousePressed", "mouseReleased"):
             self.call("Input.dispatchMouseEvent", type=kind, x=box[0], y=box[1],
                       button="left", clickCount=1)
+
+    def key(self, key):
+        """A real key press and release on whatever has the focus."""
+        code = {"Escape": 27, "Tab": 9, " ": 32}.get(key, ord(key.upper()))
+        text = key if len(key) == 1 else ""
+        for kind in ("keyDown", "keyUp"):
+            self.call("Input.dispatchKeyEvent", type=kind, key=key, text=text if kind == "keyDown"
+                      else "", windowsVirtualKeyCode=code, nativeVirtualKeyCode=code)
 
     def close(self):
         self.proc.send_signal(signal.SIGTERM)
@@ -250,6 +260,7 @@ def main(argv):
             with open(os.path.join(ROOT, "tests", "replays", replay + ".zrp"), "rb") as f:
                 board.submit(name, level, score, "127.0.0.1", replay=f.read(), replay_hash=replay)
         board.submit("<b>NoReplay", "A1", 99, "127.0.0.2")
+        board.submit(LONG_NAME, "A1", 98, "127.0.0.3")
         board.close()
         server = subprocess.Popen(
             [sys.executable, os.path.join(ROOT, "server", "zephrant_server.py"), "--port", "0",
@@ -267,8 +278,8 @@ def main(argv):
             ".map(r => [...r.cells].map(c => c.textContent.trim()))"))
         want = [[str(i + 1), n, lv, str(s)] for i, (n, _, lv, s) in enumerate(GAMES)]
         got = [r[:4] for r in rows]
-        assert got == want + [["4", "<b>NoReplay", "A1", "99"]], got
-        assert [r[5] for r in rows] == ["watch .zrp"] * 3 + [""], rows
+        assert got == want + [["4", "<b>NoReplay", "A1", "99"], ["5", LONG_NAME, "A1", "98"]], got
+        assert [r[5] for r in rows] == ["watch .zrp"] * 3 + ["", ""], rows
         browser.screenshot(os.path.join(frames_dir, "board.png"))
 
         # Watch the best game: the click goes to the watch page, whose player
@@ -368,9 +379,49 @@ def main(argv):
         assert shots >= 10, f"only {shots} screenshots before frame {last - 50}"
         assert len(unlike) * 20 <= shots, f"unlike the desktop's frames: {unlike}"
 
-        # Sound, once the visitor has clicked (the click on "watch" may count).
+        # The viewer's keys reach the player only while the picture has the
+        # focus; the first click gives it (and the sound), later ones pause.
+        status = lambda: browser.js("document.getElementById('status').textContent")
+        title = browser.js("document.title")
+        browser.key("p")
+        assert status() == "Replay", status()
         browser.click("#canvas")
         wait_for("the sound to start", lambda: browser.js("Module.soundOn()"), timeout=30)
+        assert browser.js("document.getElementById('hint').hidden")
+        browser.click("#canvas")
+        wait_for("the pause", lambda: status() == "Replay paused")
+        browser.key("f")
+        wait_for("2x", lambda: status() == "Replay paused at 2\u00d7")
+
+        def standing():  # (a level being built goes on to its first clock read)
+            before = browser.js("Module.framesShown")
+            time.sleep(0.5)
+            return browser.js("Module.framesShown") == before and before
+        held = wait_for("the picture to stand still", standing, timeout=60)
+        browser.key(" ")
+        wait_for("the replay to go on", lambda: browser.js(f"Module.framesShown > {held}"))
+        # ESC stops it: the last picture stays, the page lives on and can
+        # watch again; the page keeps its title, and Tab leaves the picture.
+        browser.key("Escape")
+        wait_for("the end", lambda: status().startswith("Replay ended \u2014 R watches again"))
+        assert browser.js(f"{SAMPLE_FRAMES}(3)")[-1][1] > 0.05, "the last picture went dark"
+        browser.screenshot(os.path.join(frames_dir, "watch-ended.png"))
+        browser.click("#again")
+        wait_for("the replay again", lambda: status() == "Replay at 2\u00d7")
+        assert browser.js("document.title") == title == "Zephrant: Zed's 51821", title
+        browser.key("Tab")
+        assert browser.js("document.activeElement.id") != "canvas"
+
+        # A phone: a long name wraps, nothing scrolls sideways.
+        browser.call("Emulation.setDeviceMetricsOverride", width=390, height=844,
+                     deviceScaleFactor=1, mobile=True)
+        for path in ("/", "/player/" + urllib.parse.quote(LONG_NAME), "/watch/1"):
+            browser.call("Page.navigate", url=base + path)
+            wide = wait_for("the page", lambda: browser.js(
+                "document.readyState == 'complete' && document.documentElement.scrollWidth"))
+            assert wide <= 390, f"{path} is {wide} px wide on a 390 px screen"
+        browser.screenshot(os.path.join(frames_dir, "phone-watch.png"))
+        browser.call("Emulation.clearDeviceMetricsOverride")
 
         if bench:
             # Frames presented: animation frames that show a game frame not

@@ -108,7 +108,13 @@ EM_ASYNC_JS(int, NextAnimationFrame, (), {
 // text (Module.typing, while the name entry runs); a page that sets
 // zephrantHoldAtFrame holds the picture at that frame until it clears it,
 // so a test can look at the same moment the desktop's frame shows.
-void WebYieldForFrame() {
+bool WebHoldingFrames() {
+  return EM_ASM_INT({
+    return typeof zephrantHoldAtFrame != 'undefined' && zephrantHoldAtFrame > $0;
+  }, FramesFlipped());
+}
+
+void WebYieldForFrame(bool shown) {
   WebFeedSound();
   const int frame = FramesFlipped();
   EM_ASM({
@@ -122,6 +128,7 @@ void WebYieldForFrame() {
     ++waits;
     emscripten_sleep(20);
   }
+  if (!shown) return;
   const bool waited = waits != waitsAtLastFrame;
   if (!NextAnimationFrame() && !waited) emscripten_sleep(0);
   waitsAtLastFrame = ++waits;

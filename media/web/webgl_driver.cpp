@@ -175,6 +175,7 @@ class TWebGL2DDriver : public T2DDriver {
     WebStartInput();
     program = 0;  // a new context knows none of the old one's objects
     clearHeld = false;
+    vpX = vpY = 0, vpW = width, vpH = height;
     pages.clear();
     freeCells.clear();
     filtersOf.clear();
@@ -229,17 +230,31 @@ class TWebGL2DDriver : public T2DDriver {
 
   // --- The batch: triangles of one texture under one set of states ---
 
-  // A clear is held until something else touches the picture: the game
-  // clears right after showing a frame and then waits, and the browser
-  // paints in that wait, so a clear done at once would be what it paints.
-  // Whatever would change what the clear does (viewport, clear colour,
-  // target) lets it happen first.
+  // A clear is held until something is drawn: the game clears right after
+  // showing a frame and then waits, and the browser paints in that wait, so
+  // a clear done at once would be what it paints. It keeps the viewport and
+  // colour it was asked with.
   bool clearHeld = false;
+  int heldViewport[4] = {};
+  float heldColor[3] = {};
+
+  void Scissor(int x, int y, int w, int h) {
+    if (x == 0 && y == 0 && w == g->width && h == g->height) {
+      glDisable(GL_SCISSOR_TEST);
+      return;
+    }
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(x, g->height - y - h, w, h);
+  }
 
   void ClearNow() {
-    if (!clearHeld) return;
+    if (!clearHeld || !g) return;
     clearHeld = false;
+    Scissor(heldViewport[0], heldViewport[1], heldViewport[2], heldViewport[3]);
+    glClearColor(heldColor[0], heldColor[1], heldColor[2], 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
+    glClearColor(clsColor[0], clsColor[1], clsColor[2], 1.0f);
+    ApplyScissor();
   }
 
   void Flush() {
@@ -292,8 +307,12 @@ class TWebGL2DDriver : public T2DDriver {
   void Flip(bool) override {
     Flush();
     ClearNow();
-    WebYieldForFrame();
+    WebYieldForFrame(true);
   }
+
+  // Nothing of a skipped frame was drawn: the last one shown stays.
+  void FlipSkipped() override { WebYieldForFrame(false); }
+  bool FramesMayBeSkipped() override { return !WebHoldingFrames(); }
 
   std::unique_ptr<TImageFrame> CreateFrameFromPixmap(const TPixmap& pixmap, int flags) override;
   TCell PlaceCell(const TPixmap& pixmap, int filtered);
@@ -328,16 +347,14 @@ class TWebGL2DDriver : public T2DDriver {
   }
   void SetClsColor(int r, int g_, int b) override {
     Flush();
-    ClearNow();
     clsColor[0] = r / 255.0f, clsColor[1] = g_ / 255.0f, clsColor[2] = b / 255.0f;
     glClearColor(clsColor[0], clsColor[1], clsColor[2], 1.0f);
   }
 
   void SetViewport(int x, int y, int w, int h) override {
+    if (g) Flush();  // under the viewport it was drawn in
     vpX = x, vpY = y, vpW = w, vpH = h;
     if (!g) return;
-    Flush();
-    ClearNow();
     ApplyScissor();
   }
 
@@ -349,12 +366,8 @@ class TWebGL2DDriver : public T2DDriver {
       const int x1 = std::min(x + w, c[0] + c[2]), y1 = std::min(y + h, c[1] + c[3]);
       x = std::max(x, c[0]), y = std::max(y, c[1]);
       w = std::max(0, x1 - x), h = std::max(0, y1 - y);
-    } else if (x == 0 && y == 0 && w == g->width && h == g->height) {
-      glDisable(GL_SCISSOR_TEST);
-      return;
     }
-    glEnable(GL_SCISSOR_TEST);
-    glScissor(x, g->height - y - h, w, h);
+    Scissor(x, y, w, h);
   }
 
   void SetTransform(float ix_, float iy_, float jx_, float jy_) override {
@@ -376,6 +389,9 @@ class TWebGL2DDriver : public T2DDriver {
   void Cls() override {
     Flush();
     clearHeld = g != nullptr;
+    const int viewport[4] = {vpX, vpY, vpW, vpH};
+    std::copy_n(viewport, 4, heldViewport);
+    std::copy_n(clsColor, 3, heldColor);
   }
 
   // A point covers the pixel it is in, as GL's one-pixel points do.
