@@ -892,14 +892,12 @@ void SetAppIcon(const TPixmap& icon) {
 
 void ShowViewerState(const Text& state) {
   if (!videoUp || !glDriver.g) return;
+  // In ASCII: the game runs in the C locale, where X keeps the title window
+  // managers show (_NET_WM_NAME) unchanged when it is given anything else.
   std::string title = appTitle;
-  if (!state.empty()) {
-    // SDL takes the title in UTF-8; the game's text is UTF-16.
-    char* utf8 = SDL_iconv_string("UTF-8", "UTF-16LE", reinterpret_cast<const char*>(state.data()),
-                                  state.size() * 2);
-    if (utf8) title += std::string(" \xE2\x80\x94 ") + utf8;  // an em dash
-    SDL_free(utf8);
-  }
+  if (!state.empty()) title += " - ";
+  for (char16_t c : state)
+    title += c == u'\u00d7' ? 'x' : c == u'\u2014' ? '-' : c < 0x80 ? char(c) : '?';
   SDL_SetWindowTitle(glDriver.g->window, title.c_str());
 }
 

@@ -164,7 +164,8 @@ void Watch(const ReplayData& d, bool stay) {
     if (!watchRestarted && !(stay && WatchAgain())) break;
     start.Restore();
   }
-  ShowViewerState(u"");
+  // A page that shows the replay lives on after the program: it says so.
+  ShowViewerState(stay ? u"replay stopped" : u"");
   if (watchClosed) EndProgram(0);
 }
 

@@ -32,7 +32,7 @@ void AddBlockMeans(const TRgbaPixels& shot, std::string& out) {
 
 TEST(WebReference, TheDesktopFramesOfAReplayAreSaved) {
   constexpr int FRAME = 250;  // of the game, counted from its first frame
-  constexpr int LAST = 1000;  // frames whose blocks are kept for the browser's screenshots
+  constexpr int LAST = 1500;  // frames whose blocks are kept for the browser's screenshots
   SelectAudioDriver(u"Null");
   RegisterMediaFiles();
   std::ifstream in(SourceDir() + "/tests/replays/fast_chasers.zrp", std::ios::binary);
