@@ -51,6 +51,11 @@ GAMES = sorted(((name, replay, *recorded(replay)) for name, replay in
                key=lambda g: -g[3])
 
 
+def watch_id(replay):
+    """The board's id of the game with this replay (stored in GAMES' order)."""
+    return 1 + [g[1] for g in GAMES].index(replay)
+
+
 def wait_for(what, check, timeout=120.0):
     """Polls `check` until it gives something true; fails after `timeout`."""
     end = time.monotonic() + timeout
@@ -99,25 +104,31 @@ class Browser:
             raise AssertionError(f"{expression}: {result['exceptionDetails']}")
         return result["result"].get("value")
 
-    def screenshot(self, path, clip=None):
+    def screenshot(self, path, clip=None, whole=False):
         params = {"format": "png"}
+        if whole:   # the whole page, not only what the window shows of it
+            clip = {"x": 0, "y": 0, **self.js("({width: document.documentElement.scrollWidth,"
+                                             " height: document.documentElement.scrollHeight})")}
+            params["captureBeyondViewport"] = True
         if clip:
             params["clip"] = {**clip, "scale": 1}
         with open(path, "wb") as f:
             f.write(base64.b64decode(self.call("Page.captureScreenshot", **params)["data"]))
 
     def click(self, selector):
-        """A real mouse click in the middle of the element."""
-        box = self.js(f"(() => {{ const r = document.querySelector({json.dumps(selector)})"
-                      ".getBoundingClientRect(); return [r.x + r.width / 2, r.y + r.height / 2];"
-                      " })()")
+        """A real mouse click in the middle of the element, scrolled into
+        view when it is not."""
+        box = self.js(f"(() => {{ const e = document.querySelector({json.dumps(selector)});"
+                      " let r = e.getBoundingClientRect(); if (r.bottom > innerHeight)"
+                      " e.scrollIntoView({block: 'nearest'}), r = e.getBoundingClientRect();"
+                      " return [r.x + r.width / 2, r.y + r.height / 2]; })()")
         for kind in ("mousePressed", "mouseReleased"):
             self.call("Input.dispatchMouseEvent", type=kind, x=box[0], y=box[1],
                       button="left", clickCount=1)
 
     def key(self, key):
         """A real key press and release on whatever has the focus."""
-        code = {"Escape": 27, "Tab": 9, " ": 32}.get(key, ord(key.upper()))
+        code = {"Escape": 27, "Tab": 9}.get(key) or ord(key.upper())
         text = key if len(key) == 1 else ""
         for kind in ("keyDown", "keyUp"):
             self.call("Input.dispatchKeyEvent", type=kind, key=key, text=text if kind == "keyDown"
@@ -176,6 +187,43 @@ PNG_BLOCKS = """(async (data) => {
   return out;
 })"""
 
+
+# The frame the page shows now, once the browser has painted it: a frame is
+# finished a little before the animation frame that shows it.
+AFTER_A_PAINT = """new Promise(done => { const n = Module.framesShown;
+  requestAnimationFrame(() => requestAnimationFrame(() => done(n))); })"""
+
+# A PNG (base64) decoded in the page, as RGBA bytes (base64).
+PNG_PIXELS = """(async (data) => {
+  const i = new Image(); i.src = 'data:image/png;base64,' + data; await i.decode();
+  const t = document.createElement('canvas'); t.width = 800; t.height = 600;
+  const g = t.getContext('2d'); g.drawImage(i, 0, 0);
+  const d = g.getImageData(0, 0, 800, 600).data;
+  let s = ''; for (let k = 0; k < d.length; k += 8192)
+    s += String.fromCharCode.apply(null, d.subarray(k, k + 8192));
+  return btoa(s);
+})"""
+
+# What the page says over the picture when the replay has ended ("" when
+# nothing).
+ENDED = "(e => e.hidden ? '' : e.innerText)(document.getElementById('ended'))"
+
+# Keys pressed on the canvas: for each, whether the page kept the browser
+# from doing what it does with it.
+KEYS_KEPT = """(() => {
+  const c = document.getElementById('canvas'), out = {};
+  for (const [key, code, mods] of [['Tab', 9, ''], ['PageDown', 34, ''], ['F5', 116, ''],
+      ['ArrowLeft', 37, 'Alt'], ['p', 80, 'Ctrl'], ['ArrowDown', 40, '']]) {
+    for (const type of ['keydown', 'keyup']) {
+      const e = new KeyboardEvent(type, {key, bubbles: true, cancelable: true,
+                                         altKey: mods == 'Alt', ctrlKey: mods == 'Ctrl'});
+      Object.defineProperty(e, 'keyCode', {get: () => code});
+      const let_through = c.dispatchEvent(e);
+      if (type == 'keydown') out[(mods ? mods + '+' : '') + key] = !let_through;
+    }
+  }
+  return out;
+})()"""
 
 # For `ms` milliseconds: game frames drawn, animation frames that showed a
 # new one, and the seconds measured.
@@ -242,6 +290,73 @@ def block_means(rgba, width, height, block=20):
     return means
 
 
+def b64(data):
+    return base64.b64encode(data).decode()
+
+
+def against_reference(shown, want):
+    """The canvas held at the reference moment against the desktop's frame,
+    block by block over the play field: the status panel's colours cycle
+    with the clock, not with the game, and a watched game has its "REPLAY"
+    note at the top left (blocks of 20 pixels, 40 to a row)."""
+    a, b = block_means(shown, 800, 550), block_means(want, 800, 550)
+    diffs = sorted(abs(x - y) for k, (x, y) in enumerate(zip(a, b))
+                   if not (k % 40 < 6 and k // 40 < 3))
+    mean = sum(diffs) / len(diffs)
+    print(f"against the desktop's frame: mean block difference {mean:.1f}, "
+          f"90th percentile {diffs[len(diffs) * 9 // 10]:.1f}, worst {diffs[-1]:.1f}")
+    assert mean < 4 and diffs[len(diffs) * 9 // 10] < 12 and diffs[-1] < 40, \
+        "far from the desktop's frame"
+
+
+def canvas_clip(browser):
+    """Where the canvas is on the page, as a screenshot's clip takes it."""
+    box = browser.js("(() => { const r = document.getElementById('canvas')"
+                     ".getBoundingClientRect(); return [r.x + scrollX, r.y + scrollY, r.width,"
+                     " r.height]; })()")
+    return {"x": box[0], "y": box[1], "width": box[2], "height": box[3], "scale": 800 / box[2]}
+
+
+def standing(browser):
+    """The picture's frame when it stayed the same for half a second."""
+    before = browser.js("Module.framesShown")
+    time.sleep(0.5)
+    return browser.js("Module.framesShown") == before and before
+
+
+def screenshots_in_play(browser, desktop, base, count, save):
+    """Up to `count` screenshots of the canvas while the replay plays, each
+    against the desktop's frames of the moment it was taken (the page's frame
+    base + k is the desktop's k), until those run out. Every fifth goes to
+    SAVE-N.png. Returns how many were taken and those unlike."""
+    size = BLOCK_ROW * BLOCK_ROWS
+    last = len(desktop) // size
+    clip = canvas_clip(browser)
+    shots, unlike = 0, []
+    while shots < count and browser.js("Module.framesShown") - base < last - 50:
+        before = browser.js(AFTER_A_PAINT) - base
+        data = browser.call("Page.captureScreenshot", format="png", clip=clip)["data"]
+        after = browser.js("Module.framesShown") - base
+        if shots % 5 == 0:
+            with open(f"{save}-{shots // 5}.png", "wb") as f:
+                f.write(base64.b64decode(data))
+        seen = browser.js(f"{PNG_BLOCKS}({json.dumps(data)})")
+        frames = [desktop[(k - 1) * size:k * size]
+                  for k in range(max(before - 1, 1), min(after + 1, last) + 1)]
+        best = min((block_difference(seen, f) for f in frames), default=(999, 999))
+        # Like the desktop's frame: much nearer to it than a black canvas is.
+        # In motion the browser's picture can be a frame off the count it
+        # reports on a busy machine, and a sprite one step away makes a
+        # single block differ a lot, so only the mean counts here; a frame
+        # held still is compared block by block.
+        black = min((block_difference(bytes(size), f)[0] for f in frames), default=0)
+        if best[0] >= max(4, black / 3):
+            unlike.append((before, after, round(best[0], 1), round(black, 1)))
+        shots += 1
+        time.sleep(0.2)
+    return shots, unlike
+
+
 def main(argv):
     web_dir, frames_dir = os.path.abspath(argv[1]), os.path.abspath(argv[2])
     bench = "--bench" in argv
@@ -267,12 +382,12 @@ def main(argv):
              "--print-port", "--unverified", "--quiet", "--db", db, "--web-player", web_dir],
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         port = int(server.stdout.readline().split()[1])
-        base = f"http://127.0.0.1:{port}"
+        base_url = f"http://127.0.0.1:{port}"
         browser = Browser(os.path.join(tmp, "profile"))
 
         # The board: every game in rank order, the line without a replay
         # without links, its name shown as text.
-        browser.call("Page.navigate", url=base + "/")
+        browser.call("Page.navigate", url=base_url + "/")
         rows = wait_for("the board's rows", lambda: browser.js(
             "document.readyState == 'complete' && [...document.querySelectorAll('tr')].slice(1)"
             ".map(r => [...r.cells].map(c => c.textContent.trim()))"))
@@ -284,12 +399,14 @@ def main(argv):
 
         # Watch the best game: the click goes to the watch page, whose player
         # holds the picture at the reference moment.
-        browser.call("Page.addScriptToEvaluateOnNewDocument",
-                     source=f"var zephrantHoldAtFrame = {FRAME};" + COUNT_TEXELS)
+        hold = browser.call("Page.addScriptToEvaluateOnNewDocument",
+                            source=f"var zephrantHoldAtFrame = {FRAME};" +
+                            COUNT_TEXELS)["identifier"]
         clicked = time.monotonic()
-        browser.click(f"a[href='/watch/{1 + [g[1] for g in GAMES].index('fast_chasers')}']")
+        browser.click(f"a[href='/watch/{watch_id('fast_chasers')}']")
         wait_for("the first frame", lambda: browser.js(
             "typeof Module == 'object' && Module.framesShown >= 1"), timeout=300)
+        browser.call("Page.removeScriptToEvaluateOnNewDocument", identifier=hold)
         first = time.monotonic() - clicked
         started = browser.js("Module.frameTimes")
         wait_for(f"frame {FRAME}", lambda: browser.js(f"Module.framesShown == {FRAME}"),
@@ -299,32 +416,12 @@ def main(argv):
                            {"x": 0, "y": 0, "width": 900, "height": 760})
         lit = sum(1 for i in range(0, len(shown), 4 * 97) if sum(shown[i:i + 3]) > 96)
         assert lit > 500, f"the canvas is nearly blank ({lit} lit samples)"
-
         reference = os.path.join(frames_dir, REFERENCE)
-        if os.path.exists(reference):
-            with open(reference, "rb") as f:
-                data = base64.b64encode(f.read()).decode()
-            want = base64.b64decode(browser.js(
-                "(async () => { const i = new Image(); i.src = 'data:image/png;base64," + data +
-                "'; await i.decode(); const t = document.createElement('canvas');"
-                " t.width = 800; t.height = 600; const g = t.getContext('2d');"
-                " g.drawImage(i, 0, 0); const d = g.getImageData(0, 0, 800, 600).data;"
-                " let s = ''; for (let k = 0; k < d.length; k += 8192)"
-                " s += String.fromCharCode.apply(null, d.subarray(k, k + 8192));"
-                " return btoa(s); })()"))
-            # The play field: the status panel's colours cycle with the clock,
-            # not with the game, and a watched game has its "REPLAY" note at
-            # the top left (blocks of 20 pixels, 40 to a row).
-            a, b = block_means(shown, 800, 550), block_means(want, 800, 550)
-            diffs = sorted(abs(x - y) for k, (x, y) in enumerate(zip(a, b))
-                           if not (k % 40 < 6 and k // 40 < 3))
-            mean = sum(diffs) / len(diffs)
-            print(f"against the desktop's frame: mean block difference {mean:.1f}, "
-                  f"90th percentile {diffs[len(diffs) * 9 // 10]:.1f}, worst {diffs[-1]:.1f}")
-            assert mean < 4 and diffs[len(diffs) * 9 // 10] < 12 and diffs[-1] < 40, \
-                "far from the desktop's frame"
-        else:
+        if not os.path.exists(reference):
             raise AssertionError(f"no {REFERENCE}: the web_reference test makes it")
+        with open(reference, "rb") as f:
+            want = base64.b64decode(browser.js(f"{PNG_PIXELS}({json.dumps(b64(f.read()))})"))
+        against_reference(shown, want)
 
         # In play, as a visitor sees it: a picture at (nearly) every animation
         # frame, never the clear between two frames.
@@ -339,84 +436,106 @@ def main(argv):
         assert len(dark) <= len(samples) // 50, f"dark at game frames {dark[:20]}"
 
         # Screenshots of the page in play, each against the desktop's frames
-        # of the moment it was taken (the page's frame n is the desktop's n - 1).
+        # of the moment it was taken.
         with open(os.path.join(frames_dir, BLOCKS), "rb") as f:
             desktop = f.read()
-        last = len(desktop) // (BLOCK_ROW * BLOCK_ROWS)
-        box = browser.js("(() => { const r = document.getElementById('canvas')"
-                         ".getBoundingClientRect(); return [r.x, r.y, r.width, r.height]; })()")
-        clip = {"x": box[0], "y": box[1], "width": box[2], "height": box[3],
-                "scale": 800 / box[2]}
-        shots, unlike = 0, []
-        while shots < 20 and browser.js("Module.framesShown") < last - 50:
-            before = browser.js("Module.framesShown")
-            data = browser.call("Page.captureScreenshot", format="png", clip=clip)["data"]
-            after = browser.js("Module.framesShown")
-            if shots % 5 == 0:
-                with open(os.path.join(frames_dir, f"play-{shots // 5}.png"), "wb") as f:
-                    f.write(base64.b64decode(data))
-            seen = browser.js(f"{PNG_BLOCKS}({json.dumps(data)})")
-            size = BLOCK_ROW * BLOCK_ROWS
-            frames = range(max(before - 1, 2), min(after + 1, last) + 1)
-            best = min((block_difference(seen, desktop[(n - 2) * size:(n - 1) * size])
-                        for n in frames), default=(999, 999))
-            # Like the desktop's frame: much nearer to it than a black canvas
-            # is. In motion the browser's picture can be a frame off the count
-            # it reports on a busy machine, and a sprite one step away makes a
-            # single block differ a lot, so only the mean counts here; the
-            # frame held still above is compared block by block.
-            black = min((block_difference(bytes(size), desktop[(n - 2) * size:(n - 1) * size])[0]
-                         for n in frames), default=0)
-            if best[0] >= max(4, black / 3):
-                unlike.append((before, after, round(best[0], 1), round(black, 1)))
-            shots += 1
-            time.sleep(0.2)
+        shots, unlike = screenshots_in_play(browser, desktop, 1, 20,
+                                            os.path.join(frames_dir, "play"))
         print(f"screenshots in play: {shots - len(unlike)} of {shots} like the desktop's frame")
         # A picture made again every frame (the grid) takes the place of the
         # one it replaces: play makes no new texture memory.
         made = browser.js("texelsMade") - texels
         assert made < 1 << 20, f"{made} bytes of new textures made in play"
-        assert shots >= 10, f"only {shots} screenshots before frame {last - 50}"
+        assert shots >= 10, f"only {shots} screenshots before the desktop's frames ran out"
         assert len(unlike) * 20 <= shots, f"unlike the desktop's frames: {unlike}"
 
         # The viewer's keys reach the player only while the picture has the
-        # focus; the first click gives it (and the sound), later ones pause.
+        # focus, and there the browser keeps its own keys, which the game
+        # never hears (Ctrl+P does not pause); the game's keys do not scroll.
         status = lambda: browser.js("document.getElementById('status').textContent")
         title = browser.js("document.title")
         browser.key("p")
         assert status() == "Replay", status()
+        kept = browser.js(KEYS_KEPT)
+        assert kept == {"Tab": False, "PageDown": False, "F5": False, "Alt+ArrowLeft": False,
+                        "Ctrl+p": False, "ArrowDown": True}, kept
+        # The first click gives the focus (and the sound), later ones pause:
+        # the picture stands still.
         browser.click("#canvas")
         wait_for("the sound to start", lambda: browser.js("Module.soundOn()"), timeout=30)
         assert browser.js("document.getElementById('hint').hidden")
+        assert status() == "Replay", status()
         browser.click("#canvas")
         wait_for("the pause", lambda: status() == "Replay paused")
+        held = wait_for("the picture to stand still", lambda: standing(browser), timeout=60)
+        paused = []
+        for n in range(2):    # (the canvas's edge, scaled, may differ by a pixel column)
+            time.sleep(n)
+            data = browser.call("Page.captureScreenshot", format="png",
+                                clip=canvas_clip(browser))["data"]
+            paused.append(browser.js(f"{PNG_BLOCKS}({json.dumps(data)})"))
+        assert block_difference(*paused)[1] < 2, "the paused picture moved"
+        assert browser.js("Module.framesShown") == held
         browser.key("f")
         wait_for("2x", lambda: status() == "Replay paused at 2\u00d7")
+        browser.key("f")
+        wait_for("4x", lambda: status() == "Replay paused at 4\u00d7")
 
-        def standing():  # (a level being built goes on to its first clock read)
-            before = browser.js("Module.framesShown")
-            time.sleep(0.5)
-            return browser.js("Module.framesShown") == before and before
-        held = wait_for("the picture to stand still", standing, timeout=60)
-        browser.key(" ")
-        wait_for("the replay to go on", lambda: browser.js(f"Module.framesShown > {held}"))
+        # R plays it again from its beginning, at the pace chosen: its frame
+        # k is the page's frame `base` + k. Held at the reference moment it
+        # is the desktop's frame again; then in motion, four times as fast.
+        base = browser.js("Module.framesFlipped")
+        browser.js(f"zephrantHoldAtFrame = {base + FRAME - 1}")
+        browser.key("r")
+        wait_for("the replay again", lambda: status() == "Replay at 4\u00d7")
+        wait_for("the reference frame again",
+                 lambda: browser.js(f"Module.framesShown == {base + FRAME - 1}"), timeout=300)
+        against_reference(base64.b64decode(browser.js(CANVAS_PIXELS)), want)
+        browser.js("zephrantHoldAtFrame = -1")
+        shots, unlike = screenshots_in_play(browser, desktop, base, 10,
+                                            os.path.join(frames_dir, "play-4x"))
+        print(f"screenshots at 4x: {shots - len(unlike)} of {shots} like the desktop's frame")
+        assert shots >= 2 and not unlike, f"at 4x, unlike the desktop's frames: {unlike}"
+        browser.key("1")
+        wait_for("the recorded pace", lambda: status() == "Replay")
+
         # ESC stops it: the last picture stays, the page lives on and can
         # watch again; the page keeps its title, and Tab leaves the picture.
         browser.key("Escape")
         wait_for("the end", lambda: status().startswith("Replay ended \u2014 R watches again"))
         assert browser.js(f"{SAMPLE_FRAMES}(3)")[-1][1] > 0.05, "the last picture went dark"
-        browser.screenshot(os.path.join(frames_dir, "watch-ended.png"))
+        assert browser.js(ENDED) == "Replay ended \u2014 watch again", browser.js(ENDED)
+        browser.screenshot(os.path.join(frames_dir, "watch-ended.png"), whole=True)
         browser.click("#again")
-        wait_for("the replay again", lambda: status() == "Replay at 2\u00d7")
+        wait_for("the replay again", lambda: status() == "Replay")
         assert browser.js("document.title") == title == "Zephrant: Zed's 51821", title
         browser.key("Tab")
         assert browser.js("document.activeElement.id") != "canvas"
+
+        # A short game watched to its end at four times its pace: its last
+        # picture stays with the news that it ended; ESC then stops the
+        # player, and the page still offers to watch again.
+        browser.call("Page.navigate", url=f"{base_url}/watch/{watch_id('bot_level1')}")
+        wait_for("the replay", lambda: browser.js(    # (frame 1 is the start-up screen)
+            "typeof Module == 'object' && Module.framesShown >= 3"), timeout=300)
+        browser.click("#canvas")
+        browser.key("f")
+        browser.key("f")
+        wait_for("4x", lambda: status() == "Replay at 4\u00d7")
+        wait_for("the replay's end", lambda: status().startswith("Replay ended"), timeout=300)
+        assert browser.js(f"{SAMPLE_FRAMES}(3)")[-1][1] > 0.05, "the last picture went dark"
+        assert browser.js(ENDED) == "Replay ended \u2014 watch again", browser.js(ENDED)
+        browser.screenshot(os.path.join(frames_dir, "watch-end.png"), whole=True)
+        browser.key("Escape")
+        wait_for("the player to stop", lambda: status() == "Replay stopped")
+        assert browser.js(f"{SAMPLE_FRAMES}(3)")[-1][1] > 0.05, "the last picture went dark"
+        assert browser.js(ENDED) == "Replay stopped \u2014 watch again", browser.js(ENDED)
 
         # A phone: a long name wraps, nothing scrolls sideways.
         browser.call("Emulation.setDeviceMetricsOverride", width=390, height=844,
                      deviceScaleFactor=1, mobile=True)
         for path in ("/", "/player/" + urllib.parse.quote(LONG_NAME), "/watch/1"):
-            browser.call("Page.navigate", url=base + path)
+            browser.call("Page.navigate", url=base_url + path)
             wide = wait_for("the page", lambda: browser.js(
                 "document.readyState == 'complete' && document.documentElement.scrollWidth"))
             assert wide <= 390, f"{path} is {wide} px wide on a 390 px screen"

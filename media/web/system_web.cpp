@@ -56,7 +56,9 @@ void QueueTyped(const char* s) {
 
 // Keys reach the game only while its canvas has the focus. The game keeps
 // to itself the keys it plays with; Tab, paging, the function keys and any
-// key with Alt, Ctrl or Meta still do what the browser does with them.
+// key with Alt, Ctrl or Meta do what the browser does with them, and the
+// game never hears them (Ctrl+R reloads the page, it does not restart a
+// replay first).
 bool BrowsersKey(const EmscriptenKeyboardEvent& e, int code) {
   const bool paging = code >= 33 && code <= 36;  // PageUp, PageDown, End, Home
   const bool function = code >= KEY_F1 && code <= KEY_F12;
@@ -67,12 +69,14 @@ bool BrowsersKey(const EmscriptenKeyboardEvent& e, int code) {
 EM_BOOL OnKey(int type, const EmscriptenKeyboardEvent* e, void*) {
   int code = KeyCode(*e);
   if (type == EMSCRIPTEN_EVENT_KEYUP) {
+    // Let go, a key always reaches the game: none stays held down in it.
     if (code) pending.push_back({InputEventKind::KeyUp, code});
-  } else {
-    if (code) pending.push_back({e->repeat ? InputEventKind::KeyRepeat : InputEventKind::KeyDown, code});
-    if (!e->ctrlKey && !e->metaKey && !e->altKey) QueueTyped(e->key);
+    return !BrowsersKey(*e, code);
   }
-  return !BrowsersKey(*e, code);
+  if (BrowsersKey(*e, code)) return false;
+  pending.push_back({e->repeat ? InputEventKind::KeyRepeat : InputEventKind::KeyDown, code});
+  QueueTyped(e->key);
+  return true;
 }
 
 EM_BOOL OnFocus(int type, const EmscriptenFocusEvent*, void*) {
@@ -103,11 +107,12 @@ EM_ASYNC_JS(int, NextAnimationFrame, (), {
   return 1;
 });
 
-// The page can see how far the game is (Module.framesShown, and when the
-// first two frames came in Module.frameTimes) and whether it takes typed
-// text (Module.typing, while the name entry runs); a page that sets
-// zephrantHoldAtFrame holds the picture at that frame until it clears it,
-// so a test can look at the same moment the desktop's frame shows.
+// What the page can see: Module.framesFlipped, the frames the game has
+// finished; Module.framesShown, the last of them shown (a skipped one is
+// not); Module.frameTimes, when the first two came; Module.typing, while the
+// name entry takes typed text. A page that sets zephrantHoldAtFrame holds
+// the picture at that frame until it clears it, so a test can look at the
+// same moment the desktop's frame shows.
 bool WebHoldingFrames() {
   return EM_ASM_INT({
     return typeof zephrantHoldAtFrame != 'undefined' && zephrantHoldAtFrame > $0;
@@ -118,10 +123,11 @@ void WebYieldForFrame(bool shown) {
   WebFeedSound();
   const int frame = FramesFlipped();
   EM_ASM({
-    Module.framesShown = $0;
+    Module.framesFlipped = $0;
+    if ($2) Module.framesShown = $0;
     Module.typing = $1;
     if ($0 <= 2) (Module.frameTimes = Module.frameTimes || [])[$0] = performance.now();
-  }, frame, TypingText());
+  }, frame, TypingText(), shown);
   while (EM_ASM_INT({
     return typeof zephrantHoldAtFrame != 'undefined' && zephrantHoldAtFrame == $0;
   }, frame)) {

@@ -61,6 +61,9 @@ form{margin:.6em 0}input{font:inherit}
 .note{color:#a0a0b0}.pages a,.pages b{margin-right:.5em}
 canvas{display:block;width:min(100%,800px,calc(88vh*4/3));height:auto;background:#000}
 canvas:focus{outline:2px solid #f0d040}
+.player{position:relative;width:min(100%,800px,calc(88vh*4/3))}.player canvas{width:100%}
+.ended{position:absolute;left:50%;top:45%;transform:translate(-50%,-50%);margin:0;
+padding:.4em .8em;background:rgba(16,16,24,.9);border:1px solid #f0d040;white-space:nowrap}
 h1,td:nth-child(2){overflow-wrap:anywhere}td:nth-child(2){white-space:normal}
 .about{font-size:.9em;color:#a0a0b0;border-bottom:1px solid #303040;padding-bottom:.4em}
 .hint{color:#101018;background:#f0d040;display:inline-block;padding:0 .4em;margin:.3em 0}
@@ -94,20 +97,30 @@ from someone else.
 
 # The watch page's own script: the keys go to the player while the canvas
 # has the focus; a click on the focused picture pauses; the game's viewer
-# state shows below it.
+# state shows below it, and at the end "watch again" over the last picture.
 WATCH_SCRIPT = """<script>
 var canvas = document.getElementById('canvas'), hint = document.getElementById('hint'),
-    state = document.getElementById('status'), again = document.getElementById('again');
+    state = document.getElementById('status'), again = document.getElementById('again'),
+    ended = document.getElementById('ended'), endText = document.getElementById('endtext');
 function press(code) { if (Module._zephrant_press_key) Module._zephrant_press_key(code); }
 canvas.addEventListener('focus', function () { hint.hidden = true; });
 canvas.addEventListener('blur', function () { hint.hidden = false; });
 canvas.addEventListener('mousedown', function () {
   if (document.activeElement === canvas) press(80);
 });
-again.addEventListener('click', function () { press(82); canvas.focus(); });
+var stopped = false;
+// The focus first: the game forgets the keys pressed before it came back.
+// Once the player has stopped, the page starts it again.
+again.addEventListener('click', function () {
+  if (stopped) return location.reload();
+  canvas.focus();
+  press(82);
+});
 function show(text) {
   state.textContent = text ? text.charAt(0).toUpperCase() + text.slice(1) : '';
-  again.hidden = text.indexOf('ended') < 0;
+  stopped = stopped || text.indexOf('stopped') >= 0;
+  ended.hidden = !stopped && text.indexOf('ended') < 0;
+  endText.textContent = stopped ? 'Replay stopped' : 'Replay ended';
 }
 var Module = {
   arguments: ['--watch', '/replay.zrp'], replayUrl: REPLAY_URL, canvas: canvas,
@@ -115,11 +128,7 @@ var Module = {
   onReplayError: function (e) { show(e); },
   onRuntimeInitialized: function () { show('replay'); },
   onViewerState: show,
-  onExit: function () {
-    show('the player has stopped');
-    again.hidden = false;
-    again.onclick = function () { location.reload(); };
-  }
+  onExit: function () { show('the player has stopped'); }
 };
 </script>"""
 
@@ -347,9 +356,10 @@ class WebPages:
             f"<p>Level {_e(level)}, played {_date(created)}, {rank}. "
             f"<a href=/>The board</a> \u00b7 "
             f"<a href='/replay/{score_id}.zrp' download>Download the replay</a></p>{near}"
-            "<canvas id=canvas width=800 height=600 tabindex=0></canvas>"
+            "<div class=player><canvas id=canvas width=800 height=600 tabindex=0></canvas>"
+            "<p class=ended id=ended hidden><span id=endtext></span> \u2014 "
+            "<button id=again>watch again</button></p></div>"
             "<p><span class=hint id=hint>Click the picture to control the replay</span> "
-            "<button id=again hidden>Watch again</button> "
             "<span class=note id=status>Loading the player\u2026</span></p>"
             f"<p class=note>Keys, while the picture has the focus: {keys}. "
             "A click on the picture turns the sound on.</p>"
