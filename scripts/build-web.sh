@@ -22,4 +22,4 @@ set --
 if [ ! -f "$OUT/build.ninja" ]; then
   emcmake cmake -S "$ROOT/media/web" -B "$OUT" -G Ninja $LAUNCHER "$@" >/dev/null
 fi
-nice -n 10 ninja -C "$OUT" ${WEB_JOBS:+-j$WEB_JOBS}
+ninja -C "$OUT" ${WEB_JOBS:+-j$WEB_JOBS}
