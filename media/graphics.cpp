@@ -1,6 +1,7 @@
 // The 2D drawing state and the display's lifecycle, shared by the GL and
 // the headless renderers.
 #include "media/graphics.h"
+#include "media/frame_end.h"
 
 #include <cmath>
 
@@ -31,6 +32,7 @@ bool frameDecided = false, frameSkipped = false, discardedBefore = false;
 int lastShownAt = 0;
 constexpr int DISPLAY_FRAME_MS = 16;
 void (*flipOverlay)() = nullptr;
+void (*frameEndWatch)() = nullptr;
 bool exitRegistered = false;
 int failOpens = 0;
 bool drawShortcuts = true;
@@ -115,6 +117,8 @@ void SetFrameLate(bool late) {
   discardedBefore = DrawingDiscarded();
   SetDrawingDiscarded(true);
 }
+
+void SetFrameEndWatch(void (*watch)()) { frameEndWatch = watch; }
 
 void SetFlipOverlay(void (*draw)()) { flipOverlay = draw; }
 void SetDrawShortcuts(bool on) { drawShortcuts = on; }
@@ -251,6 +255,7 @@ void Flip(int sync) {
     frameSkipped = false;
     SetDrawingDiscarded(discardedBefore);
     current->_driver->FlipSkipped();
+    if (frameEndWatch) frameEndWatch();
     if (frameHook) frameHook();
     WaitWatch();
     return;
@@ -281,6 +286,7 @@ void Flip(int sync) {
     if (p.hardSync) CheckVerticalBlankWaits(p);
   }
   lastShownAt = ElapsedMillis();
+  if (frameEndWatch) frameEndWatch();
   if (frameHook) frameHook();
   WaitWatch();
 }

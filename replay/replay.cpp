@@ -4,6 +4,7 @@
 
 #include "flow/flow_state.h"
 #include "media/clock.h"
+#include "media/frame_end.h"
 #include "media/graphics.h"
 #include "media/input.h"
 #include "media/random.h"
@@ -50,6 +51,16 @@ uint32_t stepTaken = 0;
 int watchSpeed = 1;
 bool watchPaused = false;
 int watchReal = 0, watchNow = 0;
+
+// A stop the viewer asked for: made at the end of the frame being drawn,
+// or at the next clock read, where none is begun.
+bool stopAsked = false;
+
+void StopIfAsked() {
+  if (!stopAsked) return;
+  stopAsked = false;
+  throw ReplayBroken{"stopped by the viewer"};
+}
 
 int WatchTime() {
   const int real = ElapsedMillis();
@@ -309,6 +320,7 @@ int GameClock(bool frameStart) {
     SkipShortWaits(false);
     for (;;) {
       PollLiveEvents();
+      StopIfAsked();
       if (!watchPaused && playbackClock - (WatchTime() + paceLead) <= 0) break;
       DelayMillis(1);
     }
@@ -389,6 +401,8 @@ void StartPlayback(const ReplayData& recorded, bool paced, LiveEventSink live) {
   data = recorded;
   pacedPlayback = paced;
   liveSink = live;
+  stopAsked = false;
+  SetFrameEndWatch(live ? StopIfAsked : nullptr);
   playbackArmed = true;
   mode = Mode::Idle;
   nextClock = nextEvent = nextAnswer = 0;
@@ -443,7 +457,11 @@ void SetWatchPaused(bool paused) {
 
 bool WatchPaused() { return watchPaused; }
 
+void AskPlaybackStop() { stopAsked = true; }
+
 void AbandonPlayback() {
+  SetFrameEndWatch(nullptr);
+  stopAsked = false;
   SetFrameLate(false);
   SkipShortWaits(false);
   StopTaps();

@@ -106,6 +106,10 @@ void SetWatchSpeed(int speed);
 int WatchSpeed();
 void SetWatchPaused(bool paused);
 bool WatchPaused();
+// Ends a watched playback at the end of the frame being drawn, or at its
+// next clock read if none is begun, so that a whole frame stays on the
+// screen: the game gets ReplayBroken ("stopped by the viewer") there.
+void AskPlaybackStop();
 // True when the game used up exactly what the recording holds; ends the playback.
 bool FinishPlayback(std::string& why);
 void AbandonPlayback();  // ends the playback whatever state it is in

@@ -108,14 +108,15 @@ void ShowWatchState() {
 // The clock waits hear the viewer every millisecond and the game polls
 // several times a frame, so ESC, the window's close and SIGTERM (which
 // arrives as a close) end a watch within a frame, however the recording's
-// clock leaps.
+// clock leaps; a frame begun is finished first.
 void WatchLiveEvent(const InputEvent& e) {
   if (e.kind == InputEventKind::Close ||
       (e.kind == InputEventKind::KeyDown && (e.code == KEY_ESCAPE || e.code == KEY_R))) {
     watchStopped = e.code != KEY_R;
     watchRestarted = !watchStopped;
-    watchClosed = e.kind == InputEventKind::Close;
-    throw ReplayBroken{"stopped by the viewer"};
+    watchClosed = watchClosed || e.kind == InputEventKind::Close;
+    AskPlaybackStop();
+    return;
   }
   if (e.kind != InputEventKind::KeyDown) return;
   if (e.code == KEY_P || e.code == KEY_SPACE)
@@ -159,6 +160,7 @@ void Watch(const ReplayData& d, bool stay) {
     std::string why;
     if (!PlayRecorded(d, true, WatchLiveEvent, why) && !watchStopped && !watchRestarted)
       PrintLine(u"replay: " + AsciiText(why));
+    Cls();  // a stop comes between a frame and its clear: what follows starts clean
     EndOfGame();
     if (watchClosed) EndProgram(0);
     if (!watchRestarted && !(stay && WatchAgain())) break;

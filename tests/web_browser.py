@@ -204,6 +204,17 @@ PNG_PIXELS = """(async (data) => {
   return btoa(s);
 })"""
 
+# The share of lit pixels in the canvas's status panel (its bottom 50 rows),
+# which every frame of play draws last.
+PANEL_LIT = """(() => {
+  const t = document.createElement('canvas'); t.width = 800; t.height = 50;
+  const g = t.getContext('2d');
+  g.drawImage(document.getElementById('canvas'), 0, 550, 800, 50, 0, 0, 800, 50);
+  const d = g.getImageData(0, 0, 800, 50).data;
+  let lit = 0; for (let i = 0; i < d.length; i += 4) lit += d[i] + d[i + 1] + d[i + 2] > 96;
+  return lit / 40000;
+})()"""
+
 # What the page says over the picture when the replay has ended ("" when
 # nothing).
 ENDED = "(e => e.hidden ? '' : e.innerText)(document.getElementById('ended'))"
@@ -504,6 +515,8 @@ def main(argv):
         browser.key("Escape")
         wait_for("the end", lambda: status().startswith("Replay ended \u2014 R watches again"))
         assert browser.js(f"{SAMPLE_FRAMES}(3)")[-1][1] > 0.05, "the last picture went dark"
+        # A whole frame, though ESC came while one was being drawn.
+        assert browser.js(PANEL_LIT) > 0.01, "the last picture has no status panel"
         assert browser.js(ENDED) == "Replay ended \u2014 watch again", browser.js(ENDED)
         browser.screenshot(os.path.join(frames_dir, "watch-ended.png"), whole=True)
         browser.click("#again")
