@@ -56,11 +56,19 @@ def watch_id(replay):
     return 1 + [g[1] for g in GAMES].index(replay)
 
 
+class Navigated(AssertionError):
+    """The page asked was replaced by the next one while it answered."""
+
+
 def wait_for(what, check, timeout=120.0):
-    """Polls `check` until it gives something true; fails after `timeout`."""
+    """Polls `check` until it gives something true; fails after `timeout`.
+    A page still navigating after a click counts as not there yet."""
     end = time.monotonic() + timeout
     while time.monotonic() < end:
-        value = check()
+        try:
+            value = check()
+        except Navigated:
+            value = None
         if value:
             return value
         time.sleep(0.05)
@@ -94,14 +102,17 @@ class Browser:
             message = json.loads(self.ws.recv())
             if message.get("id") == self.next_id:
                 if "error" in message:
-                    raise AssertionError(f"{method}: {message['error']}")
+                    gone = "navigated" in message["error"].get("message", "")
+                    raise (Navigated if gone else AssertionError)(f"{method}: {message['error']}")
                 return message.get("result", {})
 
     def js(self, expression):
         result = self.call("Runtime.evaluate", expression=expression, returnByValue=True,
                            awaitPromise=True)
         if "exceptionDetails" in result:
-            raise AssertionError(f"{expression}: {result['exceptionDetails']}")
+            gone = "context was destroyed" in str(result["exceptionDetails"])
+            raise (Navigated if gone else AssertionError)(
+                f"{expression}: {result['exceptionDetails']}")
         return result["result"].get("value")
 
     def screenshot(self, path, clip=None, whole=False):
