@@ -266,15 +266,15 @@ KEYS_KEPT = """(() => {
   return out;
 })()"""
 
-# For `ms` milliseconds: game frames drawn, animation frames that showed a
-# new one, and the seconds measured.
+# For `ms` milliseconds: game frames finished (shown or skipped), animation
+# frames that showed a new one, and the seconds measured.
 PRESENTED = """((ms) => new Promise(done => {
-  const f0 = Module.framesShown, t0 = performance.now();
-  let last = f0, shown = 0;
+  const f0 = Module.framesFlipped, t0 = performance.now();
+  let last = Module.framesShown, shown = 0;
   const look = (t) => {
     if (Module.framesShown != last) ++shown, last = Module.framesShown;
     if (t - t0 < ms) requestAnimationFrame(look);
-    else done([Module.framesShown - f0, shown, (t - t0) / 1000]);
+    else done([Module.framesFlipped - f0, shown, (t - t0) / 1000]);
   };
   requestAnimationFrame(look);
 }))"""
