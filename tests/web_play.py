@@ -1,0 +1,203 @@
+#!/usr/bin/python3
+"""The whole game played in a page, as a visitor plays it: a score server
+that verifies every upload serves /play to headless Chromium, where real key
+presses play a game to its end, type a name, open the tables and press S.
+The game's exchange goes to the server through the page; the line must reach
+the board at /, once its replay verified, and play on its watch page. The
+local table must come back after a reload, from the browser's storage.
+Screenshots of the page in play and in the replay (play-N.png, watch-N.png,
+table.png) go to FRAMES_DIR; with --bench it prints the time from S to the
+line on the board.
+
+    web_play.py WEB_BUILD_DIR VERIFIER FRAMES_DIR [--bench]
+"""
+
+import base64
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.request
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from web_browser import PNG_BLOCKS, ROOT, Browser, wait_for  # noqa: E402
+
+NAME = "Web Tester"
+LEFT, UP, RIGHT, DOWN = ("ArrowLeft", 37), ("ArrowUp", 38), ("ArrowRight", 39), ("ArrowDown", 40)
+# Two arrows held at once take the ship round the figure in steps (it turns
+# whenever it can), towards one corner and then another.
+STEERING = [(RIGHT, DOWN), (LEFT, UP), (RIGHT, UP), (LEFT, DOWN)]
+
+# What the game prints, kept in the page for the test to read.
+KEEP_LOG = """window.zephrantLog = []; (function () {
+  const log = console.log.bind(console);
+  console.log = function (t) { window.zephrantLog.push(String(t)); log(t); };
+})();"""
+
+
+class Player(Browser):
+    """The browser, with keys pressed as a visitor presses them."""
+
+    def key(self, key, code, text=None, down=True, up=True):
+        named = "Space" if key == " " else key if len(key) > 1 else f"Key{key.upper()}"
+        params = {"key": key, "code": named,
+                  "windowsVirtualKeyCode": code}
+        if down:
+            self.call("Input.dispatchKeyEvent", type="keyDown", text=text or "", **params)
+        if up:
+            self.call("Input.dispatchKeyEvent", type="keyUp", **params)
+
+    def frames(self):
+        return self.js("typeof Module == 'object' && Module.framesShown || 0")
+
+    def after_frames(self, n, what):
+        """Waits until the game has drawn `n` more frames."""
+        target = self.frames() + n
+        wait_for(what, lambda: self.frames() >= target, timeout=300)
+
+    def lit_blocks(self, path):
+        """A screenshot of the canvas as the page shows it, saved to `path`:
+        how many of its 20-pixel blocks hold a picture."""
+        box = self.js("(() => { const r = document.getElementById('canvas')"
+                      ".getBoundingClientRect(); return [r.x, r.y, r.width, r.height]; })()")
+        shot = self.call("Page.captureScreenshot", format="png", clip={
+            "x": box[0], "y": box[1], "width": box[2], "height": box[3],
+            "scale": 800 / box[2]})["data"]
+        with open(path, "wb") as f:
+            f.write(base64.b64decode(shot))
+        return sum(1 for b in self.js(f"({PNG_BLOCKS})({json.dumps(shot)})") if b > 8)
+
+    def saved(self, path):
+        return self.js(f"(() => {{ try {{ return btoa(String.fromCharCode.apply(null, "
+                       f"FS.readFile({json.dumps(path)}))); }} catch (e) {{ return null; }} }})()")
+
+
+def board(base):
+    with urllib.request.urlopen(base + "/api/board.json", timeout=60) as r:
+        return json.load(r)["lines"]
+
+
+def play_to_the_end(browser, frames_dir):
+    """Steers until the game asks for a name, with SPACE now and then: a gap
+    in play, and after a game without a high score the title and a new
+    game. A screenshot every 150 frames must show the game."""
+    shots, blank, turn = 0, [], 0
+    next_shot = browser.frames()
+    end = time.monotonic() + 1200
+    while not browser.js("Module.typing"):
+        assert time.monotonic() < end, "no game reached the table"
+        if turn % 4 == 0:
+            browser.key(" ", 32, " ")
+        keys = STEERING[turn % len(STEERING)]
+        turn += 1
+        for key, code in keys:
+            browser.key(key, code, up=False)
+        browser.after_frames(150, "the ship to move")
+        for key, code in keys:
+            browser.key(key, code, down=False)
+        if browser.frames() >= next_shot:
+            next_shot = browser.frames() + 150
+            path = os.path.join(frames_dir, f"play-{shots}.png")
+            if browser.lit_blocks(path) < 40:
+                blank.append(path)
+            shots += 1
+    assert shots >= 3 and not blank, f"{len(blank)} of {shots} screenshots in play blank: {blank}"
+    return shots
+
+
+def main(argv):
+    web_dir, verifier, frames_dir = (os.path.abspath(a) for a in argv[1:4])
+    bench = "--bench" in argv
+    if not os.path.exists(os.path.join(web_dir, "zephrant-web.wasm")):
+        print(f"no web build in {web_dir}")
+        return 77
+    if not shutil.which("chromium"):
+        print("no chromium (scripts/setup.sh installs it)")
+        return 77
+    os.makedirs(frames_dir, exist_ok=True)
+    tmp = tempfile.mkdtemp(prefix="zplay-")
+    server = browser = None
+    try:
+        server = subprocess.Popen(
+            [sys.executable, os.path.join(ROOT, "server", "zephrant_server.py"), "--port", "0",
+             "--print-port", "--quiet", "--db", os.path.join(tmp, "scores.db"),
+             "--verifier", verifier, "--verify-workers", "1", "--web-player", web_dir],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        base = f"http://127.0.0.1:{int(server.stdout.readline().split()[1])}"
+        browser = Player(os.path.join(tmp, "profile"))
+        browser.call("Page.addScriptToEvaluateOnNewDocument", source=KEEP_LOG)
+
+        # The board offers the game; the game starts, and a click lets the
+        # sound out and gives it the keys.
+        browser.call("Page.navigate", url=base + "/")
+        wait_for("the board", lambda: browser.js("document.readyState == 'complete'"))
+        browser.click("a[href='/play']")
+        wait_for("the first frame", lambda: browser.frames() >= 1, timeout=300)
+        first = browser.saved("/save/vek.hsf")
+        browser.click("#canvas")
+        wait_for("the sound to start", lambda: browser.js("Module.soundOn()"), timeout=30)
+        shots = play_to_the_end(browser, frames_dir)
+
+        for _ in range(22):         # a SPACE that came as the entry opened
+            browser.key("Backspace", 8)
+        for c in NAME:
+            browser.key(c, ord(c.upper()), c)
+        browser.key("Enter", 13, "\r")
+        wait_for("the name entry to end", lambda: not browser.js("Module.typing"))
+        # "Press SPACE for title screen" comes 50 frames after the entry at
+        # the latest; the title after a wipe of 25.
+        browser.after_frames(80, "the prompt for the title screen")
+        browser.key(" ", 32, " ")
+        browser.after_frames(40, "the title screen")
+        browser.key("h", 72, "h")
+        browser.after_frames(30, "the tables")
+        browser.key("s", 83, "s")
+        pressed = time.monotonic()
+        wait_for("the synchronisation", lambda: "SAVING SCORES TO DISK!!!" in
+                 browser.js("zephrantLog"), timeout=120)
+        log = browser.js("zephrantLog")
+        line = wait_for("the line on the board", lambda: next(
+            (l for l in board(base) if l["name"] == NAME), None), timeout=300)
+        on_board = time.monotonic() - pressed
+        print(f"played: {shots} screenshots in play, {line['score']} points at {line['level']};"
+              f" {[t for t in log if t.startswith('REPLAY:')]}")
+        kept = browser.saved("/save/vek.hsf")
+        assert kept and kept != first, "the table was not saved"
+
+        # The line on the board, and its replay playing on its watch page.
+        browser.call("Page.navigate", url=base + "/")
+        wait_for("the board", lambda: browser.js("document.readyState == 'complete'"))
+        browser.click(f"a[href='{line['watch']}']")
+        wait_for("the replay", lambda: browser.frames() >= 1, timeout=300)
+        for n in range(3):
+            browser.after_frames(100, "the replay to play")
+            assert browser.lit_blocks(os.path.join(frames_dir, f"watch-{n}.png")) >= 40, \
+                "the replay is blank"
+
+        # Back to the game: the table is the one saved before.
+        browser.call("Page.navigate", url=base + "/play")
+        wait_for("the first frame", lambda: browser.frames() >= 1, timeout=300)
+        assert browser.saved("/save/vek.hsf") == kept, "the table did not survive the reload"
+        assert browser.js("FS.readdir('/save/vek.replays').length > 2"), "no replays kept"
+        browser.click("#canvas")
+        browser.key("h", 72, "h")
+        browser.after_frames(40, "the tables")
+        browser.lit_blocks(os.path.join(frames_dir, "table.png"))
+        if bench:
+            print(f"time from S to the line on the board: {on_board:.2f} s")
+        print("a game played in the page reached the board; screenshots in", frames_dir)
+        return 0
+    finally:
+        if browser:
+            browser.close()
+        if server:
+            server.terminate()
+            server.wait(10)
+        shutil.rmtree(tmp, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
