@@ -9,6 +9,7 @@
 #include <emscripten.h>
 
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "media/audio_driver.h"
@@ -127,9 +128,20 @@ class TWebSound : public TSound {
  public:
   ALuint buffer = 0;
   Text streamed;  // the url of a long sound, decoded as it plays
+  std::string name;  // its file's name, "" for a sound made from samples
   bool loop = false;
 
+  // The page hears what the game plays: Module.soundsPlayed counts the
+  // sounds the game sets going, by file name, whether or not the page has
+  // let sound out yet.
   ChannelRef Cue(ChannelRef channel) override {
+    if (!name.empty()) {
+      EM_ASM({
+        var played = Module.soundsPlayed = Module.soundsPlayed || {};
+        var n = UTF8ToString($0);
+        played[n] = (played[n] || 0) + 1;
+      }, name.c_str());
+    }
     std::shared_ptr<TVoice> v;
     if (auto* ch = dynamic_cast<TWebChannel*>(channel.get())) {
       if (!ch->Owns()) return channel;
@@ -206,13 +218,16 @@ class TWebAudioDriver : public TAudioDriver {
   }
 
   TSound* LoadSound(const Text& url, int flags) override {
+    TWebSound* sound = nullptr;
     if (context && OpenLongSound(url)) {
-      auto* sound = new TWebSound;
+      sound = new TWebSound;
       sound->streamed = url;
       sound->loop = flags & SOUND_LOOPING;
-      return sound;
+    } else {
+      sound = static_cast<TWebSound*>(TAudioDriver::LoadSound(url, flags));
     }
-    return TAudioDriver::LoadSound(url, flags);
+    if (sound) sound->name = ByteString(url.substr(url.rfind(u':') + 1));
+    return sound;
   }
 
   ChannelRef AllocChannel() override {
