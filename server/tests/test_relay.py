@@ -42,9 +42,12 @@ class RelayTest(ServerCase):
         self.assertEqual((code, marked), (200, True))
         drop_date = lambda r: [l for l in r.split(b"\r\n") if not l.startswith(b"Date:")]
         self.assertEqual(drop_date(relayed), drop_date(direct))
-        # An upload through the relay reaches the board.
+        # An upload through the relay reaches the board, relayed by a browser
+        # that sends its usual twenty-odd header lines.
+        browser = b"X-Zephrant-Relay: 1\r\n" + b"".join(
+            b"Sec-Browser-%d: a browser's own\r\n" % i for i in range(24))
         record_id, challenge = game_lines(self.relay(game_get("challenge.php"),
-                                                     source="127.0.0.2")[2])
+                                                     source="127.0.0.2", headers=browser)[2])
         body = upload_body(record_id, CONSTANTS.solution(int(challenge)), "Web", "A1", 40)
         self.assertEqual(game_lines(self.relay(game_post(body), source="127.0.0.2")[2]),
                          [rules.STORED])

@@ -20,7 +20,10 @@ KEY = re.compile(r"[0-9a-f]{32}")     # a player's key: 128 random bits in hex
 class Limits:
     request_line: int = 1024        # bytes, CR LF included
     head_bytes: int = 4096          # request line and headers together
-    headers: int = 16               # header lines
+    headers: int = 16               # header lines of a request for the game's scripts
+    # A browser sends some twenty header lines with a page request, and more
+    # with a fetch (the /play page's relay): pages and the relay allow these.
+    page_headers: int = 48
     body: int = 1024                # largest Content-Length of an upload
     request_timeout: float = 10.0   # seconds for a whole request to arrive
     linger: float = 2.0             # seconds to drain the client before closing

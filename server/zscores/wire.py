@@ -133,7 +133,9 @@ class ScoreRequestHandler(BaseHTTPRequestHandler):
                 return
             if not self.parse_request():
                 return
-            if len(self.headers) > self.limits.headers:
+            allowed = (self.limits.headers if self.script().startswith(SCRIPT_DIR)
+                       else self.limits.page_headers)
+            if len(self.headers) > allowed:
                 self.send_error(431, "Too many headers")
                 return
             self.server.request_arrived(self.connection)
