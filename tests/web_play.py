@@ -250,7 +250,9 @@ def main(argv):
 
         # Back to the game: the table is the one saved before.
         browser.call("Page.navigate", url=base + "/play")
-        wait_for("the first frame", lambda: browser.frames() >= 1, timeout=300)
+        # The watch page stays alive at its end: look at the new page's frames.
+        wait_for("the first frame", lambda: browser.js("location.pathname") == "/play" and
+                 browser.frames() >= 1, timeout=300)
         assert browser.saved("/save/vek.hsf") == kept, "the table did not survive the reload"
         assert browser.js("FS.readdir('/save/vek.replays').length > 2"), "no replays kept"
         browser.click("#canvas")
