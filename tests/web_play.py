@@ -248,7 +248,13 @@ def main(argv):
             assert browser.lit_blocks(os.path.join(frames_dir, f"watch-{n}.png")) >= 40, \
                 "the replay is blank"
 
-        # Back to the game: the table is the one saved before.
+        # Back to the game: the table is the one the storage holds. The game
+        # may have saved once more after the table was read above (the
+        # storage takes each save a moment later), so the storage is read
+        # again here, from the watch page of the same site.
+        stored = browser.js(f"({STORED})('/save/vek.hsf')")
+        assert stored and stored != first, "the table is not in the browser's storage"
+        kept = stored
         browser.call("Page.navigate", url=base + "/play")
         # The watch page stays alive at its end: look at the new page's frames.
         wait_for("the first frame", lambda: browser.js("location.pathname") == "/play" and
