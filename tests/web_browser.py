@@ -223,6 +223,12 @@ PNG_BLOCKS = """(async (data) => {
 AFTER_A_PAINT = """new Promise(done => { const n = Module.framesShown;
   requestAnimationFrame(() => requestAnimationFrame(() => done(n))); })"""
 
+# The frame shown after the page has painted N more times.
+def after_paints(n):
+    return f"""new Promise(done => {{ let left = {n};
+  const next = () => --left > 0 ? requestAnimationFrame(next) : done(Module.framesShown);
+  requestAnimationFrame(next); }})"""
+
 # A PNG (base64) decoded in the page, as RGBA bytes (base64).
 PNG_PIXELS = """(async (data) => {
   const i = new Image(); i.src = 'data:image/png;base64,' + data; await i.decode();
@@ -359,10 +365,9 @@ def canvas_clip(browser):
 
 
 def standing(browser):
-    """The picture's frame when it stayed the same for half a second."""
+    """The picture's frame when it stayed the same over 20 of the page's paints."""
     before = browser.js("Module.framesShown")
-    time.sleep(0.5)
-    return browser.js("Module.framesShown") == before and before
+    return browser.js(after_paints(20)) == before and before
 
 
 def screenshots_in_play(browser, desktop, base, count, save):
@@ -394,7 +399,7 @@ def screenshots_in_play(browser, desktop, base, count, save):
         if best[0] >= max(4, black / 3):
             unlike.append((before, after, round(best[0], 1), round(black, 1)))
         shots += 1
-        time.sleep(0.2)
+        browser.js(after_paints(10))  # the next screenshot a few frames on
     return shots, unlike
 
 
@@ -511,7 +516,7 @@ def main(argv):
         held = wait_for("the picture to stand still", lambda: standing(browser), timeout=60)
         paused = []
         for n in range(2):    # (the canvas's edge, scaled, may differ by a pixel column)
-            time.sleep(n)
+            browser.js(after_paints(1 + 30 * n))
             data = browser.call("Page.captureScreenshot", format="png",
                                 clip=canvas_clip(browser))["data"]
             paused.append(browser.js(f"{PNG_BLOCKS}({json.dumps(data)})"))
