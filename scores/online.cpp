@@ -77,6 +77,9 @@ bool ReadReply(TStream& s, bool withBof, F onLine) {
   bool inData = false;
   for (int n = 0; n < MAX_REPLY_LINES && !s.Eof(); ++n) {
     Text line = s.ReadLine();
+    // The server's close can arrive after its last line has been read; the
+    // read that meets it gives an empty line the server never sent.
+    if (line.empty() && s.Eof()) break;
     if (!inData) {
       inData = HasBof(line);
       if (!inData || !withBof) continue;

@@ -185,6 +185,11 @@ TEST(ComfortScenario, VolumeKeysAndTheServerChoiceAreKeptInTheSettings) {
       3000, true);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(step, script.size());
+  // W asked for the lines with a replay once, ENTER for line 2's replay.
+  std::vector<std::string> asked = server.Requests();
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_NE(asked[0].find("replay.php?lines HTTP/1.0\r\n\n\r\n"), std::string::npos) << asked[0];
+  EXPECT_NE(asked[1].find("replay.php?line=2 HTTP"), std::string::npos) << asked[1];
   EXPECT_EQ(FileBytes(file),
             "future=1\nvolume=5\nfullscreen=0\nserver=" + ByteString(server.Host()) + "\nmute=0\n");
   SetScoreServerHost(Text());

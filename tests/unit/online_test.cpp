@@ -6,6 +6,7 @@
 
 #include "media/folders.h"
 #include "media/image.h"
+#include "media/stream_kinds.h"
 #include "media/user_name.h"
 #include "replay/replay_file.h"
 #include "replay/replay_store.h"
@@ -389,6 +390,46 @@ TEST_F(Online, TheReplayGoesFirstAndTheUploadStaysByteExact) {
   EXPECT_EQ(requests[1],
             "GET http://" + host + "/netscores/zephrant/challenge.php HTTP/1.0\r\n\n\r\n");
   EXPECT_EQ(requests[2].find("POST http://" + host + "/netscores/zephrant/updateScores.php"), 0u);
+}
+
+// A socket whose peer closes after the game has read its last line: the
+// end shows only to the read that meets it.
+class TLateEndStream : public TStream {
+ public:
+  explicit TLateEndStream(std::string reply) : reply_(std::move(reply)) {}
+  int Eof() override { return metEnd_; }
+  int Read(void* buf, int count) override {
+    size_t n = std::min(static_cast<size_t>(std::max(count, 0)), reply_.size() - pos_);
+    reply_.copy(static_cast<char*>(buf), n, pos_);
+    pos_ += n;
+    metEnd_ = n == 0;
+    return static_cast<int>(n);
+  }
+  int Write(const void*, int count) override { return count; }
+
+ private:
+  std::string reply_;
+  size_t pos_ = 0;
+  bool metEnd_ = false;
+};
+
+// Connections to ":late" (no host, so the TCP factory passes them on).
+class TLateEndFactory : public TStreamFactory {
+ public:
+  StreamRef CreateStream(const Text&, const Text& proto, const Text& path, bool, bool) override {
+    if (proto != u"tcp" || path != u":late") return nullptr;
+    return std::make_shared<TLateEndStream>(HttpReply("bof\nlines\n2\n5\n"));
+  }
+};
+
+TEST_F(Online, AServerThatClosesAfterItsLastLineGivesTheLinesItSent) {
+  static TLateEndFactory late;
+  static bool added = (AddStreamFactory(&late), true);
+  (void)added;
+  SetScoreServerHost(u":late");
+  std::vector<int> lines;
+  EXPECT_TRUE(FetchReplayLines(lines));
+  EXPECT_EQ(lines, (std::vector<int>{2, 5}));
 }
 
 TEST_F(Online, ABoardLinesReplayIsFetchedAsHexLines) {
