@@ -273,7 +273,8 @@ def main(argv):
         if browser:
             browser.lit_blocks(os.path.join(frames_dir, "failed.png"))
             print("the game's last lines:", browser.js("zephrantLog.slice(-20)"))
-            print("replays:", browser.js("FS.readdir('/save/vek.replays').map(f => [f, "
+            print("replays:", browser.js("FS.analyzePath('/save/vek.replays').exists && "
+                                         "FS.readdir('/save/vek.replays').map(f => [f, "
                                          "FS.stat('/save/vek.replays/' + f).size])"))
         with open(os.path.join(tmp, "server.log")) as log:
             print("the server's last lines:", *log.readlines()[-20:], sep="\n")
