@@ -62,6 +62,21 @@ void StopIfAsked() {
   throw ReplayBroken{"stopped by the viewer"};
 }
 
+// The end of every watched frame: a stop the viewer asked for is made, and
+// a paused viewer holds the replay there. Play also holds at its clock
+// reads, but the screens paced by their frames alone (a level's end, the
+// game over) read no clock, and would otherwise play on under a pause.
+void AtWatchedFrameEnd() {
+  StopIfAsked();
+  if (!watchPaused) return;
+  SkipShortWaits(false);  // the next clock read sets it again
+  while (watchPaused) {
+    PollLiveEvents();
+    StopIfAsked();
+    DelayMillis(1);
+  }
+}
+
 int WatchTime() {
   const int real = ElapsedMillis();
   if (!watchPaused) watchNow += (real - watchReal) * watchSpeed;
@@ -402,7 +417,7 @@ void StartPlayback(const ReplayData& recorded, bool paced, LiveEventSink live) {
   pacedPlayback = paced;
   liveSink = live;
   stopAsked = false;
-  SetFrameEndWatch(live ? StopIfAsked : nullptr);
+  SetFrameEndWatch(live ? AtWatchedFrameEnd : nullptr);
   playbackArmed = true;
   mode = Mode::Idle;
   nextClock = nextEvent = nextAnswer = 0;

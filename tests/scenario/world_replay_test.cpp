@@ -558,13 +558,15 @@ TEST(ReplayScenario, TheBoardWatchesAnEntrysReplayUntilEscape) {
 
 // The viewer's keys while a replay from the board is in play: F twice plays
 // it at four times the pace, P stops its clock until P again, R starts it
-// again from New game; ESC still ends it.
+// again from New game; P holds the level's end too, which reads no clock;
+// ESC still ends it.
 TEST(ReplayScenario, TheViewerPausesSpeedsUpAndRestartsAReplay) {
   std::string dir = MakeTempDir("replay-controls");
   std::ifstream in(SourceDir() + "/tests/replays/game_over.zrp", std::ios::binary);
   KeepAsEntry(dir, 3, {std::istreambuf_iterator<char>(in), {}});
   static constexpr int MARKS[4] = {20, 60, 100, 140};  // frames of play
-  int boardFrames = 0, inPlay = 0, pausedAt = -1, scoreAfterR = -1;
+  int boardFrames = 0, inPlay = 0, pausedAt = -1, scoreAfterR = -1, endFrames = 0,
+      endPausedAt = 0;
   int at[4] = {};  // the clock at those frames
   bool leaving = false;
   // While paused no frame comes: the clock's waits resume the replay.
@@ -595,8 +597,11 @@ TEST(ReplayScenario, TheViewerPausesSpeedsUpAndRestartsAReplay) {
           EXPECT_GE(ElapsedMillis() - at[3], 3000);
           TapKey(KEY_R);
         }
-        if (inPlay == MARKS[3] + 2) {
-          scoreAfterR = ReadScore();
+        if (inPlay == MARKS[3] + 2) scoreAfterR = ReadScore();
+        if (playState != PLAY_NEXT_LEVEL) return;  // the level's end from here
+        if (++endFrames == 2) endPausedAt = pausedAt = ElapsedMillis(), TapKey(KEY_P);
+        if (endFrames == 3) {
+          EXPECT_GE(ElapsedMillis() - endPausedAt, 3000) << "the level's end went on, paused";
           leaving = true;
           TapKey(KEY_ESCAPE);
         }
@@ -605,6 +610,7 @@ TEST(ReplayScenario, TheViewerPausesSpeedsUpAndRestartsAReplay) {
   SetWaitWatch(nullptr);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(scoreAfterR, 0);
+  EXPECT_EQ(endFrames, 3);
   // 40 frames at four times the pace take about a quarter of the time.
   EXPECT_LT((at[2] - at[1]) * 3, at[1] - at[0]) << at[0] << " " << at[1] << " " << at[2];
   EXPECT_LT((at[2] - at[1]) * 3, at[3] - at[2]) << at[3];
