@@ -403,6 +403,17 @@ def screenshots_in_play(browser, desktop, base, count, save):
     return shots, unlike
 
 
+def shut_down(browser, server, tmp):
+    """The end of a browser test: the browser and the server stopped, their
+    folder gone."""
+    if browser:
+        browser.close()
+    if server:
+        server.terminate()
+        server.wait(10)
+    shutil.rmtree(tmp, ignore_errors=True)
+
+
 def main(argv):
     web_dir, frames_dir = os.path.abspath(argv[1]), os.path.abspath(argv[2])
     bench = "--bench" in argv
@@ -621,12 +632,7 @@ def main(argv):
         print("board and replay shown; screenshots in", frames_dir)
         return 0
     finally:
-        if browser:
-            browser.close()
-        if server:
-            server.terminate()
-            server.wait(10)
-        shutil.rmtree(tmp, ignore_errors=True)
+        shut_down(browser, server, tmp)
 
 
 if __name__ == "__main__":

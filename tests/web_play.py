@@ -26,7 +26,7 @@ import time
 import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from web_browser import PNG_BLOCKS, ROOT, Browser, wait_for  # noqa: E402
+from web_browser import PNG_BLOCKS, ROOT, Browser, shut_down, wait_for  # noqa: E402
 
 NAME = "Web Tester"
 LEFT, UP, RIGHT, DOWN = ("ArrowLeft", 37), ("ArrowUp", 38), ("ArrowRight", 39), ("ArrowDown", 40)
@@ -280,12 +280,7 @@ def main(argv):
             print("the server's last lines:", *log.readlines()[-20:], sep="\n")
         raise
     finally:
-        if browser:
-            browser.close()
-        if server:
-            server.terminate()
-            server.wait(10)
-        shutil.rmtree(tmp, ignore_errors=True)
+        shut_down(browser, server, tmp)
 
 
 if __name__ == "__main__":

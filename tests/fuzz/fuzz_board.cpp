@@ -13,6 +13,7 @@
 #include "scores/online.h"
 #include "scores/score_table.h"
 #include "tests/fuzz/fuzz_util.h"
+#include "tests/support/reply_stream.h"
 
 namespace {
 
@@ -20,31 +21,13 @@ namespace {
 constexpr char16_t FUZZ_HOST[] = u":8480";
 std::string reply;
 
-// Every connection reads the same reply; what the game sends is dropped.
-// A reply of odd length ends as a socket whose peer closes late does: the
-// end shows only to a read that meets it.
-class TReplyStream : public TStream {
- public:
-  int Eof() override { return pos_ >= reply.size() && (reply.size() % 2 == 0 || metEnd_); }
-  int Read(void* buf, int count) override {
-    size_t n = std::min(static_cast<size_t>(std::max(count, 0)), reply.size() - pos_);
-    reply.copy(static_cast<char*>(buf), n, pos_);
-    pos_ += n;
-    metEnd_ = n == 0;
-    return static_cast<int>(n);
-  }
-  int Write(const void*, int count) override { return count; }
-
- private:
-  size_t pos_ = 0;
-  bool metEnd_ = false;
-};
-
+// Every connection reads the same reply. A reply of odd length ends as a
+// socket whose peer closes late does.
 class TReplyFactory : public TStreamFactory {
  public:
   StreamRef CreateStream(const Text&, const Text& proto, const Text& path, bool, bool) override {
     if (proto != u"tcp" || path != FUZZ_HOST) return nullptr;
-    return std::make_shared<TReplyStream>();
+    return std::make_shared<TReplyStream>(reply, reply.size() % 2 == 1);
   }
 };
 

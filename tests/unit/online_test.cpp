@@ -14,6 +14,7 @@
 #include "scores/board.h"
 #include "scores/challenge_constants.h"
 #include "scores/online_identity.h"
+#include "tests/support/reply_stream.h"
 #include "tests/unit/online_test_util.h"
 #include "tests/unit/scores_test_util.h"
 
@@ -392,33 +393,12 @@ TEST_F(Online, TheReplayGoesFirstAndTheUploadStaysByteExact) {
   EXPECT_EQ(requests[2].find("POST http://" + host + "/netscores/zephrant/updateScores.php"), 0u);
 }
 
-// A socket whose peer closes after the game has read its last line: the
-// end shows only to the read that meets it.
-class TLateEndStream : public TStream {
- public:
-  explicit TLateEndStream(std::string reply) : reply_(std::move(reply)) {}
-  int Eof() override { return metEnd_; }
-  int Read(void* buf, int count) override {
-    size_t n = std::min(static_cast<size_t>(std::max(count, 0)), reply_.size() - pos_);
-    reply_.copy(static_cast<char*>(buf), n, pos_);
-    pos_ += n;
-    metEnd_ = n == 0;
-    return static_cast<int>(n);
-  }
-  int Write(const void*, int count) override { return count; }
-
- private:
-  std::string reply_;
-  size_t pos_ = 0;
-  bool metEnd_ = false;
-};
-
 // Connections to ":late" (no host, so the TCP factory passes them on).
 class TLateEndFactory : public TStreamFactory {
  public:
   StreamRef CreateStream(const Text&, const Text& proto, const Text& path, bool, bool) override {
     if (proto != u"tcp" || path != u":late") return nullptr;
-    return std::make_shared<TLateEndStream>(HttpReply("bof\nlines\n2\n5\n"));
+    return std::make_shared<TReplyStream>(HttpReply("bof\nlines\n2\n5\n"), true);
   }
 };
 
