@@ -66,15 +66,22 @@ void StopIfAsked() {
 // a paused viewer holds the replay there. Play also holds at its clock
 // reads, but the screens paced by their frames alone (a level's end, the
 // game over) read no clock, and would otherwise play on under a pause.
-void AtWatchedFrameEnd() {
-  StopIfAsked();
-  if (!watchPaused) return;
-  SkipShortWaits(false);  // the next clock read sets it again
-  while (watchPaused) {
+// A wait that hears the viewer every millisecond until `done`; a pause is
+// one. It leaves short waits unskipped: the next clock read sets them again.
+template <typename Done>
+void HearTheViewerUntil(Done done) {
+  SkipShortWaits(false);
+  for (;;) {
     PollLiveEvents();
     StopIfAsked();
+    if (done()) return;
     DelayMillis(1);
   }
+}
+
+void AtWatchedFrameEnd() {
+  StopIfAsked();
+  if (watchPaused) HearTheViewerUntil([] { return !watchPaused; });
 }
 
 int WatchTime() {
@@ -331,14 +338,8 @@ int GameClock(bool frameStart) {
     // More than a quarter of a second behind (a slow machine, a page that
     // was hidden): give up catching up, as the game itself does.
     if (ahead < -MAX_PACE_LAG_MS) paceLead += ahead + MAX_PACE_LAG_MS;
-    // The viewer is heard at every millisecond of a wait; a pause is one.
-    SkipShortWaits(false);
-    for (;;) {
-      PollLiveEvents();
-      StopIfAsked();
-      if (!watchPaused && playbackClock - (WatchTime() + paceLead) <= 0) break;
-      DelayMillis(1);
-    }
+    HearTheViewerUntil(
+        [] { return !watchPaused && playbackClock - (WatchTime() + paceLead) <= 0; });
     // Watched faster than recorded, or behind: the game's own waits of a
     // millisecond (its pace is the recording's) are skipped, and not every
     // frame need reach the screen.
