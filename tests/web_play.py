@@ -239,10 +239,14 @@ def main(argv):
         on_board = time.monotonic() - pressed
         print(f"played: {shots} screenshots in play, {line['score']} points at {line['level']};"
               f" {[t for t in log if t.startswith('REPLAY:')]}")
-        kept = browser.saved("/save/vek.hsf")
-        assert kept and kept != first, "the table was not saved"
-        wait_for("the table to reach the browser's storage",
-                 lambda: browser.js(f"({STORED})('/save/vek.hsf')") == kept)
+        # The game prints its last line before it saves the table, and its
+        # storage takes each save a moment later: the storage must come to
+        # hold the table the game holds.
+        def in_storage():
+            game = browser.saved("/save/vek.hsf")
+            return game if game == browser.js(f"({STORED})('/save/vek.hsf')") else None
+        kept = wait_for("the table to reach the browser's storage", in_storage)
+        assert kept != first, "the table was not saved"
 
         # The line on the board, and its replay playing on its watch page.
         browser.call("Page.navigate", url=base + "/")
