@@ -9,16 +9,8 @@
 #include "scores/game_over.h"
 #include "scores/score_table.h"
 #include "tests/scenario/world_bot.h"
+#include "tests/unit/scores_test_util.h"
 #include "world/scoring.h"
-
-namespace {
-
-std::string FileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-}  // namespace
 
 // Chasers drain the health until the game is over; the score takes row 10.
 TEST(ScoresScenario, ALostGameEntersTheTypedNameAtItsRow) {

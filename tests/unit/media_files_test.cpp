@@ -127,16 +127,16 @@ TEST(MediaFiles, FontsAreTrueTypeWithTheirGlyphCountAndPrintableAscii) {
 
 // ---------------------------------------------------------------- footprints
 // Which pixels of a 64 x 64 actor are solid: every pixel that is not pure black.
-struct Footprint {
+struct SolidPixels {
   int w = 0, h = 0;
   std::vector<uint8_t> solid;
   bool At(int x, int y) const { return x >= 0 && y >= 0 && x < w && y < h && solid[y * w + x]; }
 };
 
-Footprint LoadFootprint(const char* name) {
+SolidPixels LoadFootprint(const char* name) {
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
-  Footprint fp;
+  SolidPixels fp;
   if (!png_image_begin_read_from_file(&image, AssetPath(name).c_str())) return fp;
   image.format = PNG_FORMAT_RGB;
   std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(image));
@@ -150,7 +150,7 @@ Footprint LoadFootprint(const char* name) {
 
 // The solid screen pixels of an actor drawn centred at the origin and rotated
 // by `degrees`: plain nearest-pixel sampling of the picture.
-std::vector<std::pair<int, int>> Rotated(const Footprint& fp, int degrees) {
+std::vector<std::pair<int, int>> Rotated(const SolidPixels& fp, int degrees) {
   const double a = degrees * M_PI / 180.0, c = std::cos(a), s = std::sin(a);
   std::vector<std::pair<int, int>> out;
   for (int y = -fp.h; y < fp.h; ++y)
@@ -165,7 +165,7 @@ std::vector<std::pair<int, int>> Rotated(const Footprint& fp, int degrees) {
 class ActorFootprint : public ::testing::Test {
  protected:
   void SetUp() override {
-    const Footprint ship = LoadFootprint("ship.png"), chaser = LoadFootprint("chaser.png");
+    const SolidPixels ship = LoadFootprint("ship.png"), chaser = LoadFootprint("chaser.png");
     ASSERT_EQ(ship.w, 64);
     ASSERT_EQ(chaser.w, 64);
     for (int a = 0; a < 360; a += 5) {
